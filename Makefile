@@ -1,0 +1,53 @@
+# Everything a fresh Debian 12 machine needs: `make run` and `make test` install
+# missing packages, configure, build, then run the program or the tests.
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
+
+PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
+            libavformat-dev libavcodec-dev libswresample-dev libavutil-dev \
+            libsoundtouch-dev libsdl2-dev googletest libgtest-dev ffmpeg \
+            fonts-dejavu-core
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps configure build run test test-sanitize bench screenshot install clean
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_ARGS)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/src/app/clipwren
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+test-sanitize:
+	$(MAKE) test BUILD_DIR=build-sanitize BUILD_TYPE=Debug CMAKE_ARGS="-DCLIPWREN_SANITIZE=ON"
+
+bench: build
+	$(BUILD_DIR)/bench/run-bench.sh $(BUILD_DIR)
+
+screenshot: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest -L screenshot --output-on-failure
+	@echo "Screenshots are in $(BUILD_DIR)/artifacts/"
+
+install: build
+	cmake --install $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR)

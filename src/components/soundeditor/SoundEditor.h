@@ -1,0 +1,67 @@
+#pragma once
+// The sound editor component: loads a sound, crops it to a range and exports it in
+// the encoding its OutputFormat asks for. Long operations run on a worker thread;
+// their progress and completion events arrive through the event loop of the thread
+// that owns the editor, always after the call that started them has returned.
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class QWidget;
+
+namespace clipwren {
+
+struct DefaultOptionGroup { int32_t Mode = 1; };
+struct Mp3OptionGroup { int32_t Mode = 1; int32_t BitRate = 128000; };
+struct WmaOptionGroup { int32_t Mode = 1; int32_t BitRate = 128000; };
+struct OggOptionGroup { int32_t Mode = 0; int16_t Quality = 4; };
+struct AacOptionGroup { int32_t Mode = 0; bool Mp4Container = false; int16_t Quality = 100; };
+
+// Format codes: 1 chosen by the output's extension, 2 MP3, 3 WMA, 4 OGG Vorbis, 6 AAC.
+struct OutputFormatSettings {
+    int32_t FormatCode = 1;
+    DefaultOptionGroup DefaultOptions;
+    Mp3OptionGroup Mp3Options;
+    WmaOptionGroup WmaOptions;
+    OggOptionGroup OggOptions;
+    AacOptionGroup AacOptions;
+};
+
+class SoundEditor : public QObject {
+    Q_OBJECT
+public:
+    explicit SoundEditor(QObject* parent = nullptr);
+    // Cancels a running operation (removing its temporary file) and waits for the worker.
+    ~SoundEditor() override;
+
+    int32_t AttachWindow(QWidget* window);
+    OutputFormatSettings& OutputFormat();
+
+    // 0 = loading started; LoadCompleted follows. Negative code when it cannot start.
+    int32_t OpenFile(const QString& path);
+    int32_t LastErrorCode() const;
+    // Keeps only beginMs..endMs of the loaded sound; CropCompleted follows.
+    int32_t CropToRange(int32_t beginMs, int32_t endMs);
+    // 0 = export started; ExportCompleted follows. Writes the sound the editor holds to
+    // outputPath at sampleRate and channels, in the encoding of OutputFormat.
+    int32_t ExportFile(int32_t sampleRate, int32_t channels, int32_t, int32_t, int32_t,
+                       const QString& outputPath);
+    // Stops a running operation; its completion event still arrives, with a failure code.
+    void Cancel();
+
+signals:
+    void LoadProgress(qint16 percent);
+    // result: 0 on success, else the failure's error code (also in LastErrorCode).
+    void LoadCompleted(qint32 result);
+    void CropProgress(qint32 unused, qint16 percent);
+    void CropCompleted(qint32 result, qint32 unused);
+    void ExportProgress(qint32 percent);
+    void ExportCompleted(qint32 result);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace clipwren

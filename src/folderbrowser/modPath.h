@@ -1,0 +1,21 @@
+#pragma once
+// Small routines on path text. "\" and "/" both separate; "X:" drive forms keep
+// their rules. None raises an error for ordinary input.
+#include <QString>
+
+class QWidget;
+
+namespace clipwren {
+
+bool IsVersion5OrLater();
+// The whole text of a window (a line edit's or a label's text, or a widget's title).
+QString GetWindowTextAll(const QWidget* window);
+QString FolderNameOf(const QString& path);
+QString ParentFolderOf(const QString& path);
+// True for an existing file or folder; false for empty text.
+bool PathExists(const QString& path);
+QString TrimAtNull(const QString& text);
+// Cuts a path into parts, selector 1 to 10 (2: file name without extension).
+QString GetPathPart(const QString& path, int selector);
+
+}  // namespace clipwren

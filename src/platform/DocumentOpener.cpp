@@ -1,0 +1,25 @@
+#include "platform/DocumentOpener.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+namespace clipwren::platform {
+
+namespace {
+DocumentOpener defaultOpener;
+DocumentOpener* current = &defaultOpener;
+}  // namespace
+
+DocumentOpener& documentOpener() { return *current; }
+
+void setDocumentOpener(DocumentOpener* opener) { current = opener ? opener : &defaultOpener; }
+
+bool DocumentOpener::open(const QString& documentOrUrl, const QString& /*workingFolder*/, ShowCommand /*show*/) {
+    // The desktop's opener decides the viewer and its window state; the working
+    // folder and the wish for a maximised window cannot be passed on portably.
+    const QUrl url = documentOrUrl.contains(QStringLiteral("://")) ? QUrl(documentOrUrl)
+                                                                   : QUrl::fromLocalFile(documentOrUrl);
+    return QDesktopServices::openUrl(url);
+}
+
+}  // namespace clipwren::platform

@@ -1,0 +1,20 @@
+#pragma once
+// Hands a document or a web address to the system's default viewer.
+#include <QString>
+
+namespace clipwren::platform {
+
+enum class ShowCommand { Normal = 1, Maximized = 3 };
+
+class DocumentOpener {
+public:
+    virtual ~DocumentOpener() = default;
+    // Returns whether the system accepted the request; callers may ignore it.
+    virtual bool open(const QString& documentOrUrl, const QString& workingFolder, ShowCommand show);
+};
+
+DocumentOpener& documentOpener();
+// Installs an opener (tests); nullptr puts the default one back. Not owned.
+void setDocumentOpener(DocumentOpener* opener);
+
+}  // namespace clipwren::platform

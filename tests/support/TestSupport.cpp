@@ -1,0 +1,116 @@
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QtEndian>
+#include <cmath>
+#include <stdexcept>
+
+namespace testsupport {
+
+CommandResult run(const QString& program, const QStringList& args) {
+    QProcess process;
+    process.start(program, args);
+    CommandResult result;
+    if (!process.waitForStarted(-1)) return result;
+    process.closeWriteChannel();
+    process.waitForFinished(-1);
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+std::vector<float> tone(int rate, int channels, int64_t frames, double freqHz, double amplitude) {
+    std::vector<float> samples(static_cast<size_t>(frames * channels));
+    for (int64_t i = 0; i < frames; ++i) {
+        const float v = static_cast<float>(amplitude * std::sin(2.0 * M_PI * freqHz * double(i) / rate));
+        for (int c = 0; c < channels; ++c) samples[size_t(i * channels + c)] = v;
+    }
+    return samples;
+}
+
+std::vector<float> silence(int channels, int64_t frames) {
+    return std::vector<float>(static_cast<size_t>(frames * channels), 0.0f);
+}
+
+void addClick(std::vector<float>& samples, int channels, int64_t frame, float value) {
+    for (int c = 0; c < channels; ++c) samples.at(size_t(frame * channels + c)) = value;
+}
+
+void writeWav(const QString& path, int rate, int channels, const std::vector<float>& interleaved) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write " + path.toStdString());
+    const quint32 dataBytes = quint32(interleaved.size() * 2);
+    auto u32 = [&](quint32 v) { v = qToLittleEndian(v); file.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](quint16 v) { v = qToLittleEndian(v); file.write(reinterpret_cast<const char*>(&v), 2); };
+    file.write("RIFF", 4); u32(36 + dataBytes); file.write("WAVE", 4);
+    file.write("fmt ", 4); u32(16); u16(1); u16(quint16(channels)); u32(quint32(rate));
+    u32(quint32(rate * channels * 2)); u16(quint16(channels * 2)); u16(16);
+    file.write("data", 4); u32(dataBytes);
+    QByteArray pcm(int(dataBytes), Qt::Uninitialized);
+    for (size_t i = 0; i < interleaved.size(); ++i) {
+        const float clamped = std::fmax(-1.0f, std::fmin(1.0f, interleaved[i]));
+        const qint16 s = qToLittleEndian(static_cast<qint16>(std::lrint(clamped * 32767.0f)));
+        memcpy(pcm.data() + i * 2, &s, 2);
+    }
+    file.write(pcm);
+}
+
+void ffmpegConvert(const QString& in, const QString& out, const QStringList& extraArgs) {
+    QStringList args{"-v", "error", "-y", "-i", in};
+    args << extraArgs << out;
+    const CommandResult r = run("ffmpeg", args);
+    if (r.exitCode != 0)
+        throw std::runtime_error("ffmpeg failed for " + out.toStdString() + ": " + r.err.toStdString());
+}
+
+std::vector<int16_t> ffmpegDecode(const QString& path, int rate, int channels) {
+    QStringList args{"-v", "error", "-i", path};
+    if (rate > 0) args << "-ar" << QString::number(rate);
+    if (channels > 0) args << "-ac" << QString::number(channels);
+    args << "-f" << "s16le" << "-";
+    const CommandResult r = run("ffmpeg", args);
+    if (r.exitCode != 0) throw std::runtime_error("ffmpeg decode failed: " + r.err.toStdString());
+    std::vector<int16_t> samples(size_t(r.out.size()) / 2);
+    memcpy(samples.data(), r.out.constData(), samples.size() * 2);
+    for (auto& s : samples) s = qFromLittleEndian(s);
+    return samples;
+}
+
+std::map<std::string, std::string> ffprobe(const QString& path) {
+    const CommandResult r = run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                            "stream=codec_name,sample_rate,channels,bit_rate,duration:"
+                                            "format=format_name,bit_rate,duration",
+                                            "-of", "flat=s=_", path});
+    std::map<std::string, std::string> fields;
+    for (const QByteArray& line : r.out.split('\n')) {
+        const int eq = line.indexOf('=');
+        if (eq < 0) continue;
+        QByteArray key = line.left(eq);
+        // "streams_stream_0_codec_name" -> "codec_name"; "format_bit_rate" -> "format_bit_rate"
+        if (key.startsWith("streams_stream_0_")) key = key.mid(17);
+        QByteArray value = line.mid(eq + 1).trimmed();
+        if (value.startsWith('"')) value = value.mid(1, value.size() - 2);
+        fields[key.toStdString()] = value.toStdString();
+    }
+    return fields;
+}
+
+int64_t firstFrameAbove(const std::vector<int16_t>& interleaved, int channels, int threshold, int64_t from) {
+    const int64_t frames = int64_t(interleaved.size()) / channels;
+    for (int64_t f = from; f < frames; ++f)
+        for (int c = 0; c < channels; ++c)
+            if (std::abs(int(interleaved[size_t(f * channels + c)])) >= threshold) return f;
+    return -1;
+}
+
+QString artifactsDir() {
+    QString dir = qEnvironmentVariable("CLIPWREN_ARTIFACTS");
+    if (dir.isEmpty()) dir = QDir::temp().filePath("clipwren-artifacts");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+}  // namespace testsupport
