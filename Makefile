@@ -40,7 +40,7 @@ test-sanitize:
 	$(MAKE) test BUILD_DIR=build-sanitize BUILD_TYPE=Debug CMAKE_ARGS="-DCLIPWREN_SANITIZE=ON"
 
 bench: build
-	$(BUILD_DIR)/bench/run-bench.sh $(BUILD_DIR)
+	bench/run-bench.sh $(BUILD_DIR)
 
 screenshot: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest -L screenshot --output-on-failure
