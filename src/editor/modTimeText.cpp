@@ -1,0 +1,48 @@
+#include "editor/modTimeText.h"
+
+#include <cstdlib>
+
+namespace clipwren {
+
+namespace {
+
+QString zeroFilled(int32_t part, int width) {
+    const QString digits = QStringLiteral("%1").arg(std::abs(part), width, 10, QLatin1Char('0'));
+    return part < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+// A field is a whole number: an optional minus sign, then digits only.
+std::optional<int32_t> fieldValue(QStringView field) {
+    const bool negative = field.startsWith(QLatin1Char('-'));
+    const QStringView digits = negative ? field.mid(1) : field;
+    if (digits.isEmpty()) return std::nullopt;
+    int32_t value = 0;
+    for (const QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+QString FormatTimeText(int32_t milliseconds) {
+    // Division and remainder truncate toward zero, so every part carries the sign of the count.
+    const int32_t minutes = milliseconds / 60000;
+    const int32_t withinMinute = milliseconds % 60000;
+    return zeroFilled(minutes, 2) + QLatin1Char(':') + zeroFilled(withinMinute / 1000, 2) + QLatin1Char(':') +
+           zeroFilled(withinMinute % 1000, 3);
+}
+
+std::optional<int32_t> ParseTimeText(const QString& text) {
+    if (text.size() != 9) return std::nullopt;
+    const QStringView view(text);
+    const auto minutes = fieldValue(view.mid(0, 2));
+    const auto seconds = fieldValue(view.mid(3, 2));
+    const auto millis = fieldValue(view.mid(6, 3));
+    if (!minutes || !seconds || !millis) return std::nullopt;
+    // Two-digit minutes and seconds keep the sum far inside 32 bits.
+    return *minutes * 60000 + *seconds * 1000 + *millis;
+}
+
+}  // namespace clipwren
