@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Benchmarks: clipwren-cut beside the ffmpeg command line on the same 30-second cut,
+# several runs each in the same session, then the benchmark programs of the other
+# components when they have been built.
+#
+#   bench/run-bench.sh [BUILD_DIR]
+#
+# Environment: CLIPWREN_BENCH_RUNS (runs per tool and case, default 5),
+# CLIPWREN_BENCH_CACHE (where the generated inputs are kept, default BUILD_DIR/bench-cache),
+# CLIPWREN_BENCH_CASES (a space-separated subset of the case names below).
+set -euo pipefail
+
+build_dir=$(realpath "${1:-build}")
+runs=${CLIPWREN_BENCH_RUNS:-5}
+cache=${CLIPWREN_BENCH_CACHE:-$build_dir/bench-cache}
+cut_tool=$build_dir/tools/clipwren-cut/clipwren-cut
+
+for tool in ffmpeg ffprobe /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "run-bench: $tool is missing" >&2; exit 1; }
+done
+[ -x "$cut_tool" ] || { echo "run-bench: $cut_tool is missing; build the clipwren-cut target first" >&2; exit 1; }
+
+mkdir -p "$cache"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# --- Inputs -----------------------------------------------------------------------------
+# Made once and kept in the cache. A tone with beeps over pink noise, so that a VBR
+# encoder has something to vary; the long MP3s repeat a 4-minute piece by stream copy,
+# which takes seconds instead of encoding hours of sound.
+source_args=(-f lavfi -i "sine=frequency=330:beep_factor=4:sample_rate=44100"
+             -f lavfi -i "anoisesrc=color=pink:amplitude=0.15:sample_rate=44100"
+             -filter_complex "[0:a][1:a]amix=inputs=2:duration=first,aformat=channel_layouts=stereo")
+
+make_input() {  # name, then ffmpeg arguments that write "$tmp"
+  local name=$1; shift
+  local target=$cache/$name
+  [ -s "$target" ] && return
+  echo "Making $name ..." >&2
+  local tmp=$cache/.partial-$name
+  tmp=$tmp "$@"
+  mv "$tmp" "$target"
+}
+
+encode_piece() {  # seconds, encoder arguments...
+  local seconds=$1; shift
+  ffmpeg -v error -y "${source_args[@]}" -t "$seconds" "$@" -f "${tmp##*.}" "$tmp"
+}
+
+repeat_piece() {  # piece, count
+  local list=$work/repeat-$1.txt
+  : >"$list"
+  for ((i = 0; i < $2; i++)); do echo "file '$cache/$1'" >>"$list"; done
+  ffmpeg -v error -y -f concat -safe 0 -i "$list" -c copy -f mp3 "$tmp"
+}
+
+make_input piece-cbr-4min.mp3 encode_piece 240 -c:a libmp3lame -b:a 128k
+make_input piece-vbr-4min.mp3 encode_piece 240 -c:a libmp3lame -q:a 2
+make_input vbr-60min.mp3 repeat_piece piece-vbr-4min.mp3 15
+make_input cbr-3h.mp3 repeat_piece piece-cbr-4min.mp3 45
+make_input pcm-60min.wav encode_piece 3600 -c:a pcm_s16le
+
+# name, input, begin and end of the cut in seconds
+all_cases=(
+  "mp3-4min piece-cbr-4min.mp3 120 150"
+  "mp3-vbr-60min vbr-60min.mp3 2400 2430"
+  "wav-60min pcm-60min.wav 2400 2430"
+  "mp3-3h cbr-3h.mp3 9000 9030"
+)
+
+# --- Measuring --------------------------------------------------------------------------
+# One run: prints "wall_seconds peak_kb"; fails the script when the tool fails.
+measure() {
+  local start end
+  start=$(date +%s%N)
+  if ! /usr/bin/time -f '%M' -o "$work/mem" "$@" >"$work/out" 2>&1; then
+    echo "run-bench: failed: $*" >&2
+    cat "$work/out" >&2
+    exit 1
+  fi
+  end=$(date +%s%N)
+  echo "$(( (end - start) / 1000000 )) $(tail -n 1 "$work/mem")"
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+max() { sort -n | tail -n 1; }
+duration_of() { ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$1"; }
+
+printf '\nCut of 30 s to MP3 128 kbit/s, %d runs each, interleaved (times are medians)\n' "$runs"
+printf '%-14s %12s %10s %7s %12s %10s %8s %8s\n' case clipwren-ms ffmpeg-ms ratio clipwren-MB ffmpeg-MB cut-s ff-s
+for entry in "${all_cases[@]}"; do
+  read -r name input begin end <<<"$entry"
+  if [ -n "${CLIPWREN_BENCH_CASES:-}" ] && [[ " $CLIPWREN_BENCH_CASES " != *" $name "* ]]; then continue; fi
+  : >"$work/cut.txt"
+  : >"$work/ff.txt"
+  for ((run = 0; run < runs; run++)); do
+    rm -f "$work/cut.mp3" "$work/ff.mp3"
+    measure "$cut_tool" "$cache/$input" --begin "$begin" --end "$end" --output "$work/cut.mp3" >>"$work/cut.txt"
+    measure ffmpeg -nostdin -v error -y -ss "$begin" -to "$end" -i "$cache/$input" -b:a 128k "$work/ff.mp3" >>"$work/ff.txt"
+  done
+  cut_ms=$(cut -d' ' -f1 "$work/cut.txt" | median)
+  ff_ms=$(cut -d' ' -f1 "$work/ff.txt" | median)
+  cut_kb=$(cut -d' ' -f2 "$work/cut.txt" | max)
+  ff_kb=$(cut -d' ' -f2 "$work/ff.txt" | max)
+  awk -v n="$name" -v c="$cut_ms" -v f="$ff_ms" -v cm="$cut_kb" -v fm="$ff_kb" \
+      -v cd="$(duration_of "$work/cut.mp3")" -v fd="$(duration_of "$work/ff.mp3")" \
+      'BEGIN { printf "%-14s %12d %10d %7.2f %12.1f %10.1f %8.3f %8.3f\n", n, c, f, c / f, cm / 1024, fm / 1024, cd, fd }'
+done
+echo "(ratio: clipwren-cut time / ffmpeg time; MB: peak resident memory, the largest of the runs;"
+echo " cut-s, ff-s: duration of the written file as ffprobe reads it)"
+
+# --- The components' own benchmarks -----------------------------------------------------
+for area in player decode soundeditor; do
+  for program in "$build_dir/bench/$area"/*; do
+    [ -f "$program" ] && [ -x "$program" ] || continue
+    printf '\n== %s ==\n' "${program#"$build_dir"/}"
+    "$program"
+  done
+done
