@@ -1,0 +1,224 @@
+#include "components/soundeditor/EncodedFileWriter.h"
+
+#include "components/errors/modSoundErrDesc.h"
+
+#include <QtGlobal>
+#include <cmath>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+namespace clipwren::soundeditor {
+
+namespace {
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct OutputContextDeleter {
+    void operator()(AVFormatContext* context) const {
+        if (context->pb && !(context->oformat->flags & AVFMT_NOFILE)) avio_closep(&context->pb);
+        avformat_free_context(context);
+    }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct FifoDeleter {
+    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
+};
+struct ResamplerDeleter {
+    void operator()(SwrContext* resampler) const { swr_free(&resampler); }
+};
+
+QString ffmpegErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+// Encoders that take any frame size get frames of this many samples.
+constexpr int kVariableFrameSize = 4096;
+
+}  // namespace
+
+struct EncodedFileWriter::Impl {
+    std::unique_ptr<AVFormatContext, OutputContextDeleter> container;
+    std::unique_ptr<AVCodecContext, CodecContextDeleter> encoder;
+    std::unique_ptr<AVAudioFifo, FifoDeleter> fifo;  // interleaved float, waiting for a whole frame
+    std::unique_ptr<SwrContext, ResamplerDeleter> converter;  // float to the encoder's sample format
+    std::unique_ptr<AVFrame, FrameDeleter> frame;
+    std::unique_ptr<AVPacket, PacketDeleter> packet;
+    AVStream* stream = nullptr;
+    std::vector<float> scratch;
+    int channels = 0;
+    int frameSize = 0;
+    int64_t samplesSent = 0;
+
+    int32_t drainPackets() {
+        for (;;) {
+            const int result = avcodec_receive_packet(encoder.get(), packet.get());
+            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return err::Ok;
+            if (result < 0) {
+                qWarning("encoder failed: %s", qPrintable(ffmpegErrorText(result)));
+                return err::EncoderFailedToStart;
+            }
+            av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            const int written = av_interleaved_write_frame(container.get(), packet.get());
+            if (written < 0) {
+                qWarning("writing audio failed: %s", qPrintable(ffmpegErrorText(written)));
+                return err::FileCreationFailed;
+            }
+        }
+    }
+
+    int32_t encodeFromFifo(int frames) {
+        int result = av_frame_make_writable(frame.get());
+        if (result >= 0) {
+            frame->nb_samples = frames;
+            void* scratchData = scratch.data();
+            av_audio_fifo_read(fifo.get(), &scratchData, frames);
+            const auto* input = reinterpret_cast<const uint8_t*>(scratch.data());
+            result = swr_convert(converter.get(), frame->data, frames, &input, frames);
+        }
+        if (result < 0) {
+            qWarning("preparing audio for the encoder failed: %s", qPrintable(ffmpegErrorText(result)));
+            return err::NotEnoughMemory;
+        }
+        frame->pts = samplesSent;  // in samples: the encoder's time base is 1/rate
+        samplesSent += frames;
+        return sendToEncoder(frame.get());
+    }
+
+    int32_t sendToEncoder(const AVFrame* input) {
+        const int result = avcodec_send_frame(encoder.get(), input);
+        if (result < 0) {
+            qWarning("encoder refused audio: %s", qPrintable(ffmpegErrorText(result)));
+            return err::EncoderFailedToStart;
+        }
+        return drainPackets();
+    }
+};
+
+EncodedFileWriter::EncodedFileWriter(PrivateKey) : impl_(std::make_unique<Impl>()) {}
+EncodedFileWriter::~EncodedFileWriter() = default;
+
+std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, const Encoding& encoding,
+                                                           int sampleRate, int channels, int32_t* error) {
+    auto fail = [error](int32_t code) {
+        *error = code;
+        return std::unique_ptr<EncodedFileWriter>();
+    };
+    const AVCodec* codec = avcodec_find_encoder_by_name(encoding.codec);
+    if (!codec) return fail(err::EncoderNotAvailable);
+
+    auto writer = std::make_unique<EncodedFileWriter>(PrivateKey{});
+    Impl& d = *writer->impl_;
+    const QByteArray pathBytes = path.toUtf8();
+    AVFormatContext* rawContainer = nullptr;
+    if (avformat_alloc_output_context2(&rawContainer, nullptr, encoding.muxer, pathBytes.constData()) < 0)
+        return fail(err::EncoderFailedToStart);
+    d.container.reset(rawContainer);
+
+    d.encoder.reset(avcodec_alloc_context3(codec));
+    if (!d.encoder) return fail(err::NotEnoughMemory);
+    AVCodecContext& encoder = *d.encoder;
+    encoder.sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+    av_channel_layout_default(&encoder.ch_layout, channels);
+    encoder.sample_rate = sampleRate;
+    encoder.time_base = AVRational{1, sampleRate};
+    if (encoding.bitRate > 0) encoder.bit_rate = encoding.bitRate;
+    if (encoding.averageBitRate) av_opt_set_int(encoder.priv_data, "abr", 1, 0);
+    if (encoding.useQuality) {
+        encoder.flags |= AV_CODEC_FLAG_QSCALE;
+        encoder.global_quality = int(std::lround(encoding.quality * FF_QP2LAMBDA));
+    }
+    if (d.container->oformat->flags & AVFMT_GLOBALHEADER) encoder.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int result = avcodec_open2(&encoder, codec, nullptr);
+    if (result < 0) {
+        qWarning("cannot open encoder %s: %s", encoding.codec, qPrintable(ffmpegErrorText(result)));
+        return fail(err::EncoderNotAvailable);
+    }
+    const bool anyFrameSize = encoder.frame_size <= 0 || (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+    d.frameSize = anyFrameSize ? kVariableFrameSize : encoder.frame_size;
+    d.channels = channels;
+
+    d.stream = avformat_new_stream(d.container.get(), nullptr);
+    if (!d.stream || avcodec_parameters_from_context(d.stream->codecpar, &encoder) < 0)
+        return fail(err::NotEnoughMemory);
+    d.stream->time_base = encoder.time_base;
+
+    if (!(d.container->oformat->flags & AVFMT_NOFILE)) {
+        result = avio_open(&d.container->pb, pathBytes.constData(), AVIO_FLAG_WRITE);
+        if (result < 0) {
+            qWarning("cannot create %s: %s", pathBytes.constData(), qPrintable(ffmpegErrorText(result)));
+            return fail(err::FileCreationFailed);
+        }
+    }
+    AVDictionary* rawMuxerOptions = nullptr;
+    if (encoding.sampleExactEditList) av_dict_set_int(&rawMuxerOptions, "movie_timescale", sampleRate, 0);
+    result = avformat_write_header(d.container.get(), &rawMuxerOptions);
+    av_dict_free(&rawMuxerOptions);
+    if (result < 0) {
+        qWarning("cannot start %s output: %s", encoding.muxer, qPrintable(ffmpegErrorText(result)));
+        return fail(err::EncoderFailedToStart);
+    }
+
+    SwrContext* rawConverter = nullptr;
+    if (swr_alloc_set_opts2(&rawConverter, &encoder.ch_layout, encoder.sample_fmt, sampleRate, &encoder.ch_layout,
+                            AV_SAMPLE_FMT_FLT, sampleRate, 0, nullptr) < 0)
+        return fail(err::NotEnoughMemory);
+    d.converter.reset(rawConverter);
+    d.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLT, channels, d.frameSize));
+    d.frame.reset(av_frame_alloc());
+    d.packet.reset(av_packet_alloc());
+    if (swr_init(d.converter.get()) < 0 || !d.fifo || !d.frame || !d.packet) return fail(err::NotEnoughMemory);
+    d.frame->format = encoder.sample_fmt;
+    d.frame->sample_rate = sampleRate;
+    d.frame->nb_samples = d.frameSize;
+    if (av_channel_layout_copy(&d.frame->ch_layout, &encoder.ch_layout) < 0 ||
+        av_frame_get_buffer(d.frame.get(), 0) < 0)
+        return fail(err::NotEnoughMemory);
+    d.scratch.resize(size_t(d.frameSize) * size_t(channels));
+    *error = err::Ok;
+    return writer;
+}
+
+int32_t EncodedFileWriter::write(const float* interleaved, int64_t frames) {
+    Impl& d = *impl_;
+    void* input = const_cast<float*>(interleaved);  // av_audio_fifo_write only reads it
+    if (av_audio_fifo_write(d.fifo.get(), &input, int(frames)) < frames) return err::NotEnoughMemory;
+    while (av_audio_fifo_size(d.fifo.get()) >= d.frameSize) {
+        const int32_t result = d.encodeFromFifo(d.frameSize);
+        if (result != err::Ok) return result;
+    }
+    return err::Ok;
+}
+
+int32_t EncodedFileWriter::finish() {
+    Impl& d = *impl_;
+    // The last frame may be short; the encoder records the padding it adds.
+    if (const int rest = av_audio_fifo_size(d.fifo.get()); rest > 0) {
+        if (const int32_t result = d.encodeFromFifo(rest); result != err::Ok) return result;
+    }
+    if (const int32_t result = d.sendToEncoder(nullptr); result != err::Ok) return result;
+    int result = av_write_trailer(d.container.get());
+    if (result >= 0 && d.container->pb) result = avio_closep(&d.container->pb);
+    if (result < 0) {
+        qWarning("finishing the output failed: %s", qPrintable(ffmpegErrorText(result)));
+        return err::FileCreationFailed;
+    }
+    return err::Ok;
+}
+
+}  // namespace clipwren::soundeditor

@@ -1,0 +1,36 @@
+#pragma once
+// Encodes interleaved float audio and writes it into a container file: the encoder is
+// fed whole frames of its own size with timestamps in samples, so the muxers can
+// record encoder delay and padding (LAME header in MP3, edit list in MP4).
+#include "components/soundeditor/FormatTable.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+namespace clipwren::soundeditor {
+
+class EncodedFileWriter {
+public:
+    // Creates the file at path. Returns nullptr and sets *error: err::EncoderNotAvailable
+    // when the encoder is missing or refuses the settings, err::EncoderFailedToStart when
+    // the container cannot be started, err::FileCreationFailed when the file cannot be created.
+    static std::unique_ptr<EncodedFileWriter> open(const QString& path, const Encoding& encoding, int sampleRate,
+                                                   int channels, int32_t* error);
+    struct PrivateKey {};  // only open() constructs
+    explicit EncodedFileWriter(PrivateKey);
+    ~EncodedFileWriter();
+    EncodedFileWriter(const EncodedFileWriter&) = delete;
+    EncodedFileWriter& operator=(const EncodedFileWriter&) = delete;
+
+    // Returns 0 or a negative error code.
+    int32_t write(const float* interleaved, int64_t frames);
+    // Encodes what is buffered, drains the encoder, finishes the container and closes the file.
+    int32_t finish();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace clipwren::soundeditor

@@ -1,0 +1,33 @@
+#pragma once
+// The editor's encodings: what each FormatCode and option group means in terms of
+// container, codec and encoder settings. All of that lives in one table here.
+#include "components/soundeditor/SoundEditor.h"
+
+#include <QString>
+#include <cstdint>
+
+namespace clipwren::soundeditor {
+
+struct Encoding {
+    const char* muxer = nullptr;  // FFmpeg output format name
+    const char* codec = nullptr;  // FFmpeg encoder name
+    int64_t bitRate = 0;          // bits per second; 0 when the encoder runs on a quality scale
+    bool averageBitRate = false;  // MP3 only: ABR instead of constant bit rate
+    bool useQuality = false;      // the encoder's own quality scale, value in `quality`
+    double quality = 0;
+    // MP4 family: keep the movie's time scale at the sample rate, so the edit list that
+    // trims encoder delay and padding is exact to the sample rather than to the millisecond.
+    bool sampleExactEditList = false;
+};
+
+// AAC quality 1..100 maps linearly onto 32..128 kbit/s per channel, so the default
+// quality 100 gives 256 kbit/s for stereo.
+int64_t aacBitRateForQuality(int quality, int channels);
+
+// Fills *encoding for the settings, the output path (format code 1 goes by the path's
+// extension) and the channel count. Returns 0, or err::InvalidExportSettings for a
+// format code, mode or value the table does not know.
+int32_t chooseEncoding(const OutputFormatSettings& settings, const QString& outputPath, int channels,
+                       Encoding* encoding);
+
+}  // namespace clipwren::soundeditor
