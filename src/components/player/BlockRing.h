@@ -1,0 +1,53 @@
+#pragma once
+// The lock-free hand-over from the decode thread (single producer) to the output
+// callback (single consumer): a few fixed blocks of stereo audio, each tagged with
+// the run it belongs to and the source position of its first frame.
+#include "components/player/AudioOutput.h"
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace clipwren::player {
+
+// About 11 ms at 48 kHz.
+constexpr int kBlockFrames = 512;
+
+struct AudioBlock {
+    uint32_t serial = 0;      // the run (start, seek) the block belongs to
+    bool endOfSound = false;  // the last block of its run
+    int frames = 0;
+    double sourceFrame = 0;   // source frame of the first frame
+    double speed = 1;         // source frames per output frame (the tempo)
+    float samples[kBlockFrames * kOutputChannels];
+};
+
+class BlockRing {
+public:
+    // Six blocks keep about 64 ms queued at 48 kHz: seeks and tempo changes are heard soon.
+    static constexpr size_t kBlocks = 6;
+
+    // Producer: the next free block, or nullptr while the ring is full.
+    AudioBlock* writeSlot() {
+        const uint64_t written = written_.load(std::memory_order_relaxed);
+        if (written - read_.load(std::memory_order_acquire) == kBlocks) return nullptr;
+        return &blocks_[written % kBlocks];
+    }
+    void publish() { written_.store(written_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+
+    // Consumer: the oldest filled block, or nullptr while the ring is empty.
+    AudioBlock* readSlot() {
+        const uint64_t read = read_.load(std::memory_order_relaxed);
+        if (read == written_.load(std::memory_order_acquire)) return nullptr;
+        return &blocks_[read % kBlocks];
+    }
+    void release() { read_.store(read_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+
+private:
+    std::array<AudioBlock, kBlocks> blocks_{};
+    alignas(64) std::atomic<uint64_t> written_{0};
+    alignas(64) std::atomic<uint64_t> read_{0};
+};
+
+}  // namespace clipwren::player

@@ -1,0 +1,138 @@
+#include "components/player/DecodeWorker.h"
+
+#include <soundtouch/SoundTouch.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace clipwren::player {
+
+namespace {
+constexpr int kInputFrames = 1024;
+// How long to wait for the consumer to free a block: a fraction of a block's duration.
+constexpr auto kFullRingWait = std::chrono::milliseconds(3);
+}  // namespace
+
+DecodeWorker::DecodeWorker(std::unique_ptr<decode::AudioDecoder> decoder, BlockRing& ring,
+                           const std::atomic<float>& tempoChange)
+    : decoder_(std::move(decoder)),
+      stretcher_(std::make_unique<soundtouch::SoundTouch>()),
+      ring_(ring),
+      tempoChange_(tempoChange),
+      input_(std::make_unique<float[]>(size_t(kInputFrames) * kOutputChannels)) {
+    stretcher_->setSampleRate(uint(decoder_->outputRate()));
+    stretcher_->setChannels(uint(kOutputChannels));
+    thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
+}
+
+DecodeWorker::~DecodeWorker() {
+    thread_.request_stop();
+    wake_.notify_all();
+}
+
+void DecodeWorker::startRun(uint32_t serial, int64_t startFrame, int64_t endFrame) {
+    {
+        std::lock_guard lock(mutex_);
+        pending_ = Run{serial, startFrame, endFrame};
+    }
+    wake_.notify_all();
+}
+
+void DecodeWorker::run(std::stop_token stop) {
+    while (!stop.stop_requested()) {
+        std::optional<Run> next;
+        {
+            std::unique_lock lock(mutex_);
+            if (runDone_) wake_.wait(lock, stop, [this] { return pending_.has_value(); });
+            next.swap(pending_);
+        }
+        if (stop.stop_requested()) break;
+        if (next) beginRun(*next);
+        if (runDone_) continue;
+
+        AudioBlock* block = ring_.writeSlot();
+        if (!block) {
+            std::this_thread::sleep_for(kFullRingWait);
+            continue;
+        }
+        fillBlock(*block);
+        ring_.publish();
+    }
+}
+
+void DecodeWorker::beginRun(const Run& next) {
+    current_ = next;
+    current_.endFrame = std::min(current_.endFrame, decoder_->lengthFrames());
+    runDone_ = false;
+    stretching_ = false;
+    stretcherInputDone_ = false;
+    stretcher_->clear();
+    sourceFrame_ = double(current_.startFrame);
+    // A run whose start cannot be reached plays nothing: its first block ends it.
+    if (decoder_->seek(current_.startFrame) != 0) current_.endFrame = current_.startFrame;
+}
+
+void DecodeWorker::fillBlock(AudioBlock& block) {
+    block.serial = current_.serial;
+    block.endOfSound = false;
+    block.frames = 0;
+    const float change = tempoChange_.load(std::memory_order_relaxed);
+    if (stretching_ && change == 0.0f) {
+        // Back to the untouched signal: continue the plain decode where the stretched sound stood.
+        stretching_ = false;
+        stretcher_->clear();
+        decoder_->seek(std::min<int64_t>(std::llround(sourceFrame_), current_.endFrame));
+        sourceFrame_ = double(decoder_->position());
+    } else if (!stretching_ && change != 0.0f) {
+        stretching_ = true;
+        stretcherInputDone_ = false;
+        stretcher_->clear();
+        appliedChange_ = change;
+        stretcher_->setTempoChange(change);
+    }
+    block.sourceFrame = sourceFrame_;
+    if (stretching_)
+        fillStretched(block, change);
+    else
+        fillPlain(block);
+    if (block.endOfSound) runDone_ = true;
+}
+
+void DecodeWorker::fillPlain(AudioBlock& block) {
+    block.speed = 1;
+    const int64_t wanted = std::min<int64_t>(kBlockFrames, current_.endFrame - decoder_->position());
+    const int64_t got = wanted > 0 ? decoder_->read(block.samples, wanted) : 0;
+    block.frames = int(std::max<int64_t>(got, 0));
+    sourceFrame_ += block.frames;
+    // A read error ends the sound where it stands, as the end of the file would.
+    block.endOfSound = got <= 0 || decoder_->position() >= current_.endFrame;
+}
+
+void DecodeWorker::fillStretched(AudioBlock& block, float change) {
+    if (change != appliedChange_) {
+        appliedChange_ = change;
+        stretcher_->setTempoChange(change);
+    }
+    const double speed = 1.0 + double(change) / 100.0;
+    block.speed = speed;
+    while (stretcher_->numSamples() < uint(kBlockFrames) && !stretcherInputDone_) {
+        const int64_t wanted = std::min<int64_t>(kInputFrames, current_.endFrame - decoder_->position());
+        const int64_t got = wanted > 0 ? decoder_->read(input_.get(), wanted) : 0;
+        if (got <= 0) {
+            stretcher_->flush();
+            stretcherInputDone_ = true;
+        } else {
+            stretcher_->putSamples(input_.get(), uint(got));
+        }
+    }
+    // The flush pads with silence: hand out no more than the source has left.
+    const double sourceLeft = double(current_.endFrame) - sourceFrame_;
+    const int allowed = int(std::clamp(std::ceil(sourceLeft / speed), 0.0, double(kBlockFrames)));
+    block.frames = int(stretcher_->receiveSamples(block.samples, uint(allowed)));
+    sourceFrame_ = std::min(sourceFrame_ + block.frames * speed, double(current_.endFrame));
+    block.endOfSound = stretcherInputDone_ &&
+                       (stretcher_->numSamples() == 0 || sourceFrame_ >= double(current_.endFrame) || allowed == 0);
+}
+
+}  // namespace clipwren::player

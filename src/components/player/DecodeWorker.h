@@ -1,0 +1,70 @@
+#pragma once
+// The decode thread of one loaded file: decoder -> (SoundTouch when the tempo is
+// changed) -> block ring. It fills the ring for the current run and idles when the
+// run is done, so memory stays bounded whatever the file's length.
+#include "components/decode/AudioDecoder.h"
+#include "components/player/BlockRing.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace soundtouch {
+class SoundTouch;
+}
+
+namespace clipwren::player {
+
+class DecodeWorker {
+public:
+    // tempoChange: percent, read before every block; 0 passes the decoded sound untouched.
+    DecodeWorker(std::unique_ptr<decode::AudioDecoder> decoder, BlockRing& ring,
+                 const std::atomic<float>& tempoChange);
+    ~DecodeWorker();
+    DecodeWorker(const DecodeWorker&) = delete;
+    DecodeWorker& operator=(const DecodeWorker&) = delete;
+
+    // Starts a new run from startFrame to endFrame (output frames), its blocks tagged serial.
+    // Blocks of earlier runs still in the ring are left to the consumer to drop.
+    void startRun(uint32_t serial, int64_t startFrame, int64_t endFrame);
+
+private:
+    struct Run {
+        uint32_t serial = 0;
+        int64_t startFrame = 0;
+        int64_t endFrame = 0;
+    };
+
+    void run(std::stop_token stop);
+    void beginRun(const Run& next);
+    // Fills one block of the current run; marks the run done at its end.
+    void fillBlock(AudioBlock& block);
+    void fillPlain(AudioBlock& block);
+    void fillStretched(AudioBlock& block, float change);
+
+    std::unique_ptr<decode::AudioDecoder> decoder_;
+    std::unique_ptr<soundtouch::SoundTouch> stretcher_;
+    BlockRing& ring_;
+    const std::atomic<float>& tempoChange_;
+
+    std::mutex mutex_;
+    std::condition_variable_any wake_;
+    std::optional<Run> pending_;
+
+    // Decode thread only.
+    Run current_;
+    bool runDone_ = true;
+    bool stretching_ = false;
+    bool stretcherInputDone_ = false;
+    float appliedChange_ = 0;
+    double sourceFrame_ = 0;  // source frame of the next frame to hand out
+    std::unique_ptr<float[]> input_;
+
+    std::jthread thread_;  // last: joined before the rest goes
+};
+
+}  // namespace clipwren::player

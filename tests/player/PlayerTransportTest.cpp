@@ -1,0 +1,191 @@
+// Transport: states, seeking, play-marked ranges and the position clock, checked
+// on the audio the output is handed and against a continuous ffmpeg decode.
+#include "PlayerTestKit.h"
+
+#include "components/errors/modSoundErrDesc.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+using namespace playertest;
+using clipwren::SoundPlayer;
+namespace err = clipwren::err;
+
+namespace {
+
+constexpr int64_t kClickFrame = 72000;  // 1.5 s
+
+TEST(PlayerSeek, FirstAudioAfterSeekMatchesContinuousDecode) {
+    RecordingTap tap(kRate);  // before the player: it outlives the output thread
+    PlayerFixture f;
+    const QString file = f.clickWav("click.wav", 3.0, {kClickFrame});
+    ASSERT_EQ(f.player->OpenFile(0, file), err::Ok);
+
+    const int32_t seekMs = 1490;
+    const int64_t seekFrame = int64_t(seekMs) * kRate / 1000;
+    ASSERT_EQ(f.player->Seek(0, seekMs), err::Ok);
+    EXPECT_EQ(f.player->Position(0), seekMs);  // while stopped, where Play will start
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Stopped);
+
+    ASSERT_EQ(f.player->Play(0), err::Ok);
+    ASSERT_TRUE(waitFor([&] { return tap.frames() >= 4800; }));
+    EXPECT_EQ(tap.firstAbove(0.5f), kClickFrame - seekFrame);
+
+    const auto reference = testsupport::ffmpegDecode(file, kRate, 2);
+    for (int64_t i = 0; i < 4800; ++i)
+        for (int ch = 0; ch < 2; ++ch)
+            ASSERT_NEAR(tap.sample(i, ch) * 32768.0f, float(reference[size_t((seekFrame + i) * 2 + ch)]), 1.5f)
+                << "frame " << i;
+}
+
+TEST(PlayerSeek, SeekWhilePlayingMovesPositionAndKeepsPlaying) {
+    PlayerFixture f;
+    ASSERT_EQ(f.player->OpenFile(0, f.clickWav("long.wav", 8.0, {})), err::Ok);
+    ASSERT_EQ(f.player->Play(0), err::Ok);
+    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 100; }));
+    ASSERT_EQ(f.player->Seek(0, 5000), err::Ok);
+    EXPECT_GE(f.player->Position(0), 5000);
+    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 5100; }));
+    EXPECT_LT(f.player->Position(0), 8000);
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Playing);
+
+    // Paused, a seek moves the position and playing resumes from there.
+    ASSERT_EQ(f.player->Pause(0), err::Ok);
+    ASSERT_EQ(f.player->Seek(0, 1000), err::Ok);
+    EXPECT_EQ(f.player->Position(0), 1000);
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Paused);
+    ASSERT_EQ(f.player->Play(0), err::Ok);
+    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 1050; }));
+    EXPECT_LT(f.player->Position(0), 4000);
+
+    // Beyond the end clamps to the end.
+    ASSERT_EQ(f.player->Pause(0), err::Ok);
+    ASSERT_EQ(f.player->Seek(0, 999999), err::Ok);
+    EXPECT_EQ(f.player->Position(0), f.player->Length(0));
+}
+
+TEST(PlayerTransport, PauseResumeStopAndEnd) {
+    PlayerFixture f;
+    ASSERT_EQ(f.player->OpenFile(0, f.clickWav("tone.wav", 6.0, {})), err::Ok);
+    EXPECT_EQ(f.player->Pause(0), err::Ok);  // nothing playing: nothing happens
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Stopped);
+
+    ASSERT_EQ(f.player->Play(0), err::Ok);
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Playing);
+    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 300; }));
+
+    ASSERT_EQ(f.player->Pause(0), err::Ok);
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Paused);
+    spin(150);  // what the output still held has been heard by now
+    const int32_t pausedAt = f.player->Position(0);
+    spin(300);
+    EXPECT_EQ(f.player->Position(0), pausedAt);
+
+    ASSERT_EQ(f.player->Play(0), err::Ok);  // resumes where it paused
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Playing);
+    EXPECT_GE(f.player->Position(0), pausedAt);
+    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > pausedAt + 100; }));
+    EXPECT_LT(f.player->Position(0), pausedAt + 3000);
+
+    ASSERT_EQ(f.player->Stop(0), err::Ok);
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Stopped);
+    EXPECT_EQ(f.player->Position(0), 0);
+    spin(100);
+    EXPECT_EQ(f.player->Position(0), 0);
+
+    // The end of the sound stops playback and returns to the start.
+    ASSERT_EQ(f.player->Seek(0, 5700), err::Ok);
+    ASSERT_EQ(f.player->Play(0), err::Ok);
+    ASSERT_TRUE(waitFor([&] { return f.player->State(0) == SoundPlayer::Stopped; }));
+    EXPECT_EQ(f.player->Position(0), 0);
+    ASSERT_EQ(f.player->Play(0), err::Ok);  // and plays again from the start
+    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 50; }));
+    EXPECT_LT(f.player->Position(0), 3000);
+}
+
+TEST(PlayerRange, PlaysExactlyTheMarkedPiece) {
+    RecordingTap tap(kRate);
+    PlayerFixture f;
+    // Clicks on the first frame of the piece and on the first frame after it.
+    const QString file = f.clickWav("range.wav", 3.0, {48000, 67200});
+    ASSERT_EQ(f.player->OpenFile(0, file), err::Ok);
+
+    ASSERT_EQ(f.player->PlayRange(0, 1000, 1400), err::Ok);
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Playing);
+    ASSERT_TRUE(waitFor([&] { return f.player->State(0) == SoundPlayer::Stopped; }));
+    EXPECT_EQ(f.player->Position(0), 0);
+    EXPECT_EQ(tap.handedFrames(), 19200);
+    EXPECT_EQ(tap.firstAbove(0.5f), 0);
+    EXPECT_EQ(tap.firstAbove(0.5f, 1), -1);
+}
+
+TEST(PlayerRange, EndClampedAndEmptyRangePlaysNothing) {
+    PlayerFixture f;
+    ASSERT_EQ(f.player->OpenFile(0, f.clickWav("short.wav", 1.0, {})), err::Ok);
+
+    ASSERT_EQ(f.player->PlayRange(0, 800, 60000), err::Ok);
+    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 850; }));
+    ASSERT_TRUE(waitFor([&] { return f.player->State(0) == SoundPlayer::Stopped; }));
+
+    EXPECT_LT(f.player->PlayRange(0, 500, 500), 0);
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Stopped);
+    EXPECT_LT(f.player->PlayRange(0, 700, 0), 0);  // "Play marked" with the end mark cleared
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Stopped);
+    EXPECT_EQ(f.player->Position(0), 0);
+}
+
+// Position advance over wall time, at normal tempo and at both ends of the tempo range.
+class PlayerTempo : public ::testing::TestWithParam<float> {};
+
+TEST_P(PlayerTempo, PositionFollowsTheTempo) {
+    const float change = GetParam();
+    PlayerFixture f;
+    ASSERT_EQ(f.player->OpenFile(0, f.clickWav("long.wav", 12.0, {})), err::Ok);
+    ASSERT_EQ(f.player->SetTempo(0, change), err::Ok);
+    ASSERT_EQ(f.player->Play(0), err::Ok);
+    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 200; }));
+
+    QElapsedTimer wall;
+    wall.start();
+    const int32_t from = f.player->Position(0);
+    spin(2000);
+    const double ratio = double(f.player->Position(0) - from) / double(wall.elapsed());
+    EXPECT_NEAR(ratio, 1.0 + change / 100.0, 0.15 * (1.0 + change / 100.0));
+    EXPECT_EQ(f.player->State(0), SoundPlayer::Playing);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tempi, PlayerTempo, ::testing::Values(0.0f, -60.0f, 60.0f),
+                         [](const auto& info) {
+                             return info.param == 0 ? std::string("Normal")
+                                                    : info.param < 0 ? std::string("Slowest") : std::string("Fastest");
+                         });
+
+TEST(PlayerTempoChange, WhilePlayingAndOutOfRange) {
+    PlayerFixture f;
+    EXPECT_EQ(f.player->SetTempo(0, 25.0f), err::Ok);  // kept also with nothing loaded
+    EXPECT_EQ(f.player->SetTempo(0, 61.0f), err::ParameterOutOfRange);
+    EXPECT_EQ(f.player->SetTempo(0, -61.0f), err::ParameterOutOfRange);
+    EXPECT_EQ(f.player->SetTempo(1, 0.0f), err::InvalidPlayer);
+    ASSERT_EQ(f.player->OpenFile(0, f.clickWav("long.wav", 12.0, {})), err::Ok);
+    ASSERT_EQ(f.player->Play(0), err::Ok);
+    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 200; }));
+    // Back and forth between stretched and untouched sound keeps the position moving on.
+    for (float change : {0.0f, 60.0f, -60.0f, 0.0f}) {
+        ASSERT_EQ(f.player->SetTempo(0, change), err::Ok);
+        const int32_t at = f.player->Position(0);
+        ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > at + 100; })) << change;
+    }
+}
+
+TEST(PlayerLifetime, DestroyedWhilePlayingStretched) {
+    PlayerFixture f;
+    ASSERT_EQ(f.player->OpenFile(0, f.clickWav("long.wav", 5.0, {})), err::Ok);
+    ASSERT_EQ(f.player->SetTempo(0, 60.0f), err::Ok);
+    ASSERT_EQ(f.player->Play(0), err::Ok);
+    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 100; }));
+    f.player.reset();  // joins its threads; a hang here fails by the test's timeout
+    SUCCEED();
+}
+
+}  // namespace
