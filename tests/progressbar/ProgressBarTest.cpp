@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QPalette>
 #include <climits>
+#include <optional>
 #include <string>
 
 #include "ProgressBarPixels.h"
@@ -42,33 +43,25 @@ bool hasDarkPixel(const QImage& image, QRect area) {
     return false;
 }
 
-void expectFrame(const QImage& image) {
-    const int W = image.width();
-    const int H = image.height();
-    for (int x = 0; x < W; ++x) {
-        EXPECT_EQ(at(image, x, 0), 0x686868u) << x;
-        EXPECT_EQ(at(image, x, H - 1), 0x686868u) << x;
-    }
-    for (int y = 0; y < H; ++y) {
-        EXPECT_EQ(at(image, 0, y), 0x686868u) << y;
-        EXPECT_EQ(at(image, W - 1, y), 0x686868u) << y;
-    }
-    for (int x = 2; x < W - 2; ++x) {
-        EXPECT_EQ(at(image, x, 1), 0xBEBEBEu) << x;
-        EXPECT_EQ(at(image, x, 2), 0xEFEFEFu) << x;
-        EXPECT_EQ(at(image, x, H - 2), 0xEFEFEFu) << x;
-    }
-    for (int y = 2; y < H - 2; ++y) {
-        EXPECT_EQ(at(image, 1, y), 0xEFEFEFu) << y;
-        EXPECT_EQ(at(image, W - 2, y), 0xEFEFEFu) << y;
-    }
-    for (QPoint p : {QPoint(1, 1), QPoint(W - 2, 1), QPoint(1, H - 2), QPoint(W - 2, H - 2)})
-        EXPECT_EQ(at(image, p.x(), p.y()), 0x686868u) << p.x() << "," << p.y();
+// The three grey outlines and the dark corner pixels; nothing for the inside.
+std::optional<uint32_t> frameAt(int x, int y, int W, int H) {
+    const bool edgeColumn = x == 1 || x == W - 2;
+    const bool edgeRow = y == 1 || y == H - 2;
+    if (x == 0 || y == 0 || x == W - 1 || y == H - 1 || (edgeColumn && edgeRow)) return 0x686868;
+    if (y == 1) return 0xBEBEBE;
+    if (edgeColumn || y == 2 || y == H - 2) return 0xEFEFEF;
+    return std::nullopt;
 }
 
-void expectWhiteInside(const QImage& image) {
-    for (int y = 3; y < image.height() - 3; ++y)
-        for (int x = 2; x < image.width() - 2; ++x) ASSERT_EQ(at(image, x, y), kWhite) << x << "," << y;
+// Checks the frame and that the inside is all white (whiteInside) or left alone.
+void expectFrame(const QImage& image, bool whiteInside = false) {
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const std::optional<uint32_t> frame = frameAt(x, y, image.width(), image.height());
+            if (frame || whiteInside) {
+                ASSERT_EQ(at(image, x, y), frame.value_or(kWhite)) << x << "," << y;
+            }
+        }
 }
 
 }  // namespace
@@ -77,9 +70,7 @@ TEST(ProgressBar, FreshControlIsAnEmptyFramedBarWithCutCornersAndDefaults) {
     BarHost host;
     XP_ProgressBar& bar = host.bar(450, 10);
     bar.repaint();
-    const QImage image = pixels(bar);
-    expectWhiteInside(image);
-    expectFrame(image);
+    expectFrame(pixels(bar), true);
 
     EXPECT_EQ(bar.Min(), 0);
     EXPECT_EQ(bar.Max(), 100);
@@ -112,13 +103,14 @@ TEST(ProgressBar, CuttingTheCornersDoesNotKeepSchedulingPaints) {
     } counter;
     bar.installEventFilter(&counter);
     bar.repaint();
-    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    // Updates are delivered on a short timer: let a few rounds of them pass.
+    QTest::qWait(100);
     const int settled = counter.paints;
-    for (int i = 0; i < 20; ++i) QApplication::processEvents();
+    QTest::qWait(200);
     EXPECT_EQ(counter.paints, settled);
 }
 
-TEST(ProgressBar, HorizontalValuesEndOnTheTenPixelGridWithWhiteGaps) {
+TEST(ProgressBar, HorizontalValuesEndOnTheTenPixelGrid) {
     BarHost host;
     XP_ProgressBar& bar = host.bar(450, 10);
     bar.setColor(kRed);
@@ -129,29 +121,25 @@ TEST(ProgressBar, HorizontalValuesEndOnTheTenPixelGridWithWhiteGaps) {
             EXPECT_EQ(rowPattern(image, row), expectedBlocks(450, end)) << "value " << value << " row " << row;
         expectFrame(image);
     }
+    // Smooth: the same end on the grid, no gaps.
+    bar.setScrolling(1);
+    bar.setValue(50);
+    EXPECT_EQ(rowPattern(pixels(bar), 5), std::string(218, '#') + std::string(228, '.'));
 }
 
-TEST(ProgressBar, ValuesOutsideTheRangeAreStoredAndDrawnClamped) {
+TEST(ProgressBar, OutOfRangeValuesEmptyRangeAndOverflowDrawSafely) {
     BarHost host;
     XP_ProgressBar& bar = host.bar(450, 10);
     bar.setValue(100);
     const QImage full = pixels(bar);
     bar.setValue(0);
     const QImage empty = pixels(bar);
-
     bar.setValue(150);
     EXPECT_EQ(bar.Value(), 150);
     EXPECT_EQ(pixels(bar), full);
     bar.setValue(-5);
     EXPECT_EQ(bar.Value(), -5);
     EXPECT_EQ(pixels(bar), empty);
-}
-
-TEST(ProgressBar, EmptyRangeAndOverflowEndThePassQuietly) {
-    BarHost host;
-    XP_ProgressBar& bar = host.bar(450, 10);
-    bar.setValue(0);
-    const QImage empty = pixels(bar);
 
     bar.setMin(100);
     bar.setMax(100);
@@ -161,7 +149,7 @@ TEST(ProgressBar, EmptyRangeAndOverflowEndThePassQuietly) {
     EXPECT_EQ(bar.PercentText(), "0 %");
     bar.setShowText(false);
 
-    // Max - Min and Value - Min beyond 32 bits: only the white background is left.
+    // Max - Min, then Value - Min beyond 32 bits: only the white background is left.
     QImage white(450, 10, QImage::Format_RGB32);
     white.fill(Qt::white);
     bar.setMin(-1);
@@ -171,7 +159,6 @@ TEST(ProgressBar, EmptyRangeAndOverflowEndThePassQuietly) {
     bar.setMin(1);
     bar.setMax(100);
     bar.setValue(INT_MIN);
-    EXPECT_EQ(pixels(bar), white);
     bar.repaint();
     EXPECT_EQ(pixels(bar), white);
 }
@@ -192,16 +179,6 @@ TEST(ProgressBar, PropertyWritesRedrawOnlyForValueAndShowText) {
 
     bar.setValue(50);  // a quarter of 0..200
     EXPECT_EQ(rowPattern(pixels(bar), 5), expectedBlocks(450, 110));
-}
-
-TEST(ProgressBar, SmoothStyleIsOneBarWithoutGaps) {
-    BarHost host;
-    XP_ProgressBar& bar = host.bar(450, 10);
-    bar.setScrolling(1);
-    bar.setValue(50);
-    std::string expected(448 - 2, '.');
-    expected.replace(0, 218, 218, '#');
-    EXPECT_EQ(rowPattern(pixels(bar), 5), expected);
 }
 
 TEST(ProgressBar, MarqueeShowsThreeBlocksPalestFirstAtTheValue) {
