@@ -108,7 +108,7 @@ int64_t firstFrameAbove(const std::vector<int16_t>& interleaved, int channels, i
 
 QString artifactsDir() {
     QString dir = qEnvironmentVariable("CLIPWREN_ARTIFACTS");
-    if (dir.isEmpty()) dir = QDir::temp().filePath("clipwren-artifacts");
+    if (dir.isEmpty()) dir = QStringLiteral(CLIPWREN_ARTIFACTS_DIR);
     QDir().mkpath(dir);
     return dir;
 }
