@@ -104,6 +104,7 @@ struct AudioDecoder::Impl {
     int32_t computeLength();
     int64_t decodeToEndFrom(int64_t seekSourceFrame, bool* ok);
     int32_t configureResampler();
+    bool frameMatchesResampler(const AVFrame* f) const;
 
     bool seekDemuxer(int64_t sourceFrame);
     int32_t restartSource(int64_t sourceFrame);
@@ -417,6 +418,13 @@ int32_t AudioDecoder::Impl::configureResampler() {
     return swr_init(swr.get()) < 0 ? err::InvalidSoundFile : err::Ok;
 }
 
+// The resampler is set up for the stream's parameters; a stream that changes them
+// part-way is treated like damage there.
+bool AudioDecoder::Impl::frameMatchesResampler(const AVFrame* f) const {
+    return f->format == codec->sample_fmt && f->sample_rate == source.sampleRate &&
+           f->ch_layout.nb_channels == source.channels;
+}
+
 // What a continuous conversion yields for a number of source frames: the resampler
 // ends on the output sample that covers the last source sample.
 int64_t AudioDecoder::Impl::sourceToOutput(int64_t sourceFrames) const {
@@ -448,6 +456,12 @@ bool AudioDecoder::Impl::fillPending() {
                 feedResampler(nullptr, 0);
                 return pending.size() > before;
             }
+        }
+        if (!frameMatchesResampler(frame.get())) {
+            av_frame_unref(frame.get());
+            frameValid = false;
+            damaged = true;
+            return false;
         }
         // Drop what lies before the seek target and beyond the exact length.
         int64_t begin = frameStart + frameConsumed;

@@ -3,7 +3,33 @@
 // FFmpeg can demux and decode, converted to interleaved 32-bit float at an output
 // rate and channel count of the caller's choice, with an exact length and
 // sample-accurate seeking. Positions are output frames (one sample per channel).
-// Not thread-safe: one thread uses one decoder at a time.
+// Not thread-safe: one thread uses one decoder at a time; separate decoders share
+// no state and may run in different threads at once. Memory stays bounded: audio
+// is decoded on demand, never the whole file.
+//
+// Error codes (err::, modSoundErrDesc.h):
+//   InvalidSoundFile (-6)     open: the path is missing, not a readable file, empty,
+//                             not a container FFmpeg knows, has no audio stream with a
+//                             decoder, or yields no sample at all
+//   ParameterOutOfRange (-3)  open: a negative rate or channel count;
+//                             read: a null buffer or a negative count
+//   NotEnoughMemory (-2)      an FFmpeg allocation failed
+//   InvalidSoundFile (-6)     seek: the file could no longer be repositioned
+//
+// Length: the number of frames a gapless-aware decode of the whole file yields (what
+// `ffmpeg -i F -f s16le -` gives): encoder delay and padding (LAME header), MP4 edit
+// lists and Ogg pre-skip are honoured as libavcodec honours them. At another output
+// rate it is ceil(sourceFrames * outputRate / sourceRate), the count the ffmpeg command
+// line yields with `-ar` (except for sounds of a few samples, where it yields none).
+// It is found by decoding only the last seconds of the file, placed by the stream's
+// timestamps; where the container's duration is only an estimate (MP3 without a Xing
+// header, ADTS AAC) the packets are first counted without decoding them.
+//
+// Damaged files: a truncated file reports, and reads, what it still holds. Damage in
+// the middle of a file (a decode error, a read error, lost data such as an Ogg page
+// dropped for a bad checksum, seen as a jump in the timestamps) ends the sound there:
+// read() returns 0 from that point although lengthFrames() still reports the length
+// of the undamaged file, which only a full decode could tell.
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -40,11 +66,14 @@ public:
     int32_t lengthMs() const;
 
     // Moves so that the next read starts exactly at output frame `frame` (clamped to
-    // 0..lengthFrames). Returns 0 or a negative error code.
+    // 0..lengthFrames). Reading on gives what a continuous read from 0 gives there:
+    // the same samples for PCM and lossless codecs, the same within the decoder's
+    // rounding and noise for lossy ones. Returns 0 or a negative error code.
     int32_t seek(int64_t frame);
     // Decodes up to maxFrames frames into dst (interleaved). Returns the frames written,
     // 0 at the end of the sound, or a negative error code. A file damaged part-way
-    // ends the sound at the damage.
+    // ends the sound at the damage. Read from 0 to the end of an undamaged file it
+    // yields exactly lengthFrames() frames.
     int64_t read(float* dst, int64_t maxFrames);
     // The output frame the next read starts at.
     int64_t position() const;
