@@ -31,9 +31,12 @@ struct BrowseSettings {
 };
 
 // The module's settings record, filled by the caller before BrowseForFolder.
+// Defaults the dialog fills in are written back into it and stay.
 BrowseSettings& browseSettings();
 
 // Shows the dialog; returns the chosen folder's path, or empty text on cancel.
+// The dialog runs through platform::dialogs().exec; its children carry object names
+// (tree, okButton, cancelButton, newFolderButton, checkBox, pathBox, pathLabel, sizeGrip).
 QString BrowseForFolder();
 
 }  // namespace clipwren

@@ -1,0 +1,505 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileSystemModel>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QSizeGrip>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <deque>
+#include <functional>
+
+#include "folderbrowser/FolderBrowseDialog.h"
+#include "folderbrowser/modBrowseForFolderNew.h"
+#include "platform/Dialogs.h"
+
+using namespace clipwren;
+using platform::MessageIcon;
+
+namespace {
+
+struct ShownMessage {
+    QString text;
+    QString caption;
+    MessageIcon icon;
+};
+
+struct AskedInput {
+    QString prompt;
+    QString title;
+};
+
+// Plays the user: each opening of the folder dialog runs one scripted step, which
+// returns the dialog's result code; input boxes take the queued answers.
+class ScriptedDialogs : public platform::DialogProvider {
+public:
+    std::deque<std::function<int(FolderBrowseDialog&)>> openings;
+    std::deque<QString> answers;
+    std::vector<ShownMessage> messages;
+    std::vector<AskedInput> inputs;
+    int opened = 0;
+
+    int exec(QDialog& dialog) override {
+        ++opened;
+        if (openings.empty()) {
+            ADD_FAILURE() << "the folder dialog opened once too often";
+            return QDialog::Rejected;
+        }
+        auto step = std::move(openings.front());
+        openings.pop_front();
+        return step(static_cast<FolderBrowseDialog&>(dialog));
+    }
+    QString inputBox(QWidget*, const QString& prompt, const QString& title) override {
+        inputs.push_back({prompt, title});
+        if (answers.empty()) return {};
+        QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void message(QWidget*, const QString& text, const QString& caption, MessageIcon icon) override {
+        messages.push_back({text, caption, icon});
+    }
+};
+
+int accept(QDialog& dialog) {
+    dialog.accept();
+    return dialog.result();
+}
+
+int reject(QDialog& dialog) {
+    dialog.reject();
+    return dialog.result();
+}
+
+template <typename Widget = QWidget>
+Widget* child(QDialog& dialog, const char* name) {
+    return dialog.findChild<Widget*>(QString::fromLatin1(name));
+}
+
+QRect outer(QDialog& dialog) { return dialog.frameGeometry(); }
+
+void sendMouse(QWidget* widget, QEvent::Type type) {
+    ASSERT_NE(widget, nullptr);
+    const QPointF centre(widget->width() / 2.0, widget->height() / 2.0);
+    QMouseEvent event(type, centre, widget->mapToGlobal(centre), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+void click(QWidget* widget) {
+    sendMouse(widget, QEvent::MouseButtonPress);
+    sendMouse(widget, QEvent::MouseButtonRelease);
+}
+
+void typeAndEnter(QLineEdit* box, const QString& text) {
+    ASSERT_NE(box, nullptr);
+    box->setText(text);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(box, &enter);
+}
+
+void selectInTree(QDialog& dialog, const QString& path) {
+    auto* tree = child<QTreeView>(dialog, "tree");
+    auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+    const QModelIndex index = model->index(QDir::fromNativeSeparators(path));
+    ASSERT_TRUE(index.isValid()) << path.toStdString();
+    tree->setCurrentIndex(index);
+}
+
+class FolderDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(temp.isValid());
+        root = QDir::toNativeSeparators(temp.path());
+        browseSettings() = BrowseSettings{};
+        platform::setDialogProvider(&user);
+    }
+    void TearDown() override { platform::setDialogProvider(nullptr); }
+
+    QString path(const QString& name) const { return root + QDir::separator() + QDir::toNativeSeparators(name); }
+    QString makeFolder(const QString& name) const {
+        EXPECT_TRUE(QDir().mkpath(path(name)));
+        return path(name);
+    }
+    QString makeFile(const QString& name) const {
+        QFile file(path(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        return path(name);
+    }
+    // What the main window sets before it asks for the output folder.
+    void mainWindowSettings(const QString& initialFolder) {
+        BrowseSettings& settings = browseSettings();
+        settings.Caption = "Select Destination Folder for edited MP3";
+        settings.Prompt =
+            "Please select, or create a folder on your hard disk where edited MP3 copy will be saved :";
+        settings.InitialFolder = initialFolder;
+        settings.CenterOnScreen = true;
+        settings.ShowNewFolderButton = true;
+    }
+
+    QTemporaryDir temp;
+    QString root;
+    ScriptedDialogs user;
+};
+
+TEST_F(FolderDialog, EmptySettingsShowAndKeepTheDefaults) {
+    QWidget* goneOwner = new QWidget;
+    delete goneOwner;
+    browseSettings().OwnerWindow = goneOwner;
+    user.openings.push_back([](FolderBrowseDialog& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), "Browse for Folder");
+        EXPECT_EQ(child<QLabel>(dialog, "prompt")->text(), "Select a folder");
+        EXPECT_EQ(child<QPushButton>(dialog, "okButton")->text(), "OK");
+        EXPECT_EQ(child<QPushButton>(dialog, "cancelButton")->text(), "Cancel");
+        EXPECT_EQ(dialog.selectedPath(), QDir::toNativeSeparators(QDir::rootPath()));
+        EXPECT_EQ(dialog.parentWidget(), nullptr);
+        EXPECT_EQ(child(dialog, "newFolderButton"), nullptr);
+        EXPECT_EQ(child(dialog, "sizeGrip"), nullptr);
+        return reject(dialog);
+    });
+    EXPECT_TRUE(BrowseForFolder().isEmpty());
+
+    const BrowseSettings& settings = browseSettings();
+    EXPECT_EQ(settings.Caption, "Browse for Folder");
+    EXPECT_EQ(settings.Prompt, "Select a folder");
+    EXPECT_EQ(settings.InitialFolder, QDir::toNativeSeparators(QDir::rootPath()));
+    EXPECT_EQ(settings.OkCaption, "OK");
+    EXPECT_EQ(settings.CancelCaption, "Cancel");
+    EXPECT_EQ(settings.NewFolderCaption, "New Folder");
+    EXPECT_EQ(settings.CheckBoxCaption, "Include subfolders");
+    EXPECT_EQ(settings.OwnerWindow, nullptr);
+    EXPECT_FALSE(settings.CheckBoxValue);
+}
+
+TEST_F(FolderDialog, MainWindowSettingsGiveACentredStandardDialog) {
+    const QString music = makeFolder("Music");
+    const QString rock = makeFolder("Music/Rock");
+    mainWindowSettings(music);
+    browseSettings().OkCaption = "Choose";
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        const QRect rect = outer(dialog);
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        EXPECT_EQ(rect.size(), QSize(320, 320));
+        EXPECT_EQ(rect.x(), screen.x() + (screen.width() - 320) / 2);
+        EXPECT_EQ(rect.y(), screen.y() + (screen.height() - 320) / 2);
+        const int W = rect.width(), H = rect.height();
+        EXPECT_EQ(child(dialog, "newFolderButton")->geometry(), QRect(W - 96, H - 71, 75, 23));
+        EXPECT_EQ(child(dialog, "cancelButton")->geometry(), QRect(W - 177, H - 71, 75, 23));
+        EXPECT_EQ(child(dialog, "okButton")->geometry(), QRect(W - 258, H - 71, 75, 23));
+        EXPECT_EQ(child<QPushButton>(dialog, "newFolderButton")->text(), "New Folder");
+        EXPECT_EQ(child<QPushButton>(dialog, "okButton")->text(), "Choose");
+        const QRect tree = child(dialog, "tree")->geometry();
+        EXPECT_EQ(tree.x(), 21);
+        EXPECT_EQ(tree.width(), W - 44);
+        EXPECT_EQ(tree.height(), H - tree.y() - 81);
+        for (const char* absent : {"pathBox", "pathLabel", "checkBox", "sizeGrip", "status", "editBox"})
+            EXPECT_EQ(child(dialog, absent), nullptr) << absent;
+        EXPECT_EQ(dialog.selectedPath(), music);
+
+        // The caption is written again on every notification.
+        dialog.setWindowTitle("changed from outside");
+        selectInTree(dialog, rock);
+        EXPECT_EQ(dialog.windowTitle(), "Select Destination Folder for edited MP3");
+        return accept(dialog);
+    });
+    EXPECT_EQ(BrowseForFolder(), rock);
+    EXPECT_EQ(user.opened, 1);
+}
+
+TEST_F(FolderDialog, LargeAndFullScreenSizes) {
+    browseSettings().InitialFolder = root;
+    browseSettings().LargeSize = true;
+    browseSettings().FullScreenSize = true;  // large wins
+    user.openings.push_back([](FolderBrowseDialog& dialog) {
+        EXPECT_EQ(outer(dialog).size(), QSize(480, 480));
+        const int W = 480, H = 480;
+        EXPECT_EQ(child(dialog, "cancelButton")->geometry(), QRect(W - 96, H - 71, 75, 23));
+        EXPECT_EQ(child(dialog, "okButton")->geometry(), QRect(W - 177, H - 71, 75, 23));
+        return reject(dialog);
+    });
+    BrowseForFolder();
+
+    browseSettings().LargeSize = false;
+    user.openings.push_back([](FolderBrowseDialog& dialog) {
+        EXPECT_EQ(outer(dialog), QGuiApplication::primaryScreen()->geometry());
+        return reject(dialog);
+    });
+    BrowseForFolder();
+}
+
+TEST_F(FolderDialog, PathBoxLayoutAndTheNameOfTheSelection) {
+    const QString rock = makeFolder("Rock");
+    BrowseSettings& settings = browseSettings();
+    settings.InitialFolder = rock;
+    settings.ShowPathBox = true;
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        const int W = outer(dialog).width(), H = outer(dialog).height();
+        auto* box = child<QLineEdit>(dialog, "pathBox");
+        auto* label = child<QLabel>(dialog, "pathLabel");
+        EXPECT_EQ(box->geometry(), QRect(68, H - 107, W - 90, 23));
+        EXPECT_EQ(label->geometry(), QRect(19, H - 101, 45, 13));
+        EXPECT_EQ(label->text(), "Folder :");
+        const QRect tree = child(dialog, "tree")->geometry();
+        EXPECT_EQ(tree.height(), H - tree.y() - 120);
+
+        EXPECT_EQ(box->text(), "Rock");
+        EXPECT_EQ(box->cursorPosition(), 4);
+        // A root is shown whole, a deeper folder by its last name.
+        selectInTree(dialog, QDir::toNativeSeparators(QDir::rootPath()));
+        EXPECT_EQ(box->text(), QDir::toNativeSeparators(QDir::rootPath()));
+        selectInTree(dialog, root);
+        EXPECT_EQ(box->text(), QFileInfo(temp.path()).fileName());
+        return reject(dialog);
+    });
+    BrowseForFolder();
+}
+
+TEST_F(FolderDialog, EnterInThePathBoxMovesToASiblingOrATypedPath) {
+    const QString a = makeFolder("a");
+    const QString b = makeFolder("b");
+    const QString d = makeFolder("c/d");
+    BrowseSettings& settings = browseSettings();
+    settings.InitialFolder = a;
+    settings.ShowPathBox = true;
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        int closed = 0;
+        QObject::connect(&dialog, &QDialog::finished, [&closed] { ++closed; });
+        auto* box = child<QLineEdit>(dialog, "pathBox");
+        typeAndEnter(box, "b");
+        EXPECT_EQ(dialog.selectedPath(), b);
+        EXPECT_EQ(box->text(), "b");
+
+        typeAndEnter(box, d);
+        EXPECT_EQ(dialog.selectedPath(), d);
+        EXPECT_EQ(box->text(), "d");
+
+        selectInTree(dialog, b);
+        typeAndEnter(box, QStringLiteral("a") + QDir::separator());  // a trailing separator is ignored
+        EXPECT_EQ(dialog.selectedPath(), a);
+
+        typeAndEnter(box, "nope");
+        EXPECT_EQ(dialog.selectedPath(), a);
+        EXPECT_EQ(box->text(), "nope");
+        EXPECT_EQ(closed, 0);  // Enter does not press OK
+        return accept(dialog);
+    });
+    EXPECT_EQ(BrowseForFolder(), a);
+    ASSERT_EQ(user.messages.size(), 1u);
+    EXPECT_EQ(user.messages[0].text, "nope\r\nThe specified path does not exist.\r\n\r\nCheck the path, and try again.");
+    EXPECT_EQ(user.messages[0].caption, "Browse for Folder");
+    EXPECT_EQ(user.messages[0].icon, MessageIcon::Error);
+}
+
+TEST_F(FolderDialog, NewFolderRefusesTakenNamesThenReopensOnTheNewFolder) {
+    makeFolder("taken");
+    makeFile("song.mp3");
+    mainWindowSettings(root);
+    const QString created = path(" spaced ");
+    const QRect moved(37, 53, 320, 320);
+    user.answers = {"taken", "song.mp3", " spaced "};
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        dialog.move(moved.topLeft());
+        click(child(dialog, "newFolderButton"));
+        return dialog.result();
+    });
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        EXPECT_EQ(outer(dialog), moved);
+        EXPECT_EQ(dialog.selectedPath(), created);
+        EXPECT_NE(child(dialog, "newFolderButton"), nullptr);
+        return accept(dialog);
+    });
+
+    EXPECT_EQ(BrowseForFolder(), created);
+    EXPECT_EQ(user.opened, 2);
+    EXPECT_TRUE(QFileInfo(created).isDir());
+    EXPECT_EQ(browseSettings().InitialFolder, created);
+
+    ASSERT_EQ(user.inputs.size(), 3u);
+    EXPECT_EQ(user.inputs[0].prompt, "Enter a name for your new folder\r\n" + root + QDir::separator() + "...");
+    EXPECT_EQ(user.inputs[0].title, "Select Destination Folder for edited MP3");
+    ASSERT_EQ(user.messages.size(), 2u);
+    for (const ShownMessage& message : user.messages) {
+        EXPECT_EQ(message.text, "A Folder of that name already exists.\r\nEnter a different name and try again.");
+        EXPECT_EQ(message.caption, "Select Destination Folder for edited MP3");
+        EXPECT_EQ(message.icon, MessageIcon::Error);
+    }
+}
+
+TEST_F(FolderDialog, BlankOrCancelledNameLeavesTheDialogAsItWas) {
+    mainWindowSettings(root);
+    user.answers = {"   ", ""};
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        int closed = 0;
+        QObject::connect(&dialog, &QDialog::finished, [&closed] { ++closed; });
+        click(child(dialog, "newFolderButton"));
+        click(child(dialog, "newFolderButton"));
+        EXPECT_EQ(closed, 0);
+        EXPECT_NE(child(dialog, "newFolderButton"), nullptr);
+        EXPECT_EQ(dialog.selectedPath(), root);
+        return accept(dialog);
+    });
+    EXPECT_EQ(BrowseForFolder(), root);
+    EXPECT_EQ(user.opened, 1);
+    EXPECT_EQ(user.inputs.size(), 2u);
+    EXPECT_TRUE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+}
+
+TEST_F(FolderDialog, RefusedFolderNameIsReportedAndTheDialogStaysUsable) {
+    const QString kept = makeFolder("kept");
+    mainWindowSettings(root);
+    const QString tooLong(300, QLatin1Char('x'));
+    user.answers = {tooLong};
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        click(child(dialog, "newFolderButton"));
+        EXPECT_NE(child(dialog, "newFolderButton"), nullptr);
+        selectInTree(dialog, kept);
+        return accept(dialog);
+    });
+    EXPECT_EQ(BrowseForFolder(), kept);
+    EXPECT_EQ(user.opened, 1);  // no reopening: nothing was created
+    ASSERT_EQ(user.messages.size(), 1u);
+    const ShownMessage& message = user.messages[0];
+    EXPECT_EQ(message.caption, "Select Destination Folder for edited MP3");
+    EXPECT_EQ(message.icon, MessageIcon::Error);
+    const QStringList lines = message.text.split("\r\n");
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[1], path(tooLong));
+    EXPECT_FALSE(lines[2].isEmpty());  // the system's reason
+}
+
+TEST_F(FolderDialog, CheckBoxTogglesOnEveryPressAndResetsAtEachCall) {
+    BrowseSettings& settings = browseSettings();
+    settings.InitialFolder = root;
+    settings.ShowCheckBox = true;
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        const int W = outer(dialog).width(), H = outer(dialog).height();
+        auto* box = child<QCheckBox>(dialog, "checkBox");
+        EXPECT_EQ(box->geometry(), QRect(20, H - 71, 110, 23));
+        EXPECT_EQ(box->text(), "Include subfolders");
+        EXPECT_EQ(child(dialog, "cancelButton")->geometry(), QRect(W - 96, H - 71, 75, 23));
+        EXPECT_EQ(child(dialog, "okButton")->geometry(), QRect(W - 177, H - 71, 75, 23));
+
+        click(box);
+        EXPECT_TRUE(box->isChecked());
+        EXPECT_TRUE(browseSettings().CheckBoxValue);
+        click(box);
+        EXPECT_FALSE(box->isChecked());
+        EXPECT_FALSE(browseSettings().CheckBoxValue);
+        click(box);
+
+        QHelpEvent help(QEvent::WhatsThis, QPoint(1, 1), box->mapToGlobal(QPoint(1, 1)));
+        QApplication::sendEvent(box, &help);
+        return reject(dialog);
+    });
+    EXPECT_TRUE(BrowseForFolder().isEmpty());
+    EXPECT_TRUE(settings.CheckBoxValue);
+    ASSERT_EQ(user.messages.size(), 1u);
+    EXPECT_EQ(user.messages[0].text, "Creates a new folder in the currently selected directory");
+    EXPECT_EQ(user.messages[0].caption, "Olvaris Enterprises");
+    EXPECT_EQ(user.messages[0].icon, MessageIcon::Information);
+
+    user.openings.push_back(reject);
+    BrowseForFolder();
+    EXPECT_FALSE(settings.CheckBoxValue);
+}
+
+TEST_F(FolderDialog, SpecialRootFoldersClearTheExtrasForGood) {
+    for (int32_t special : {3, 4, 10, 18, 19}) {
+        BrowseSettings& settings = browseSettings();
+        settings.InitialFolder = root;
+        settings.RootFolder = special;
+        settings.ShowNewFolderButton = true;
+        settings.ShowCheckBox = true;
+        settings.ShowPathBox = true;
+        user.openings.push_back([](FolderBrowseDialog& dialog) {
+            for (const char* absent : {"newFolderButton", "checkBox", "pathBox", "pathLabel"})
+                EXPECT_EQ(child(dialog, absent), nullptr) << absent;
+            const int H = outer(dialog).height();
+            const QRect tree = child(dialog, "tree")->geometry();
+            EXPECT_EQ(tree.height(), H - tree.y() - 81);
+            return reject(dialog);
+        });
+        BrowseForFolder();
+        EXPECT_FALSE(settings.ShowNewFolderButton) << special;
+        EXPECT_FALSE(settings.ShowCheckBox) << special;
+        EXPECT_FALSE(settings.ShowPathBox) << special;
+    }
+    browseSettings().RootFolder = 5;
+    browseSettings().ShowNewFolderButton = true;
+    user.openings.push_back([](FolderBrowseDialog& dialog) {
+        EXPECT_NE(child(dialog, "newFolderButton"), nullptr);
+        return reject(dialog);
+    });
+    BrowseForFolder();
+}
+
+TEST_F(FolderDialog, SizeGripRelaysOutAndKeepsTheMinimumSize) {
+    browseSettings().InitialFolder = root;
+    browseSettings().ShowSizeGrip = true;
+    user.openings.push_back([](FolderBrowseDialog& dialog) {
+        auto* grip = child<QSizeGrip>(dialog, "sizeGrip");
+        if (!grip) {
+            ADD_FAILURE() << "no size grip";
+            return reject(dialog);
+        }
+        EXPECT_EQ(grip->geometry(), QRect(320 - 24, 320 - 44, 16, 16));
+        dialog.show();
+        dialog.resize(100, 100);
+        EXPECT_EQ(outer(dialog).size(), QSize(320, 320));
+
+        const QSize frame = outer(dialog).size() - dialog.size();
+        dialog.resize(QSize(500, 420) - frame);
+        const int W = outer(dialog).width(), H = outer(dialog).height();
+        EXPECT_EQ(W, 500);
+        EXPECT_EQ(child(dialog, "cancelButton")->geometry(), QRect(W - 96, H - 71, 75, 23));
+        EXPECT_EQ(child(dialog, "okButton")->geometry(), QRect(W - 177, H - 71, 75, 23));
+        EXPECT_EQ(grip->geometry(), QRect(W - 24, H - 44, 16, 16));
+        EXPECT_EQ(child(dialog, "tree")->width(), W - 44);
+        return reject(dialog);
+    });
+    BrowseForFolder();
+}
+
+TEST_F(FolderDialog, WithoutSizeGripThereIsNoRelayoutAndNoMinimum) {
+    browseSettings().InitialFolder = root;
+    user.openings.push_back([](FolderBrowseDialog& dialog) {
+        EXPECT_EQ(child(dialog, "sizeGrip"), nullptr);
+        dialog.show();
+        const QRect cancel = child(dialog, "cancelButton")->geometry();
+        dialog.resize(200, 200);
+        EXPECT_EQ(dialog.size(), QSize(200, 200));
+        EXPECT_EQ(child(dialog, "cancelButton")->geometry(), cancel);
+        return reject(dialog);
+    });
+    BrowseForFolder();
+}
+
+TEST_F(FolderDialog, StatusLineShowsTheSelectionAndFilesCanBeListed) {
+    const QString song = makeFile("song.mp3");
+    BrowseSettings& settings = browseSettings();
+    settings.InitialFolder = root;
+    settings.ShowStatusText = true;
+    settings.IncludeFiles = true;
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        const int W = outer(dialog).width();
+        auto* status = child<QLabel>(dialog, "status");
+        EXPECT_EQ(status->x(), 21);
+        EXPECT_EQ(status->width(), W - 44);
+        EXPECT_EQ(status->text(), root);
+        selectInTree(dialog, song);
+        EXPECT_EQ(status->text(), song);
+        return accept(dialog);
+    });
+    EXPECT_EQ(BrowseForFolder(), song);
+}
+
+}  // namespace
