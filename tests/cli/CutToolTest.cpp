@@ -1,0 +1,263 @@
+// clipwren-cut: its command line in-process, and the executable end to end with the
+// ffmpeg command line checking what it wrote.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <cstdlib>
+
+#include "CutCommandLine.h"
+#include "CutToolProcess.h"
+#include "editor/modSpecialFolders.h"
+#include "platform/SettingsStore.h"
+#include "support/TestSupport.h"
+
+using namespace clipwren::cut;
+using cuttooltest::entriesOf;
+using cuttooltest::runCut;
+using testsupport::ffmpegDecode;
+using testsupport::ffprobe;
+using testsupport::firstFrameAbove;
+
+namespace {
+
+// The settings store and the documents folder live under HOME and XDG_CONFIG_HOME:
+// point both at a scratch folder before anything reads them, so that no test sees or
+// writes the real user's settings (the cutter runs as a child and inherits them).
+QTemporaryDir& isolatedHome() {
+    static QTemporaryDir home;
+    return home;
+}
+const bool homeIsolated = [] {
+    qputenv("HOME", isolatedHome().path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (isolatedHome().path() + "/config").toUtf8());
+    qunsetenv("XDG_DOCUMENTS_DIR");
+    return true;
+}();
+
+constexpr int kRate = 44100;
+
+void storeOutputFolder(const QString& folder) {
+    clipwren::platform::SaveSetting(clipwren::platform::kProgramSettingsName, "Options", "OutputFolder", folder);
+}
+
+}  // namespace
+
+TEST(CutTime, TakesTimeTextOrSecondsAndRefusesAnythingElse) {
+    EXPECT_EQ(parseCutTime("01:23:456"), 83456);
+    EXPECT_EQ(parseCutTime("01.23.456"), 83456);  // the time text ignores its separators
+    EXPECT_EQ(parseCutTime("99:59:999"), 5999999);
+    EXPECT_EQ(parseCutTime("83.456"), 83456);
+    EXPECT_EQ(parseCutTime("83"), 83000);
+    EXPECT_EQ(parseCutTime("83."), 83000);
+    EXPECT_EQ(parseCutTime("2400"), 2400000);
+    EXPECT_EQ(parseCutTime("1.2346"), 1235);  // rounded to the millisecond
+    EXPECT_EQ(parseCutTime("0"), 0);
+    for (const char* bad : {"", "abc", "1:23", "83,456", "-5", "-1.5", "01:2x:456", "-1:00:000", "3000000",
+                            "1e3", " 83", "83 s"}) {
+        EXPECT_FALSE(parseCutTime(bad).has_value()) << bad;
+    }
+}
+
+TEST(CutCommandLine, ActionsAndUsageErrors) {
+    EXPECT_EQ(parseCommandLine({"clipwren-cut", "--help"}).action, CommandLine::Action::Help);
+    EXPECT_EQ(parseCommandLine({"clipwren-cut", "-h"}).action, CommandLine::Action::Help);
+    EXPECT_EQ(parseCommandLine({"clipwren-cut", "--version"}).action, CommandLine::Action::Version);
+    for (const QStringList& bad : {QStringList{"clipwren-cut"}, QStringList{"clipwren-cut", "a.mp3", "b.mp3"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--begin", "soon"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--end"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--output", ""},
+                                   QStringList{"clipwren-cut", "a.mp3", "--speed", "2"}}) {
+        const CommandLine parsed = parseCommandLine(bad);
+        EXPECT_EQ(parsed.action, CommandLine::Action::UsageError) << bad.join(' ').toStdString();
+        EXPECT_FALSE(parsed.error.isEmpty());
+    }
+
+    const CommandLine cut = parseCommandLine({"clipwren-cut", "in.wav", "--begin=00:01:500", "-e", "4.25", "-o", "x.ogg"});
+    ASSERT_EQ(cut.action, CommandLine::Action::Cut);
+    EXPECT_EQ(cut.request.input, "in.wav");
+    EXPECT_EQ(cut.request.beginMs, 1500);
+    EXPECT_EQ(cut.request.endMs, 4250);
+    EXPECT_EQ(cut.request.output, "x.ogg");
+
+    const CommandLine whole = parseCommandLine({"clipwren-cut", "in.wav", "-o", "x.wav"});
+    EXPECT_EQ(whole.request.beginMs, 0);
+    EXPECT_EQ(whole.request.endMs, std::numeric_limits<int32_t>::max());
+}
+
+TEST(CutCommandLine, DefaultOutputIsWhereTheWindowPutsIt) {
+    const QString sep = QDir::separator();
+    // First run: nothing stored, so "My Ringtones" in the documents folder.
+    const QString documents = clipwren::GetMyDocumentsFolder();
+    EXPECT_EQ(defaultOutputPath("/music/song.mp3"), documents + sep + "My Ringtones" + sep + "song-part.mp3");
+    EXPECT_EQ(defaultOutputPath("C:\\Music\\voice.wav"), documents + sep + "My Ringtones" + sep + "voice-part.mp3");
+
+    storeOutputFolder("/srv/tones");
+    EXPECT_EQ(defaultOutputPath("/a/b.c.ogg"), "/srv/tones" + sep + "b.c-part.mp3");
+    EXPECT_EQ(defaultOutputPath("noext"), "/srv/tones" + sep + "noext-part.mp3");
+    // A stored empty folder stays empty, as it does for the window.
+    storeOutputFolder("");
+    EXPECT_EQ(defaultOutputPath("/a/song.mp3"), sep + "song-part.mp3");
+}
+
+TEST(CutToolProgram, HelpVersionAndUsageErrorsTouchNoFile) {
+    const auto help = runCut({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains("--begin") && help.out.contains("--output")) << help.out.toStdString();
+    const auto version = runCut({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.out.startsWith("clipwren-cut ")) << version.out.toStdString();
+
+    QTemporaryDir dir;
+    const QString input = dir.filePath("in.wav");
+    testsupport::writeWav(input, kRate, 2, testsupport::tone(kRate, 2, kRate, 440));
+    const auto usage = runCut({input, "--begin", "later", "--output", dir.filePath("out.wav")});
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_TRUE(usage.err.contains("later")) << usage.err.toStdString();
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{"in.wav"});
+}
+
+class CutToolCut : public ::testing::Test {
+protected:
+    // Ten seconds of a quiet tone with clicks whose positions are known.
+    void SetUp() override {
+        auto samples = testsupport::tone(kRate, 2, 10 * kRate, 440, 0.1);
+        for (int64_t frame : kClicks) testsupport::addClick(samples, 2, frame);
+        input = dir.filePath("source.wav");
+        testsupport::writeWav(input, kRate, 2, samples);
+    }
+    static constexpr int64_t kClicks[] = {3 * kRate + 1234, 5 * kRate + 77, 9 * kRate + 5};
+    QTemporaryDir dir;
+    QString input;
+};
+
+TEST_F(CutToolCut, WavHoldsExactlyTheMarkedSamples) {
+    const QString output = dir.filePath("out/piece.wav");  // the missing folder is created
+    const auto run = runCut({input, "--begin", "00:02:000", "--end", "5.5", "--output", output});
+    ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
+    // Quiet unless standard error is a terminal.
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+    EXPECT_TRUE(run.out.isEmpty());
+
+    const auto probe = ffprobe(output);
+    EXPECT_EQ(probe.at("codec_name"), "pcm_s16le");
+    EXPECT_EQ(probe.at("sample_rate"), "44100");
+    EXPECT_EQ(probe.at("channels"), "2");
+    const auto pcm = ffmpegDecode(output);
+    ASSERT_EQ(int64_t(pcm.size()) / 2, int64_t(5.5 * kRate) - 2 * kRate);
+    EXPECT_EQ(firstFrameAbove(pcm, 2, 20000), kClicks[0] - 2 * kRate);
+    EXPECT_EQ(firstFrameAbove(pcm, 2, 20000, kClicks[0] - 2 * kRate + 1), kClicks[1] - 2 * kRate);
+}
+
+TEST_F(CutToolCut, WithoutEndTheCutRunsToTheEndOfTheSound) {
+    const QString output = dir.filePath("tail.wav");
+    const auto run = runCut({input, "--begin", "8", "--output", output});
+    ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
+    const auto pcm = ffmpegDecode(output);
+    EXPECT_EQ(int64_t(pcm.size()) / 2, 2 * kRate);
+    EXPECT_EQ(firstFrameAbove(pcm, 2, 20000), kClicks[2] - 8 * kRate);
+}
+
+TEST_F(CutToolCut, ExtensionChoosesTheEncodingIgnoringCase) {
+    const QString output = dir.filePath("piece.MP3");
+    const auto run = runCut({input, "-b", "1", "-e", "4", "-o", output});
+    ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
+    const auto probe = ffprobe(output);
+    EXPECT_EQ(probe.at("codec_name"), "mp3");
+    EXPECT_EQ(probe.at("sample_rate"), "44100");
+    EXPECT_EQ(probe.at("channels"), "2");
+    EXPECT_EQ(probe.at("bit_rate"), "128000");
+    EXPECT_NEAR(std::atof(probe.at("duration").c_str()), 3.0, 0.06);  // ffprobe may count the padding
+
+    const QString ogg = dir.filePath("piece.ogg");
+    ASSERT_TRUE(runCut({input, "-b", "1", "-e", "4", "-o", ogg}).succeeded());
+    EXPECT_EQ(ffprobe(ogg).at("codec_name"), "vorbis");
+}
+
+TEST_F(CutToolCut, DefaultOutputGoesToTheStoredFolder) {
+    const QString folder = dir.filePath("My Tones");
+    storeOutputFolder(folder);
+    const auto run = runCut({input, "--begin", "00:01:000", "--end", "00:02:000"});
+    ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
+    const QString output = folder + QDir::separator() + "source-part.mp3";
+    ASSERT_TRUE(QFile::exists(output));
+    EXPECT_EQ(ffprobe(output).at("codec_name"), "mp3");
+}
+
+TEST_F(CutToolCut, FailureNamesTheComponentsErrorAndWritesNothing) {
+    const QString output = dir.filePath("keep.wav");
+    QFile existing(output);
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("earlier work");
+    existing.close();
+
+    const auto missing = runCut({dir.filePath("nowhere.wav"), "-o", output});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_FALSE(missing.crashed);
+    EXPECT_TRUE(missing.err.startsWith("clipwren-cut: File could not be loaded. ")) << missing.err.toStdString();
+
+    // Beginning past the end leaves nothing to export.
+    const auto inverted = runCut({input, "--begin", "00:09:000", "--end", "00:03:000", "-o", output});
+    EXPECT_EQ(inverted.exitCode, 1);
+    EXPECT_TRUE(inverted.err.contains("Export to file failed. No selection available")) << inverted.err.toStdString();
+
+    QFile kept(output);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "earlier work");
+    EXPECT_EQ(entriesOf(dir.path()), (QStringList{"keep.wav", "source.wav"}));
+}
+
+TEST_F(CutToolCut, OutputEqualToInputIsReplacedByTheCompleteCut) {
+    const auto run = runCut({input, "--begin", "3", "--end", "6", "--output", input});
+    ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
+    const auto pcm = ffmpegDecode(input);
+    EXPECT_EQ(int64_t(pcm.size()) / 2, 3 * kRate);
+    EXPECT_EQ(firstFrameAbove(pcm, 2, 20000), kClicks[0] - 3 * kRate);
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{"source.wav"});
+}
+
+TEST_F(CutToolCut, ProgressBarOnlyOnATerminal) {
+    // script(1) gives the cutter a terminal for standard error.
+    const QString output = dir.filePath("tty.wav");
+    const QString command = QStringLiteral("'%1' '%2' --end 4 --output '%3'").arg(cuttooltest::cutToolPath(), input, output);
+    const auto run = testsupport::run("script", {"-qfec", command, "/dev/null"});
+    ASSERT_EQ(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("Loading")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("Exporting")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("100%")) << run.out.toStdString();
+    EXPECT_TRUE(QFile::exists(output));
+}
+
+TEST(CutToolInterrupt, ATerminatedCutLeavesNoFileBehind) {
+    QTemporaryDir dir;
+    const QString input = dir.filePath("long.wav");
+    // Long enough that the export is still running when the signal comes.
+    ASSERT_EQ(testsupport::run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=300:r=44100:a=0.2",
+                                          "-ac", "2", input})
+                  .exitCode,
+              0);
+    const QString outDir = dir.filePath("out");
+    QDir().mkpath(outDir);
+
+    QProcess cutter;
+    cutter.start(cuttooltest::cutToolPath(), {input, "--output", outDir + "/long.mp3"});
+    ASSERT_TRUE(cutter.waitForStarted());
+    // Wait for the export's temporary file, so the signal lands in the middle of the write.
+    for (int i = 0; i < 1200 && entriesOf(outDir).isEmpty() && cutter.state() == QProcess::Running; ++i)
+        cutter.waitForFinished(100);
+    const qint64 pid = cutter.processId();
+    if (cutter.state() == QProcess::Running && pid > 0) ::kill(pid_t(pid), SIGTERM);
+    ASSERT_TRUE(cutter.waitForFinished(120000));
+    ASSERT_EQ(cutter.exitStatus(), QProcess::NormalExit) << "died of the signal instead of cleaning up";
+    if (cutter.exitCode() == 0) {
+        // Finished before the signal: then the file must be whole.
+        EXPECT_NEAR(std::atof(ffprobe(outDir + "/long.mp3").at("duration").c_str()), 300.0, 0.1);
+    } else {
+        EXPECT_EQ(cutter.exitCode(), 128 + SIGTERM);
+        EXPECT_TRUE(cutter.readAllStandardError().contains("Cancelled."));
+        EXPECT_EQ(entriesOf(outDir), QStringList{});
+    }
+}

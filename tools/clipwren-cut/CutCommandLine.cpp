@@ -1,0 +1,114 @@
+#include "CutCommandLine.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <cmath>
+
+#include "editor/modSpecialFolders.h"
+#include "editor/modTimeText.h"
+#include "folderbrowser/modPath.h"
+#include "platform/SettingsStore.h"
+
+namespace clipwren::cut {
+
+std::optional<int32_t> parseCutTime(const QString& text) {
+    static const QRegularExpression seconds(QStringLiteral("^\\d+(\\.\\d*)?$"));
+    if (seconds.match(text).hasMatch()) {
+        bool ok = false;
+        const double ms = std::round(text.toDouble(&ok) * 1000.0);
+        if (!ok || ms > double(std::numeric_limits<int32_t>::max())) return std::nullopt;
+        return static_cast<int32_t>(ms);
+    }
+    const std::optional<int32_t> ms = ParseTimeText(text);
+    // A negative field parses, but no cut starts or ends before the sound does.
+    if (ms && *ms < 0) return std::nullopt;
+    return ms;
+}
+
+QString defaultOutputPath(const QString& input) {
+    const QString defaultFolder = GetMyDocumentsFolder() + QDir::separator() + QStringLiteral("My Ringtones");
+    const QString folder = platform::GetSetting(QString::fromLatin1(platform::kProgramSettingsName),
+                                                QStringLiteral("Options"), QStringLiteral("OutputFolder"),
+                                                defaultFolder);
+    // The window always has a full path; a bare "song" would otherwise name nothing.
+    return folder + QDir::separator() + GetPathPart(QFileInfo(input).absoluteFilePath(), 2) +
+           QStringLiteral("-part.mp3");
+}
+
+CommandLine parseCommandLine(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption begin(QStringList{"b", "begin"}, QString(), QStringLiteral("TIME"));
+    const QCommandLineOption end(QStringList{"e", "end"}, QString(), QStringLiteral("TIME"));
+    const QCommandLineOption output(QStringList{"o", "output"}, QString(), QStringLiteral("FILE"));
+    const QCommandLineOption help(QStringList{"h", "help"});
+    const QCommandLineOption version(QStringList{"v", "version"});
+    parser.addOptions({begin, end, output, help, version});
+
+    CommandLine result;
+    auto usageError = [&result](const QString& message) {
+        result.action = CommandLine::Action::UsageError;
+        result.error = message;
+        return result;
+    };
+    if (!parser.parse(args)) return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        result.action = CommandLine::Action::Help;
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.action = CommandLine::Action::Version;
+        return result;
+    }
+    const QStringList inputs = parser.positionalArguments();
+    if (inputs.size() != 1 || inputs.front().isEmpty())
+        return usageError(inputs.isEmpty() ? QStringLiteral("No input file given.")
+                                           : QStringLiteral("Give exactly one input file."));
+
+    CutRequest& request = result.request;
+    request.input = inputs.front();
+    for (const auto& [option, target] : {std::pair{&begin, &request.beginMs}, std::pair{&end, &request.endMs}}) {
+        if (!parser.isSet(*option)) continue;
+        const QString text = parser.value(*option);
+        const std::optional<int32_t> ms = parseCutTime(text);
+        if (!ms)
+            return usageError(QStringLiteral("Not a valid time: \"%1\" (mm:ss:mmm or seconds such as 83.456).")
+                                  .arg(text));
+        *target = *ms;
+    }
+    request.output = parser.isSet(output) ? parser.value(output) : defaultOutputPath(request.input);
+    if (request.output.isEmpty()) return usageError(QStringLiteral("The output file name is empty."));
+    result.action = CommandLine::Action::Cut;
+    return result;
+}
+
+QString helpText() {
+    return QStringLiteral(
+        "Usage: clipwren-cut INPUT [--begin TIME] [--end TIME] [--output FILE]\n"
+        "\n"
+        "Cuts the piece from TIME to TIME out of an audio file and saves it, the way\n"
+        "Clipwren Pro's \"Save selection\" does.\n"
+        "\n"
+        "  -b, --begin TIME   start of the piece (default: the start of the sound)\n"
+        "  -e, --end TIME     end of the piece (default: the end of the sound)\n"
+        "  -o, --output FILE  the file to write; its extension chooses the encoding:\n"
+        "                     .mp3 (128 kbit/s), .wma, .aac, .mp4, .ogg, .m4a, .wav\n"
+        "                     (default: the output folder of Clipwren Pro, the input's\n"
+        "                     name followed by \"-part.mp3\")\n"
+        "  -h, --help         show this text\n"
+        "  -v, --version      show the version\n"
+        "\n"
+        "TIME is minutes, seconds and milliseconds as mm:ss:mmm (01:23:456), or seconds\n"
+        "(83.456).\n"
+        "\n"
+        "Exit status: 0 when the file was written, 1 when the cut failed, 2 for a wrong\n"
+        "command line, 128 + the signal's number when interrupted. A failed or\n"
+        "interrupted cut leaves no partial file, and an existing file at the output\n"
+        "name stays as it was.\n");
+}
+
+QString versionText() { return QStringLiteral("clipwren-cut " CLIPWREN_VERSION "\n"); }
+
+}  // namespace clipwren::cut

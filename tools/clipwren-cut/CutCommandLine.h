@@ -1,0 +1,41 @@
+#pragma once
+// The command line of clipwren-cut: what to cut, from where to where, and into which file.
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+namespace clipwren::cut {
+
+struct CutRequest {
+    QString input;
+    QString output;
+    int32_t beginMs = 0;
+    // The editor clamps an end past the sound's length to the length, so "to the end"
+    // needs no separate probe of the file.
+    int32_t endMs = std::numeric_limits<int32_t>::max();
+};
+
+struct CommandLine {
+    enum class Action { Cut, Help, Version, UsageError };
+    Action action = Action::UsageError;
+    CutRequest request;
+    QString error;  // for UsageError
+};
+
+// A time on the command line: the program's time text (mm:ss:mmm) or seconds,
+// optionally with a decimal point ("83.456"), rounded to the millisecond.
+std::optional<int32_t> parseCutTime(const QString& text);
+
+// Where the window would put the cut of `input`: the stored output folder (or its
+// default, "My Ringtones" in the documents folder), the input's base name, "-part.mp3".
+QString defaultOutputPath(const QString& input);
+
+// args as QCoreApplication::arguments() gives them, the program name first.
+CommandLine parseCommandLine(const QStringList& args);
+
+QString helpText();
+QString versionText();
+
+}  // namespace clipwren::cut

@@ -1,0 +1,26 @@
+#pragma once
+// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal delivered by the event loop, so
+// that an interrupted cut can stop the editor and let it remove its temporary file
+// instead of dying with the file half written.
+#include <QObject>
+#include <QSocketNotifier>
+#include <memory>
+
+namespace clipwren::cut {
+
+class InterruptNotifier : public QObject {
+    Q_OBJECT
+public:
+    // One per process: it owns the process's handlers for these signals.
+    explicit InterruptNotifier(QObject* parent = nullptr);
+    ~InterruptNotifier() override;
+
+signals:
+    void interrupted(int signalNumber);
+
+private:
+    void readSignal();
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace clipwren::cut
