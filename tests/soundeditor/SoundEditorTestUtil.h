@@ -29,6 +29,17 @@ inline double probeNumber(const std::map<std::string, std::string>& probe, const
     return it == probe.end() ? 0.0 : std::atof(it->second.c_str());
 }
 
+// Deterministic white noise: keeps the encoders at their full bit rate.
+inline std::vector<float> noise(int channels, int64_t frames, float amplitude) {
+    std::vector<float> samples(size_t(frames * channels));
+    uint32_t state = 12345;
+    for (float& s : samples) {
+        state = state * 1664525u + 1013904223u;
+        s = amplitude * (float(state >> 8) / float(1 << 23) - 1.0f);
+    }
+    return samples;
+}
+
 // The stream length the container declares, in samples (for MP4, what its edit list keeps).
 inline int64_t declaredFrames(const QString& path) {
     const auto r = testsupport::run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",

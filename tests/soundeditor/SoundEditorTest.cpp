@@ -1,0 +1,369 @@
+// The editor end to end: load, crop and export real files in the background, with the
+// results checked by the ffmpeg/ffprobe command line.
+#include "SoundEditorTestUtil.h"
+#include "components/errors/modSoundErrDesc.h"
+#include "components/soundeditor/OutputFormatForPath.h"
+#include "components/soundeditor/SoundEditor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace clipwren;
+using namespace soundeditortest;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kChannels = 2;
+constexpr int kWaitMs = 120000;  // generous: a completion that never comes fails, a slow one does not
+
+int64_t framesAt(int64_t ms, int rate = kRate) { return (ms * rate + 500) / 1000; }
+
+// Records every event with whether the call that started its operation had returned.
+struct EventLog {
+    explicit EventLog(SoundEditor& editor) {
+        auto record = [this](const char* name, int value) { events.push_back({name, value, callReturned}); };
+        QObject::connect(&editor, &SoundEditor::LoadProgress, [=](qint16 p) { record("LoadProgress", p); });
+        QObject::connect(&editor, &SoundEditor::LoadCompleted, [=](qint32 r) { record("LoadCompleted", r); });
+        QObject::connect(&editor, &SoundEditor::CropProgress, [=](qint32, qint16 p) { record("CropProgress", p); });
+        QObject::connect(&editor, &SoundEditor::CropCompleted, [=](qint32 r, qint32) { record("CropCompleted", r); });
+        QObject::connect(&editor, &SoundEditor::ExportProgress, [=](qint32 p) { record("ExportProgress", p); });
+        QObject::connect(&editor, &SoundEditor::ExportCompleted, [=](qint32 r) { record("ExportCompleted", r); });
+    }
+    struct Event {
+        std::string name;
+        int value;
+        bool afterReturn;
+    };
+    int count(const std::string& name) const {
+        return int(std::count_if(events.begin(), events.end(), [&](const Event& e) { return e.name == name; }));
+    }
+    std::vector<Event> events;
+    bool callReturned = false;
+};
+
+class SoundEditorTest : public ::testing::Test {
+protected:
+    // A 10 s stereo WAV of quiet tone with clicks at known frames.
+    QString makeSource(int rate = kRate, int channels = kChannels, int64_t seconds = 10,
+                       const std::vector<int64_t>& clicks = {}) {
+        auto samples = testsupport::tone(rate, channels, seconds * rate, 330.0, 0.05);
+        for (int64_t click : clicks) testsupport::addClick(samples, channels, click, 0.95f);
+        const QString path = dir.filePath(QStringLiteral("source-%1-%2.wav").arg(rate).arg(channels));
+        testsupport::writeWav(path, rate, channels, samples);
+        return path;
+    }
+
+    // Each operation must finish with exactly its own completion event, carrying the result.
+    int32_t waitFor(void (SoundEditor::*completion)(qint32), int32_t started) {
+        if (started != err::Ok) return started;
+        QSignalSpy spy(&editor, completion);
+        if (!spy.wait(kWaitMs)) return 1;
+        return spy.first().first().toInt();
+    }
+    int32_t load(const QString& path) { return waitFor(&SoundEditor::LoadCompleted, editor.OpenFile(path)); }
+    int32_t crop(int32_t beginMs, int32_t endMs) {
+        const int32_t started = editor.CropToRange(beginMs, endMs);
+        if (started != err::Ok) return started;
+        QSignalSpy spy(&editor, &SoundEditor::CropCompleted);
+        return spy.wait(kWaitMs) ? spy.first().first().toInt() : 1;
+    }
+    int32_t exportTo(const QString& path, int rate = kRate, int channels = kChannels) {
+        SetOutputFormatForPath(editor.OutputFormat(), path);
+        return waitFor(&SoundEditor::ExportCompleted, editor.ExportFile(rate, channels, 0, 0, -1, path));
+    }
+    int32_t cut(const QString& source, int32_t beginMs, int32_t endMs, const QString& output) {
+        int32_t result = load(source);
+        if (result == err::Ok) result = crop(beginMs, endMs);
+        return result == err::Ok ? exportTo(output) : result;
+    }
+    QStringList filesIn(const QString& folder) const {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    QTemporaryDir dir;
+    SoundEditor editor;
+};
+
+struct OutputCase {
+    const char* suffix;
+    const char* codec;
+    const char* container;  // first name of ffprobe's format_name
+    int64_t bitRate;        // expected nominal bit rate, 0 when not checked
+    // Decoded length: exactly the written length; or, where FFmpeg's decoder does not
+    // apply the end of an MP4 edit list, the declared length (ffprobe's duration_ts) is
+    // exact and the decoded one carries at most one AAC frame of padding.
+    enum class Length { Exact, DeclaredExact, Unchecked } length;
+    // Where the click lands relative to where it was written. ADTS has no place for the
+    // AAC encoder's 1024 priming samples; FFmpeg's WMA decoder drops its first 2048-sample block.
+    int shift;
+    int tolerance;  // frames
+};
+
+void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.suffix; }
+
+class EditorOutput : public SoundEditorTest, public ::testing::WithParamInterface<OutputCase> {};
+
+TEST_P(EditorOutput, HasCodecContainerFormatAndTheClickInPlace) {
+    const OutputCase c = GetParam();
+    const QString path = dir.filePath(QStringLiteral("out") + c.suffix);
+    // Noise keeps the encoders at their full bit rate; the click marks a known frame.
+    const int64_t frames = framesAt(3000) - framesAt(1000);
+    const int64_t clickFrame = 30011;
+    auto samples = noise(kChannels, framesAt(4000), 0.3f);
+    testsupport::addClick(samples, kChannels, framesAt(1000) + clickFrame, 0.95f);
+    const QString source = dir.filePath("noise.wav");
+    testsupport::writeWav(source, kRate, kChannels, samples);
+    ASSERT_EQ(cut(source, 1000, 3000, path), err::Ok);
+
+    const auto probe = testsupport::ffprobe(path);
+    EXPECT_EQ(probe.at("codec_name"), c.codec);
+    EXPECT_EQ(QString::fromStdString(probe.at("format_format_name")).split(',').first().toStdString(), c.container);
+    EXPECT_EQ(probe.at("sample_rate"), "44100");
+    EXPECT_EQ(probe.at("channels"), "2");
+    if (c.bitRate > 0) {
+        const double rate = probeNumber(probe, "bit_rate") > 0 ? probeNumber(probe, "bit_rate")
+                                                                : probeNumber(probe, "format_bit_rate");
+        EXPECT_NEAR(rate, double(c.bitRate), c.bitRate * 0.1) << c.suffix;
+    }
+    const auto decoded = testsupport::ffmpegDecode(path);
+    const int64_t decodedFrames = int64_t(decoded.size()) / kChannels;
+    if (c.length == OutputCase::Length::Exact) {
+        EXPECT_EQ(decodedFrames, frames) << c.suffix;
+    } else if (c.length == OutputCase::Length::DeclaredExact) {
+        EXPECT_EQ(declaredFrames(path), frames) << c.suffix;
+        EXPECT_GE(decodedFrames, frames);
+        EXPECT_LT(decodedFrames, frames + 1024);
+    }
+    EXPECT_NEAR(double(peakFrame(decoded, kChannels)), double(clickFrame + c.shift), c.tolerance) << c.suffix;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllOutputs, EditorOutput,
+    ::testing::Values(OutputCase{".wav", "pcm_s16le", "wav", 0, OutputCase::Length::Exact, 0, 0},
+                      OutputCase{".mp3", "mp3", "mp3", 128000, OutputCase::Length::Exact, 0, 3},
+                      OutputCase{".MP3", "mp3", "mp3", 128000, OutputCase::Length::Exact, 0, 3},
+                      OutputCase{".m4a", "aac", "mov", 256000, OutputCase::Length::DeclaredExact, 0, 3},
+                      OutputCase{".mp4", "aac", "mov", 256000, OutputCase::Length::DeclaredExact, 0, 3},
+                      OutputCase{".aac", "aac", "aac", 256000, OutputCase::Length::Unchecked, 1024, 3},
+                      OutputCase{".ogg", "vorbis", "ogg", 128000, OutputCase::Length::Exact, 0, 3},
+                      OutputCase{".wma", "wmav2", "asf", 128000, OutputCase::Length::Unchecked, -2048, 3},
+                      OutputCase{".flac", "flac", "flac", 0, OutputCase::Length::Exact, 0, 0}),
+    [](const auto& info) { return QString(info.param.suffix).mid(1).toStdString() + std::to_string(info.index); });
+
+TEST_F(SoundEditorTest, WavCutHoldsExactlyTheRangeWithClicksInPlace) {
+    const int64_t clickA = framesAt(1000) + 5000, clickB = framesAt(4000) - 1;
+    const QString source = makeSource(kRate, kChannels, 10, {clickA, clickB});
+    const QString output = dir.filePath("piece.wav");
+    ASSERT_EQ(cut(source, 1000, 4000, output), err::Ok);
+    EXPECT_EQ(editor.LastErrorCode(), err::Ok);
+
+    const auto decoded = testsupport::ffmpegDecode(output);
+    ASSERT_EQ(int64_t(decoded.size()) / kChannels, framesAt(4000) - framesAt(1000));
+    EXPECT_EQ(testsupport::firstFrameAbove(decoded, kChannels, 20000), 5000);
+    EXPECT_EQ(testsupport::firstFrameAbove(decoded, kChannels, 20000, 5001), framesAt(3000) - 1);
+}
+
+TEST_F(SoundEditorTest, EndPastTheLengthIsClampedAndCropsCompose) {
+    const QString source = makeSource();
+    const QString output = dir.filePath("tail.wav");
+    ASSERT_EQ(cut(source, 8000, 99999, output), err::Ok);
+    EXPECT_EQ(int64_t(testsupport::ffmpegDecode(output).size()) / kChannels, framesAt(10000) - framesAt(8000));
+
+    // A second crop counts from the start of the piece the first one kept: 1000..5000, then 500..1500 of that.
+    ASSERT_EQ(load(source), err::Ok);
+    ASSERT_EQ(crop(1000, 5000), err::Ok);
+    ASSERT_EQ(crop(500, 1500), err::Ok);
+    ASSERT_EQ(exportTo(output), err::Ok);
+    EXPECT_EQ(int64_t(testsupport::ffmpegDecode(output).size()) / kChannels, framesAt(2500) - framesAt(1500));
+}
+
+TEST_F(SoundEditorTest, EmptyOrInvertedRangeIsRefusedAtExport) {
+    ASSERT_EQ(load(makeSource()), err::Ok);
+    const QString output = dir.filePath("none.mp3");
+    for (auto [begin, end] : {std::pair{4000, 1000}, {3000, 3000}, {3000, 0}, {10000, 12000}}) {
+        ASSERT_EQ(load(makeSource()), err::Ok);
+        EXPECT_EQ(crop(begin, end), err::Ok) << begin << ".." << end;
+        EXPECT_EQ(editor.ExportFile(kRate, kChannels, 0, 0, -1, output), err::NoSelection);
+        EXPECT_EQ(editor.LastErrorCode(), err::NoSelection);
+    }
+    EXPECT_FALSE(QFile::exists(output));
+}
+
+TEST_F(SoundEditorTest, Mp3CutFromVbrMp3IsGaplessAndExact) {
+    const int64_t click = framesAt(3000) + 777;
+    const QString wav = makeSource(kRate, kChannels, 10, {click});
+    const QString vbr = dir.filePath("vbr-source.mp3");
+    testsupport::ffmpegConvert(wav, vbr, {"-c:a", "libmp3lame", "-q:a", "4"});
+    const QString output = dir.filePath("Ringtone.MP3");
+    ASSERT_EQ(cut(vbr, 2000, 5000, output), err::Ok);
+
+    const auto probe = testsupport::ffprobe(output);
+    EXPECT_EQ(probe.at("codec_name"), "mp3");
+    EXPECT_NEAR(probeNumber(probe, "bit_rate"), 128000, 1000);
+    const auto decoded = testsupport::ffmpegDecode(output);
+    EXPECT_EQ(int64_t(decoded.size()) / kChannels, framesAt(5000) - framesAt(2000));
+    EXPECT_NEAR(double(peakFrame(decoded, kChannels)), double(click - framesAt(2000)), 3);
+}
+
+TEST_F(SoundEditorTest, MonoLowRateSourceBecomesTwoEqualChannelsAt44100) {
+    const int monoRate = 22050;
+    const int64_t click = 2 * monoRate + 100;  // 2004.535 ms
+    const QString source = makeSource(monoRate, 1, 5, {click});
+    const QString output = dir.filePath("mono.wav");
+    ASSERT_EQ(cut(source, 1000, 3000, output), err::Ok);
+
+    const auto probe = testsupport::ffprobe(output);
+    EXPECT_EQ(probe.at("sample_rate"), "44100");
+    EXPECT_EQ(probe.at("channels"), "2");
+    const auto decoded = testsupport::ffmpegDecode(output);
+    ASSERT_EQ(int64_t(decoded.size()) / kChannels, framesAt(3000) - framesAt(1000));
+    for (size_t i = 0; i < decoded.size(); i += 2) ASSERT_EQ(decoded[i], decoded[i + 1]) << "frame " << i / 2;
+    EXPECT_NEAR(double(peakFrame(decoded, kChannels)), double(click * 2 - framesAt(1000)), 2);
+}
+
+TEST_F(SoundEditorTest, ExportsAtTheRateAndChannelsItIsGiven) {
+    const QString output = dir.filePath("low.wav");
+    ASSERT_EQ(load(makeSource()), err::Ok);
+    ASSERT_EQ(crop(1000, 2000), err::Ok);
+    ASSERT_EQ(exportTo(output, 22050, 1), err::Ok);
+    const auto probe = testsupport::ffprobe(output);
+    EXPECT_EQ(probe.at("sample_rate"), "22050");
+    EXPECT_EQ(probe.at("channels"), "1");
+    EXPECT_EQ(int64_t(testsupport::ffmpegDecode(output).size()), framesAt(2000, 22050) - framesAt(1000, 22050));
+}
+
+TEST_F(SoundEditorTest, EventsArriveAfterTheCallReturnsWithOneCompletionEach) {
+    const QString source = makeSource();
+    EventLog log(editor);
+    auto run = [&](auto start, void (SoundEditor::*completion)(qint32)) {
+        QSignalSpy spy(&editor, completion);
+        log.callReturned = false;
+        const int32_t started = start();
+        log.callReturned = true;
+        ASSERT_EQ(started, err::Ok);
+        ASSERT_TRUE(spy.wait(kWaitMs));
+    };
+    run([&] { return editor.OpenFile(source); }, &SoundEditor::LoadCompleted);
+    log.callReturned = false;
+    ASSERT_EQ(editor.CropToRange(1000, 3000), err::Ok);
+    log.callReturned = true;
+    QSignalSpy cropSpy(&editor, &SoundEditor::CropCompleted);
+    ASSERT_TRUE(cropSpy.wait(kWaitMs));
+    SetOutputFormatForPath(editor.OutputFormat(), dir.filePath("events.mp3"));
+    run([&] { return editor.ExportFile(kRate, kChannels, 0, 0, -1, dir.filePath("events.mp3")); },
+        &SoundEditor::ExportCompleted);
+    QTest::qWait(200);  // room for a stray second completion to show up
+
+    for (const auto& e : log.events) EXPECT_TRUE(e.afterReturn) << e.name;
+    EXPECT_EQ(log.count("LoadCompleted"), 1);
+    EXPECT_EQ(log.count("CropCompleted"), 1);
+    EXPECT_EQ(log.count("ExportCompleted"), 1);
+    EXPECT_GE(log.count("ExportProgress"), 1);
+    // Progress comes before its completion and ends at 100.
+    const auto lastExportProgress = std::find_if(log.events.rbegin(), log.events.rend(),
+                                                 [](const auto& e) { return e.name == "ExportProgress"; });
+    EXPECT_EQ(lastExportProgress->value, 100);
+    EXPECT_EQ(log.events.back().name, "ExportCompleted");
+    EXPECT_EQ(log.events.back().value, 0);
+}
+
+TEST_F(SoundEditorTest, RefusesWhatCannotStart) {
+    EXPECT_EQ(editor.OpenFile(""), err::InvalidSoundFile);
+    EXPECT_EQ(editor.LastErrorCode(), err::InvalidSoundFile);
+    EXPECT_EQ(editor.OpenFile(dir.filePath("missing.wav")), err::InvalidSoundFile);
+    EXPECT_EQ(editor.CropToRange(0, 1000), err::EditorEmpty);
+    EXPECT_EQ(editor.ExportFile(kRate, kChannels, 0, 0, -1, dir.filePath("x.wav")), err::EditorEmpty);
+
+    const QString source = makeSource();
+    ASSERT_EQ(editor.OpenFile(source), err::Ok);
+    // One operation at a time.
+    EXPECT_EQ(editor.CropToRange(0, 1000), err::EditorBusy);
+    EXPECT_EQ(editor.OpenFile(source), err::EditorBusy);
+    EXPECT_EQ(editor.LastErrorCode(), err::EditorBusy);
+    QSignalSpy spy(&editor, &SoundEditor::LoadCompleted);
+    ASSERT_TRUE(spy.wait(kWaitMs));
+    ASSERT_EQ(spy.first().first().toInt(), err::Ok);
+
+    editor.OutputFormat().FormatCode = 5;
+    EXPECT_EQ(editor.ExportFile(kRate, kChannels, 0, 0, -1, dir.filePath("x.wav")), err::InvalidExportSettings);
+    editor.OutputFormat().FormatCode = 1;
+    EXPECT_EQ(editor.ExportFile(0, kChannels, 0, 0, -1, dir.filePath("x.wav")), err::InvalidExportSettings);
+}
+
+TEST_F(SoundEditorTest, FailedBackgroundLoadLeavesNoSound) {
+    ASSERT_EQ(load(makeSource()), err::Ok);
+    const QString garbage = dir.filePath("not-audio.mp3");
+    QFile file(garbage);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    EventLog log(editor);
+    EXPECT_EQ(load(garbage), err::InvalidSoundFile);
+    EXPECT_EQ(log.count("LoadCompleted"), 1);
+    EXPECT_EQ(editor.LastErrorCode(), err::InvalidSoundFile);
+    // The earlier sound is gone too.
+    EXPECT_EQ(editor.CropToRange(0, 1000), err::EditorEmpty);
+}
+
+TEST_F(SoundEditorTest, OutputFolderIsCreatedWhenMissing) {
+    const QString output = dir.filePath("My Ringtones/new/piece.mp3");
+    ASSERT_EQ(cut(makeSource(), 0, 1000, output), err::Ok);
+    EXPECT_EQ(testsupport::ffprobe(output).at("codec_name"), "mp3");
+    EXPECT_EQ(filesIn(dir.filePath("My Ringtones/new")), QStringList{"piece.mp3"});
+}
+
+TEST_F(SoundEditorTest, FailedExportLeavesExistingFileAndNoTemporaryFile) {
+    const QString source = makeSource();
+    // A folder that cannot be made: its parent is a file.
+    const QString blocker = dir.filePath("blocker");
+    QFile(blocker).open(QIODevice::WriteOnly);
+    EXPECT_EQ(cut(source, 0, 1000, blocker + "/out.wav"), err::FileCreationFailed);
+    EXPECT_EQ(editor.LastErrorCode(), err::FileCreationFailed);
+
+    // An encoder that refuses its settings, over an existing file.
+    const QString existing = dir.filePath("keep/song.wma");
+    QDir().mkpath(dir.filePath("keep"));
+    QFile keep(existing);
+    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+    keep.write("precious");
+    keep.close();
+    ASSERT_EQ(load(source), err::Ok);
+    SetOutputFormatForPath(editor.OutputFormat(), existing);
+    editor.OutputFormat().WmaOptions.BitRate = 1;
+    EXPECT_EQ(waitFor(&SoundEditor::ExportCompleted, editor.ExportFile(kRate, kChannels, 0, 0, -1, existing)),
+              err::EncoderNotAvailable);
+    ASSERT_TRUE(keep.open(QIODevice::ReadOnly));
+    EXPECT_EQ(keep.readAll(), "precious");
+    EXPECT_EQ(filesIn(dir.filePath("keep")), QStringList{"song.wma"});
+}
+
+TEST_F(SoundEditorTest, CancelAndDestructionRemoveTheTemporaryFile) {
+    const QString source = makeSource(kRate, kChannels, 120);
+    const QString folder = dir.filePath("out");
+    ASSERT_EQ(load(source), err::Ok);
+    SetOutputFormatForPath(editor.OutputFormat(), folder + "/long.mp3");
+    QSignalSpy done(&editor, &SoundEditor::ExportCompleted);
+    ASSERT_EQ(editor.ExportFile(kRate, kChannels, 0, 0, -1, folder + "/long.mp3"), err::Ok);
+    editor.Cancel();
+    ASSERT_TRUE(done.wait(kWaitMs));
+    EXPECT_NE(done.first().first().toInt(), err::Ok);
+    EXPECT_TRUE(filesIn(folder).isEmpty());
+
+    {
+        SoundEditor doomed;
+        QSignalSpy loaded(&doomed, &SoundEditor::LoadCompleted);
+        ASSERT_EQ(doomed.OpenFile(source), err::Ok);
+        ASSERT_TRUE(loaded.wait(kWaitMs));
+        SetOutputFormatForPath(doomed.OutputFormat(), folder + "/long.ogg");
+        QSignalSpy progress(&doomed, &SoundEditor::ExportProgress);
+        ASSERT_EQ(doomed.ExportFile(kRate, kChannels, 0, 0, -1, folder + "/long.ogg"), err::Ok);
+        ASSERT_TRUE(progress.wait(kWaitMs));
+    }
+    EXPECT_TRUE(filesIn(folder).isEmpty());
+}
+
+}  // namespace
