@@ -70,7 +70,6 @@ struct SoundEditor::Impl {
     }
 
     SoundEditor* owner;
-    QWidget* window = nullptr;  // kept for the caller; the editor draws nothing
     OutputFormatSettings format;
     int32_t lastError = err::Ok;
     bool busy = false;  // owner's thread only; cleared when the completion is delivered
@@ -225,10 +224,9 @@ int32_t SoundEditor::Impl::writeRange(decode::AudioDecoder& source, int64_t begi
 SoundEditor::SoundEditor(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>(this)) {}
 SoundEditor::~SoundEditor() = default;
 
-int32_t SoundEditor::AttachWindow(QWidget* window) {
-    impl_->window = window;
-    return err::Ok;
-}
+// Events reach the owner through its own thread's event loop, so the editor needs
+// nothing from the window.
+int32_t SoundEditor::AttachWindow(QWidget*) { return err::Ok; }
 
 OutputFormatSettings& SoundEditor::OutputFormat() { return impl_->format; }
 
