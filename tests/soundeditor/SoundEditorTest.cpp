@@ -173,7 +173,8 @@ TEST_F(SoundEditorTest, EndPastTheLengthIsClampedAndCropsCompose) {
     ASSERT_EQ(cut(source, 8000, 99999, output), err::Ok);
     EXPECT_EQ(int64_t(testsupport::ffmpegDecode(output).size()) / kChannels, framesAt(10000) - framesAt(8000));
 
-    // A second crop counts from the start of the piece the first one kept: 1000..5000, then 500..1500 of that.
+    // A second crop counts from the start of the piece the first one kept: 1000..5000, then
+    // 500..1500 of that. Its export replaces the file the first one wrote.
     ASSERT_EQ(load(source), err::Ok);
     ASSERT_EQ(crop(1000, 5000), err::Ok);
     ASSERT_EQ(crop(500, 1500), err::Ok);

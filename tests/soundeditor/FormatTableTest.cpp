@@ -1,12 +1,8 @@
-// The format table, the choice of settings by output name, and the temporary-file output.
+// The format table and the choice of settings by output name.
 #include "components/errors/modSoundErrDesc.h"
 #include "components/soundeditor/FormatTable.h"
 #include "components/soundeditor/OutputFormatForPath.h"
-#include "components/soundeditor/PendingOutputFile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace clipwren;
@@ -58,47 +54,10 @@ TEST(FormatTable, RejectsUnknownCodesModesAndValues) {
     EXPECT_EQ(chooseEncoding(s, "a.mp3", 2, &encoding), err::InvalidExportSettings);
 }
 
-TEST(FormatTable, DefaultFormatFollowsTheOutputExtension) {
-    OutputFormatSettings s;
-    Encoding e;
-    ASSERT_EQ(chooseEncoding(s, "/d/a.M4R", 2, &e), err::Ok);
-    EXPECT_STREQ(e.codec, "aac");
-    ASSERT_EQ(chooseEncoding(s, "/d/a.flac", 2, &e), err::Ok);
-    EXPECT_STREQ(e.codec, "flac");
-    ASSERT_EQ(chooseEncoding(s, "/d/a.xyz", 2, &e), err::Ok);
-    EXPECT_STREQ(e.codec, "pcm_s16le");
-    // Top AAC quality is at least 160 kbit/s for stereo, and quality scales the rate.
+TEST(FormatTable, AacQualityScalesTheBitRateUpToAtLeast160kStereo) {
     EXPECT_GE(aacBitRateForQuality(100, 2), 160000);
     EXPECT_LT(aacBitRateForQuality(50, 2), aacBitRateForQuality(100, 2));
-}
-
-TEST(PendingOutputFile, CreatesMissingFolderAndReplacesOnlyOnCommit) {
-    QTemporaryDir dir;
-    const QString target = dir.filePath("new/folder/out.wav");
-    {
-        PendingOutputFile pending(target);
-        ASSERT_EQ(pending.create(), err::Ok);
-        EXPECT_TRUE(QDir(dir.filePath("new/folder")).exists());
-        EXPECT_EQ(QFileInfo(pending.temporaryPath()).absolutePath(), QFileInfo(target).absolutePath());
-    }
-    // Never committed: nothing left behind.
-    EXPECT_TRUE(QDir(dir.filePath("new/folder")).entryList(QDir::Files | QDir::Hidden).isEmpty());
-
-    QFile existing(target);
-    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-    existing.write("old");
-    existing.close();
-    PendingOutputFile pending(target);
-    ASSERT_EQ(pending.create(), err::Ok);
-    QFile temp(pending.temporaryPath());
-    ASSERT_TRUE(temp.open(QIODevice::WriteOnly));
-    temp.write("new content");
-    temp.close();
-    ASSERT_EQ(pending.commit(), err::Ok);
-    QFile result(target);
-    ASSERT_TRUE(result.open(QIODevice::ReadOnly));
-    EXPECT_EQ(result.readAll(), "new content");
-    EXPECT_EQ(QDir(dir.filePath("new/folder")).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_EQ(aacBitRateForQuality(100, 1) * 2, aacBitRateForQuality(100, 2));
 }
 
 }  // namespace
