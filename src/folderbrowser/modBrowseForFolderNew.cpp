@@ -37,6 +37,7 @@ const QString kCrLf = QStringLiteral("\r\n");
 // What one opening of the dialog works on; it outlives a call, like the settings.
 struct BrowseState {
     QRect DialogRect;  // outer rectangle, frame and caption included
+    QSize DialogFrame;  // what frame and caption added to the inner size when DialogRect was read
     QPointer<FolderBrowseDialog> dialog;
     QPointer<QWidget> tree;
     QPointer<QWidget> okButton;
@@ -86,13 +87,16 @@ EventHook& pathBoxHook() {
     return hook;
 }
 
-QRect outerRect(const QWidget& dialog) { return dialog.frameGeometry(); }
+void readDialogRect(const QWidget& dialog) {
+    state.DialogRect = dialog.frameGeometry();
+    state.DialogFrame = dialog.frameGeometry().size() - dialog.size();
+}
 
-// Places the dialog so that its outer rectangle is rect.
+// Places the dialog so that its outer rectangle is rect. A reopened dialog is not yet
+// shown and has no frame of its own, so the frame measured with DialogRect is used.
 void moveDialog(QWidget& dialog, const QRect& rect) {
-    const QSize frame = dialog.frameGeometry().size() - dialog.size();
     dialog.move(rect.topLeft());
-    dialog.resize(rect.size() - frame);
+    dialog.resize(rect.size() - state.DialogFrame);
     dialog.update();
 }
 
@@ -254,7 +258,7 @@ void sizeAndPlace(FolderBrowseDialog& dialog) {
         moveDialog(dialog, state.DialogRect);
         return;
     }
-    state.DialogRect = outerRect(dialog);
+    readDialogRect(dialog);
     const QRect screen = screenRect();
     if (settings.LargeSize)
         moveDialog(dialog, QRect(state.DialogRect.topLeft(), QSize(kLargeSize, kLargeSize)));
@@ -262,13 +266,13 @@ void sizeAndPlace(FolderBrowseDialog& dialog) {
         moveDialog(dialog, screen);
     else
         moveDialog(dialog, QRect(state.DialogRect.topLeft(), QSize(kStandardSize, kStandardSize)));
-    state.DialogRect = outerRect(dialog);
+    readDialogRect(dialog);
     if (settings.CenterOnScreen) {
         const QSize size = state.DialogRect.size();
         const QPoint topLeft(screen.x() + (screen.width() - size.width()) / 2,
                              screen.y() + (screen.height() - size.height()) / 2);
         moveDialog(dialog, QRect(topLeft, size));
-        state.DialogRect = outerRect(dialog);
+        readDialogRect(dialog);
     }
 }
 
@@ -358,7 +362,7 @@ void CreateNewFolder() {
     settings.InitialFolder = full;
     state.ReopenPending = true;
     // The dialog comes back where the user left it, even if it was moved without the size grip.
-    if (state.dialog) state.DialogRect = outerRect(*state.dialog);
+    if (state.dialog) readDialogRect(*state.dialog);
     RestorePreviousProcedures();
     if (auto* cancel = qobject_cast<QAbstractButton*>(state.cancelButton.data()))
         cancel->click();
@@ -372,7 +376,7 @@ bool DialogSubclassProc(QObject* window, QEvent* event) {
     switch (event->type()) {
         case QEvent::Resize:
         case QEvent::Move:
-            state.DialogRect = outerRect(*dialog);
+            readDialogRect(*dialog);
             ArrangeControls();
             applyMinimumTrackingSize(*dialog);
             break;

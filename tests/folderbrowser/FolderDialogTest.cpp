@@ -483,23 +483,33 @@ TEST_F(FolderDialog, WithoutSizeGripThereIsNoRelayoutAndNoMinimum) {
     BrowseForFolder();
 }
 
-TEST_F(FolderDialog, StatusLineShowsTheSelectionAndFilesCanBeListed) {
+TEST_F(FolderDialog, StatusLineEditBoxAndListedFiles) {
     const QString song = makeFile("song.mp3");
+    const QString sub = makeFolder("sub");
     BrowseSettings& settings = browseSettings();
     settings.InitialFolder = root;
     settings.ShowStatusText = true;
+    settings.ShowEditBox = true;
     settings.IncludeFiles = true;
     user.openings.push_back([&](FolderBrowseDialog& dialog) {
         const int W = outer(dialog).width();
         auto* status = child<QLabel>(dialog, "status");
-        EXPECT_EQ(status->x(), 21);
-        EXPECT_EQ(status->width(), W - 44);
+        auto* edit = child<QLineEdit>(dialog, "editBox");
+        for (QWidget* widget : {static_cast<QWidget*>(status), static_cast<QWidget*>(edit)}) {
+            EXPECT_EQ(widget->x(), 21);
+            EXPECT_EQ(widget->width(), W - 44);
+        }
         EXPECT_EQ(status->text(), root);
         selectInTree(dialog, song);
         EXPECT_EQ(status->text(), song);
+        EXPECT_EQ(edit->text(), "song.mp3");
+
+        // A name typed into the edit box is taken inside the selected folder.
+        selectInTree(dialog, root);
+        edit->setText("sub");
         return accept(dialog);
     });
-    EXPECT_EQ(BrowseForFolder(), song);
+    EXPECT_EQ(BrowseForFolder(), sub);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <array>
 
 #include "folderbrowser/modPath.h"
 
@@ -13,156 +14,69 @@ using namespace clipwren;
 
 namespace {
 
-struct PartCase {
+// One path and what selectors 1 to 10 give for it.
+struct PathParts {
     const char* path;
-    int selector;
-    const char* expected;
+    std::array<const char*, 10> parts;
 };
 
-void expectParts(const std::vector<PartCase>& cases) {
-    for (const auto& c : cases)
-        EXPECT_EQ(GetPathPart(QString::fromUtf8(c.path), c.selector), QString::fromUtf8(c.expected))
-            << c.path << " selector " << c.selector;
+void expectParts(const std::vector<PathParts>& rows) {
+    for (const auto& row : rows)
+        for (int selector = 1; selector <= 10; ++selector)
+            EXPECT_EQ(GetPathPart(QString::fromUtf8(row.path), selector),
+                      QString::fromUtf8(row.parts[size_t(selector - 1)]))
+                << row.path << " selector " << selector;
 }
 
 }  // namespace
 
 TEST(GetPathPart, FileNameWithoutExtensionKeepsInnerDots) {
-    expectParts({
-        {R"(C:\Music\my.song.mp3)", 2, "my.song"},
-        {R"(C:\Music\song)", 2, "song"},
-        {"song.mp3", 2, "song"},
-        {"/home/me/Music/song.mp3", 2, "song"},
-        {"/home/me/Music/my.song.mp3", 2, "my.song"},
-        {R"(C:\my.folder\song)", 2, "song"},
-        {"/home/me.d/song", 2, "song"},
-        {"C:/Music/song.mp3", 2, "song"},
-        {R"(C:\Music/mixed\song.ogg)", 2, "song"},
-    });
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {R"(C:\Music\my.song.mp3)", "my.song"}, {R"(C:\Music\song)", "song"},
+        {"song.mp3", "song"},                   {"/home/me/Music/song.mp3", "song"},
+        {"/home/me/Music/my.song.mp3", "my.song"}, {R"(C:\my.folder\song)", "song"},
+        {"/home/me.d/song", "song"},            {"C:/Music/song.mp3", "song"},
+        {R"(C:\Music/mixed\song.ogg)", "song"},
+        // Drives, folders with a trailing separator and unclassified text have no file name.
+        {R"(C:\)", ""}, {"C:", ""}, {R"(C:\Music\)", ""}, {"/home/me/Music/", ""}, {"/", ""},
+        {"abc", ""},    {"C:song.mp3", ""}, {"", ""},
+    };
+    for (const auto& [path, expected] : cases) EXPECT_EQ(GetPathPart(path, 2), expected) << path;
 }
 
-TEST(GetPathPart, SelectorTwoIsEmptyForDrivesFoldersAndUnclassifiedText) {
+TEST(GetPathPart, EverySelectorOfEachClass) {
     expectParts({
-        {R"(C:\)", 2, ""},
-        {"C:", 2, ""},
-        {R"(C:\Music\)", 2, ""},
-        {"/home/me/Music/", 2, ""},
-        {"/", 2, ""},
-        {"abc", 2, ""},
-        {"C:song.mp3", 2, ""},
-        {"", 2, ""},
-    });
-}
-
-TEST(GetPathPart, FullFilePathAllSelectors) {
-    expectParts({
-        {R"(C:\Music\Rock\song.mp3)", 1, "song.mp3"},
-        {R"(C:\Music\Rock\song.mp3)", 3, "mp3"},
-        {R"(C:\Music\Rock\song.mp3)", 4, R"(C:\Music\Rock)"},
-        {R"(C:\Music\Rock\song.mp3)", 5, "C:"},
-        {R"(C:\Music\Rock\song.mp3)", 6, "Rock"},
-        {R"(C:\Music\Rock\song.mp3)", 7, "Music"},
-        {R"(C:\Music\Rock\song.mp3)", 8, R"(Rock\song.mp3)"},
-        {R"(C:\Music\Rock\song.mp3)", 9, R"(C:\Music)"},
-        {R"(C:\Music\Rock\song.mp3)", 10, R"(C:\Music\Rock\song.mp3)"},
-        // Right under the root there is no top folder.
-        {R"(C:\song.mp3)", 4, "C:"},
-        {R"(C:\song.mp3)", 7, ""},
-        {R"(C:\song.mp3)", 9, ""},
-        // A leading backslash is dropped from the folder; the top folder is found without a drive.
-        {R"(\Music\song.mp3)", 4, "Music"},
-        {R"(\Music\song.mp3)", 5, ""},
-        {R"(\Music\song.mp3)", 7, "Music"},
-        {R"(Music\Rock\song.mp3)", 7, "Music"},
-        {R"(\Music\song.mp3)", 9, ""},
-    });
-}
-
-TEST(GetPathPart, PosixFullFilePath) {
-    expectParts({
-        {"/home/me/Music/song.mp3", 1, "song.mp3"},
-        {"/home/me/Music/song.mp3", 3, "mp3"},
-        {"/home/me/Music/song.mp3", 4, "/home/me/Music"},
-        {"/home/me/Music/song.mp3", 5, ""},
-        {"/home/me/Music/song.mp3", 6, "Music"},
-        {"/home/me/Music/song.mp3", 7, "home"},
-        {"/home/me/Music/song.mp3", 8, "Music/song.mp3"},
-        {"/home/me/Music/song.mp3", 9, "/home"},
-        {"/home/me/Music/song.mp3", 10, "/home/me/Music/song.mp3"},
-        {"/song.mp3", 4, "/"},
-        {"/song.mp3", 7, ""},
-        {"/song.mp3", 9, ""},
-    });
-}
-
-TEST(GetPathPart, PathWithoutExtension) {
-    expectParts({
-        {R"(C:\Music\Rock)", 1, "Rock"},
-        {R"(C:\Music\Rock)", 3, ""},
-        {R"(C:\Music\Rock)", 4, R"(C:\Music)"},
-        {R"(C:\Music\Rock)", 5, "C:"},
-        {R"(C:\Music\Rock)", 6, "Music"},
-        {R"(C:\Music\Rock)", 7, "Music"},
-        {R"(C:\Music\Rock)", 8, R"(Music\Rock)"},
-        {R"(C:\Music\Rock)", 9, R"(C:\Music)"},
-        {"/home/me/Music", 1, "Music"},
-        {"/home/me/Music", 4, "/home/me"},
-        {"/home/me/Music", 8, "me/Music"},
-        {"/home/me/Music", 9, "/home"},
-    });
-}
-
-TEST(GetPathPart, FolderWithTrailingSeparator) {
-    expectParts({
-        {R"(C:\Music\Rock\)", 1, ""},
-        {R"(C:\Music\Rock\)", 3, ""},
-        {R"(C:\Music\Rock\)", 4, R"(C:\Music\Rock)"},
-        {R"(C:\Music\Rock\)", 5, "C:"},
-        {R"(C:\Music\Rock\)", 6, "Rock"},
-        {R"(C:\Music\Rock\)", 7, "Music"},
-        {R"(C:\Music\Rock\)", 8, ""},
-        {R"(C:\Music\Rock\)", 9, R"(C:\Music)"},
-        {R"(C:\Music\Rock\)", 10, R"(C:\Music\Rock\)"},
-        {"/home/me/Music/", 4, "/home/me/Music"},
-        {"/home/me/Music/", 6, "Music"},
-        {"/home/me/Music/", 7, "home"},
-        {"/home/me/Music/", 9, "/home"},
-        // A short POSIX folder is still a folder, unlike a three-character drive root.
-        {"/a/", 4, "/a"},
-        {"/a/", 6, "a"},
-    });
-}
-
-TEST(GetPathPart, DrivesAndThePosixRoot) {
-    expectParts({
-        {R"(C:\)", 1, ""},
-        {R"(C:\)", 4, R"(C:\)"},
-        {R"(C:\)", 5, "C:"},
-        {R"(C:\)", 6, ""},
-        {R"(C:\)", 7, ""},
-        {R"(C:\)", 9, ""},
-        {R"(C:\)", 10, R"(C:\)"},
-        {"C:", 4, "C:"},
-        {"C:", 5, "C:"},
-        {"C:/", 4, "C:/"},
-        {"/", 4, "/"},
-        {"/", 5, ""},
-        {"/", 10, "/"},
-    });
-}
-
-TEST(GetPathPart, BareFileName) {
-    expectParts({
-        {"my.song.mp3", 1, "my.song.mp3"},
-        {"my.song.mp3", 2, "my.song"},
-        {"my.song.mp3", 3, "mp3"},
-        {"my.song.mp3", 4, "my.song.mp3"},
-        {"my.song.mp3", 5, ""},
-        {"my.song.mp3", 6, ""},
-        {"my.song.mp3", 7, ""},
-        {"my.song.mp3", 8, ""},
-        {"my.song.mp3", 9, ""},
-        {"my.song.mp3", 10, "my.song.mp3"},
+        // full file path
+        {R"(C:\Music\Rock\song.mp3)",
+         {"song.mp3", "song", "mp3", R"(C:\Music\Rock)", "C:", "Rock", "Music", R"(Rock\song.mp3)", R"(C:\Music)",
+          R"(C:\Music\Rock\song.mp3)"}},
+        {R"(C:\song.mp3)", {"song.mp3", "song", "mp3", "C:", "C:", "C:", "", R"(C:\song.mp3)", "", R"(C:\song.mp3)"}},
+        {R"(\Music\song.mp3)",
+         {"song.mp3", "song", "mp3", "Music", "", "Music", "Music", R"(Music\song.mp3)", "", R"(\Music\song.mp3)"}},
+        {R"(Music\Rock\song.mp3)",
+         {"song.mp3", "song", "mp3", R"(Music\Rock)", "", "Rock", "Music", R"(Rock\song.mp3)", "",
+          R"(Music\Rock\song.mp3)"}},
+        {"/home/me/Music/song.mp3",
+         {"song.mp3", "song", "mp3", "/home/me/Music", "", "Music", "home", "Music/song.mp3", "/home",
+          "/home/me/Music/song.mp3"}},
+        {"/song.mp3", {"song.mp3", "song", "mp3", "/", "", "", "", "/song.mp3", "", "/song.mp3"}},
+        // path without extension
+        {R"(C:\Music\Rock)",
+         {"Rock", "Rock", "", R"(C:\Music)", "C:", "Music", "Music", R"(Music\Rock)", R"(C:\Music)", R"(C:\Music\Rock)"}},
+        {"/home/me/Music",
+         {"Music", "Music", "", "/home/me", "", "me", "home", "me/Music", "/home", "/home/me/Music"}},
+        // folder with a trailing separator; a short POSIX one too, unlike a three-character drive root
+        {R"(C:\Music\Rock\)",
+         {"", "", "", R"(C:\Music\Rock)", "C:", "Rock", "Music", "", R"(C:\Music)", R"(C:\Music\Rock\)"}},
+        {"/home/me/Music/", {"", "", "", "/home/me/Music", "", "Music", "home", "", "/home", "/home/me/Music/"}},
+        {"/a/", {"", "", "", "/a", "", "a", "a", "", "/a", "/a/"}},
+        // drives and the POSIX root
+        {R"(C:\)", {"", "", "", R"(C:\)", "C:", "", "", "", "", R"(C:\)"}},
+        {"C:", {"", "", "", "C:", "C:", "", "", "", "", "C:"}},
+        {"C:/", {"", "", "", "C:/", "C:", "", "", "", "", "C:/"}},
+        {"/", {"", "", "", "/", "", "", "", "", "", "/"}},
+        // bare file name
+        {"my.song.mp3", {"my.song.mp3", "my.song", "mp3", "my.song.mp3", "", "", "", "", "", "my.song.mp3"}},
     });
 }
 
