@@ -25,8 +25,8 @@ struct AudioBlock {
 
 class BlockRing {
 public:
-    // Six blocks keep about 64 ms queued at 48 kHz: seeks and tempo changes are heard soon.
-    static constexpr size_t kBlocks = 6;
+    // Five blocks keep about 53 ms queued at 48 kHz: seeks and tempo changes are heard soon.
+    static constexpr size_t kBlocks = 5;
 
     // Producer: the next free block, or nullptr while the ring is full.
     AudioBlock* writeSlot() {

@@ -68,6 +68,7 @@ void DecodeWorker::beginRun(const Run& next) {
     stretching_ = false;
     stretcherInputDone_ = false;
     stretcher_->clear();
+    appliedChange_ = 0;
     sourceFrame_ = double(current_.startFrame);
     // A run whose start cannot be reached plays nothing: its first block ends it.
     if (decoder_->seek(current_.startFrame) != 0) current_.endFrame = current_.startFrame;
@@ -78,25 +79,28 @@ void DecodeWorker::fillBlock(AudioBlock& block) {
     block.endOfSound = false;
     block.frames = 0;
     const float change = tempoChange_.load(std::memory_order_relaxed);
-    if (stretching_ && change == 0.0f) {
-        // Back to the untouched signal: continue the plain decode where the stretched sound stood.
-        stretching_ = false;
-        stretcher_->clear();
-        decoder_->seek(std::min<int64_t>(std::llround(sourceFrame_), current_.endFrame));
-        sourceFrame_ = double(decoder_->position());
-    } else if (!stretching_ && change != 0.0f) {
-        stretching_ = true;
-        stretcherInputDone_ = false;
-        stretcher_->clear();
-        appliedChange_ = change;
-        stretcher_->setTempoChange(change);
-    }
+    if (change != appliedChange_) restartAt(change);
     block.sourceFrame = sourceFrame_;
     if (stretching_)
         fillStretched(block, change);
     else
         fillPlain(block);
     if (block.endOfSound) runDone_ = true;
+}
+
+void DecodeWorker::restartAt(float change) {
+    // What the stretcher holds was made at the old tempo, possibly well over 100 ms of it at
+    // slow tempi: drop it and go on from the source frame it had reached, so a new tempo is
+    // heard as soon as the ring has played out.
+    if (stretching_) {
+        decoder_->seek(std::min<int64_t>(std::llround(sourceFrame_), current_.endFrame));
+        sourceFrame_ = double(decoder_->position());
+    }
+    stretcher_->clear();
+    stretcherInputDone_ = false;
+    appliedChange_ = change;
+    stretching_ = change != 0.0f;
+    if (stretching_) stretcher_->setTempoChange(change);
 }
 
 void DecodeWorker::fillPlain(AudioBlock& block) {
@@ -110,10 +114,6 @@ void DecodeWorker::fillPlain(AudioBlock& block) {
 }
 
 void DecodeWorker::fillStretched(AudioBlock& block, float change) {
-    if (change != appliedChange_) {
-        appliedChange_ = change;
-        stretcher_->setTempoChange(change);
-    }
     const double speed = 1.0 + double(change) / 100.0;
     block.speed = speed;
     while (stretcher_->numSamples() < uint(kBlockFrames) && !stretcherInputDone_) {

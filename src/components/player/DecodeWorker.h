@@ -43,6 +43,8 @@ private:
     void beginRun(const Run& next);
     // Fills one block of the current run; marks the run done at its end.
     void fillBlock(AudioBlock& block);
+    // Goes on at a new tempo from the source frame reached so far.
+    void restartAt(float change);
     void fillPlain(AudioBlock& block);
     void fillStretched(AudioBlock& block, float change);
 
