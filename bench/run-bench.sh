@@ -110,6 +110,8 @@ echo "(ratio: clipwren-cut time / ffmpeg time; MB: peak resident memory, the lar
 echo " cut-s, ff-s: duration of the written file as ffprobe reads it)"
 
 # --- The components' own benchmarks -----------------------------------------------------
+# They find the inputs made above through the same cache folder.
+export CLIPWREN_BENCH_CACHE=$cache
 for area in player decode soundeditor; do
   for program in "$build_dir/bench/$area"/*; do
     [ -f "$program" ] && [ -x "$program" ] || continue
