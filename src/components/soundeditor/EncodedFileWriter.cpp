@@ -1,5 +1,6 @@
 #include "components/soundeditor/EncodedFileWriter.h"
 
+#include "components/decode/FfmpegHandles.h"
 #include "components/errors/modSoundErrDesc.h"
 
 #include <QtGlobal>
@@ -18,26 +19,16 @@ namespace clipwren::soundeditor {
 
 namespace {
 
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
+// The decoder's handles cover codec, frame, packet and resampler; writing adds an
+// output container (closing its file) and the sample queue.
 struct OutputContextDeleter {
     void operator()(AVFormatContext* context) const {
         if (context->pb && !(context->oformat->flags & AVFMT_NOFILE)) avio_closep(&context->pb);
         avformat_free_context(context);
     }
 };
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
 struct FifoDeleter {
     void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
-};
-struct ResamplerDeleter {
-    void operator()(SwrContext* resampler) const { swr_free(&resampler); }
 };
 
 QString ffmpegErrorText(int code) {
@@ -53,11 +44,11 @@ constexpr int kVariableFrameSize = 4096;
 
 struct EncodedFileWriter::Impl {
     std::unique_ptr<AVFormatContext, OutputContextDeleter> container;
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> encoder;
+    decode::CodecContextPtr encoder;
     std::unique_ptr<AVAudioFifo, FifoDeleter> fifo;  // interleaved float, waiting for a whole frame
-    std::unique_ptr<SwrContext, ResamplerDeleter> converter;  // float to the encoder's sample format
-    std::unique_ptr<AVFrame, FrameDeleter> frame;
-    std::unique_ptr<AVPacket, PacketDeleter> packet;
+    decode::SwrContextPtr converter;  // float to the encoder's sample format
+    decode::FramePtr frame;
+    decode::PacketPtr packet;
     AVStream* stream = nullptr;
     std::vector<float> scratch;
     int channels = 0;
