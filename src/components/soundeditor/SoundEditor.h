@@ -44,10 +44,12 @@ public:
     // Keeps only beginMs..endMs of the loaded sound; CropCompleted follows.
     int32_t CropToRange(int32_t beginMs, int32_t endMs);
     // 0 = export started; ExportCompleted follows. Writes the sound the editor holds to
-    // outputPath at sampleRate and channels, in the encoding of OutputFormat.
+    // outputPath at sampleRate and channels, in the encoding of OutputFormat. The three
+    // unnamed arguments are accepted as callers pass them (0, 0, -1) and not used.
     int32_t ExportFile(int32_t sampleRate, int32_t channels, int32_t, int32_t, int32_t,
                        const QString& outputPath);
-    // Stops a running operation; its completion event still arrives, with a failure code.
+    // Stops a running operation; its completion event still arrives, with a failure code
+    // (err::UnknownError).
     void Cancel();
 
 signals:
