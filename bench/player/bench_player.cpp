@@ -209,19 +209,26 @@ int main(int argc, char** argv) {
         }
 
         player.OpenFile(0, hour);
-        for (float tempo : {0.0f, 60.0f}) {
+        auto cpuShare = [&](int ms) {
+            const double cpuStart = cpuSeconds();
+            const auto start = Clock::now();
+            spin(ms);
+            return (cpuSeconds() - cpuStart) / (msSince(start) / 1000.0) * 100.0;
+        };
+        for (float tempo : {0.0f, 60.0f, -60.0f}) {
             player.SetTempo(0, tempo);
             player.Seek(0, 600000);
             player.Play(0);
             spin(500);
-            const double cpuStart = cpuSeconds();
-            const auto start = Clock::now();
-            spin(5000);
-            const double share = (cpuSeconds() - cpuStart) / (msSince(start) / 1000.0) * 100.0;
-            std::printf("  CPU while playing at tempo %+3.0f %%            %7.1f %% of one core \n",
-                        tempo, share);
+            std::printf("  CPU while playing at tempo %+3.0f %%            %7.1f %% of one core\n", tempo,
+                        cpuShare(5000));
             player.Stop(0);
         }
+        player.Play(0);
+        spin(500);
+        player.Pause(0);
+        spin(200);
+        std::printf("  CPU while paused                            %7.1f %% of one core\n", cpuShare(3000));
     }
     clipwren::player::setOutputTap(nullptr);
     return 0;

@@ -11,7 +11,7 @@ namespace clipwren::player {
 namespace {
 constexpr int kInputFrames = 1024;
 // How long to wait for the consumer to free a block: a fraction of a block's duration.
-constexpr auto kFullRingWait = std::chrono::milliseconds(3);
+constexpr auto kFullRingWait = std::chrono::milliseconds(5);
 }  // namespace
 
 DecodeWorker::DecodeWorker(std::unique_ptr<decode::AudioDecoder> decoder, BlockRing& ring,
