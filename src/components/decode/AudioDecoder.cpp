@@ -180,6 +180,11 @@ bool AudioDecoder::Impl::framePts(const AVFrame* f, int64_t* pts) const {
 int64_t AudioDecoder::Impl::placeFrame(const AVFrame* f) const {
     int64_t pts = 0;
     if (!framePts(f, &pts)) return AV_NOPTS_VALUE;
+    // Vorbis timestamps come from granule positions, which mark where a packet's audio
+    // ends; at a change of block size the decoded frame is longer or shorter than the
+    // packet's duration, so its start is found from that end.
+    if (codec->codec_id == AV_CODEC_ID_VORBIS && f->pkt_duration > 0)
+        pts += f->pkt_duration - av_rescale_q(f->nb_samples, AVRational{1, source.sampleRate}, stream->time_base);
     const int64_t samples =
         av_rescale_q_rnd(pts - originPts, stream->time_base, AVRational{1, source.sampleRate},
                          AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
@@ -409,6 +414,9 @@ int32_t AudioDecoder::Impl::configureResampler() {
         av_channel_layout_uninit(&inLayout);
         return err::NotEnoughMemory;
     }
+    // A mixdown keeps full-scale input within full scale, as the ffmpeg command line's
+    // 16-bit output does, instead of summing channels past it.
+    av_opt_set_double(swr.get(), "rematrix_maxval", 1.0, 0);
     if (inLayout.nb_channels == 1 && outChannels == 2) {
         // Both output channels at the mono's own level (the default matrix drops it by 3 dB).
         const double matrix[2] = {1.0, 1.0};

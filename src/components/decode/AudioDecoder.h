@@ -26,10 +26,12 @@
 // header, ADTS AAC) the packets are first counted without decoding them.
 //
 // Damaged files: a truncated file reports, and reads, what it still holds. Damage in
-// the middle of a file (a decode error, a read error, lost data such as an Ogg page
-// dropped for a bad checksum, seen as a jump in the timestamps) ends the sound there:
-// read() returns 0 from that point although lengthFrames() still reports the length
-// of the undamaged file, which only a full decode could tell.
+// the middle of a file (a decode error, a read error, lost data seen as a jump in the
+// timestamps) ends the sound there: read() returns 0 from that point. An Ogg page
+// dropped for a bad checksum shows in the timestamps only at the page after it, so
+// the sound ends one page after the damage. lengthFrames() reports the length of the
+// undamaged file (only a full decode could tell more), except for files short enough
+// that finding the length decodes them whole: then it is what can be read.
 #include <QString>
 #include <cstdint>
 #include <memory>
