@@ -1,10 +1,20 @@
 #include <QApplication>
 
 #include "editor/frmMain.h"
+#include "platform/Dialogs.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    clipwren::frmMain window;
-    window.show();
-    return app.exec();
+    // The title of the program's message boxes; the settings keep the executable's name.
+    QApplication::setApplicationDisplayName(QStringLiteral("Clipwren Pro"));
+    try {
+        clipwren::frmMain window;
+        window.show();
+        return app.exec();
+    } catch (const clipwren::StartUpError& error) {
+        clipwren::platform::dialogs().message(nullptr, QString::fromStdString(error.what()),
+                                              clipwren::platform::applicationTitle(),
+                                              clipwren::platform::MessageIcon::Error);
+        return 1;
+    }
 }

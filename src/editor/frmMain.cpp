@@ -1,8 +1,564 @@
 #include "editor/frmMain.h"
 
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "components/errors/modSoundErrDesc.h"
+#include "components/player/LevelMeterSet.h"
+#include "components/soundeditor/OutputFormatForPath.h"
+#include "editor/modSpecialFolders.h"
+#include "editor/modTimeText.h"
+#include "folderbrowser/modBrowseForFolderNew.h"
+#include "folderbrowser/modPath.h"
+#include "platform/DocumentOpener.h"
+#include "platform/SettingsStore.h"
+#include "progressbar/XP_ProgressBar.h"
+#include "widgets/FitFont.h"
+#include "widgets/MyButton.h"
+#include "widgets/TimeFormatSlider.h"
+
 namespace clipwren {
 
-// Placeholder until the window lands.
-frmMain::frmMain(QWidget* parent) : QWidget(parent) { setWindowTitle(QStringLiteral("Clipwren Pro")); }
+const QString kAudioFileFilter = QStringLiteral(
+    "All supported audio formats |*.wav;*.mp3;*.wma;*.mp4;*.aac;*.m4a;*.ogg|"
+    "MP3 sounds (*.mp3)|*.mp3|"
+    "AAC and MP4 sounds (*.aac;*.mp4;*.m4a)|*.aac;*.mp4;*.m4a|"
+    "WAV sounds (*.wav)|*.wav|"
+    "OGG Vorbis sounds (*.ogg)|*.ogg|"
+    "Windows Media sounds (*.wma)|*.wma|");
+
+const QString kPublisherAddress = QStringLiteral("https://www.vantrel.com/");
+
+namespace {
+
+const QString kSettingsSection = QStringLiteral("Options");
+const QString kSettingsKey = QStringLiteral("OutputFolder");
+const QString kZeroTime = QStringLiteral("00:00:000");
+constexpr int kPositionIntervalMs = 80;
+constexpr int16_t kPlayer = 0;
+
+#ifdef Q_OS_WIN
+const QString kHelpFileName = QStringLiteral("Clipwren.chm");
+#else
+// CHM viewers are not standard here; the build puts an HTML page next to the executable.
+const QString kHelpFileName = QStringLiteral("Clipwren.html");
+#endif
+
+// The window's font: a sans-serif face at 8.25 points, given to each control so that
+// a bold frame caption does not make the frame's contents bold as well.
+QFont controlFont(bool bold = false, qreal points = 8.25) {
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QRect twipsRect(int left, int top, int width, int height) {
+    return {TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height)};
+}
+
+template <typename Control>
+Control* placeControl(Control* control, const char* name, const QRect& twips, bool bold = false) {
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
+    control->setFont(controlFont(bold));
+    return control;
+}
+
+// The extensions the open dialog's first entry lists, for accepting dropped files.
+QStringList supportedExtensions() {
+    const QString patterns = kAudioFileFilter.section(QLatin1Char('|'), 1, 1);
+    QStringList extensions;
+    for (const QString& pattern : patterns.split(QLatin1Char(';'))) extensions << pattern.mid(2).toLower();
+    return extensions;
+}
+
+// The one local audio file a drag carries, or empty text.
+QString droppedAudioFile(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
+    const QString path = mime->urls().first().toLocalFile();
+    if (path.isEmpty() || !QFileInfo(path).isFile()) return {};
+    return supportedExtensions().contains(QFileInfo(path).suffix().toLower()) ? path : QString();
+}
+
+}  // namespace
+
+int TwipsToPixels(int twips) { return int(std::nearbyint(twips / 15.0)); }
+
+QString frmMain::settingsAppName() { return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(); }
+
+QString frmMain::defaultOutputFolder() {
+    return GetMyDocumentsFolder() + QDir::separator() + QStringLiteral("My Ringtones");
+}
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+    buildControls();
+    Form_Load();
+}
+
+// The hosted components end with the window; the editor's destructor cancels a
+// running operation and removes its temporary file.
+frmMain::~frmMain() = default;
+
+void frmMain::buildControls() {
+    setWindowTitle(QStringLiteral("Clipwren"));
+    setFont(controlFont());
+    // A fixed layout: the client area never changes size.
+    setFixedSize(TwipsToPixels(9045), TwipsToPixels(4935));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setAcceptDrops(true);
+
+    std::vector<std::pair<int, QWidget*>> tabStops;
+    auto button = [&](QWidget* container, MyButton*& control, const char* name, const QString& caption,
+                      const QString& tooltip, MyButton::Picture picture, const QRect& twips, int tabIndex,
+                      void (frmMain::*handler)(), bool bold = false) {
+        control = placeControl(new MyButton(container), name, twips, bold);
+        control->setText(caption);
+        control->setToolTip(tooltip);
+        control->setPicture(picture);
+        connect(control, &MyButton::clicked, this, handler);
+        tabStops.emplace_back(tabIndex, control);
+    };
+    auto textBox = [&](QWidget* container, QLineEdit*& control, const char* name, const QString& text,
+                       const QRect& twips, int tabIndex, bool bold = false) {
+        control = placeControl(new QLineEdit(text, container), name, twips, bold);
+        control->setTextMargins(0, 0, 0, 0);
+        // The mark boxes are just wide enough for a time text in the layout's own face.
+        if (text == kZeroTime) control->setFont(FitFontToWidth(control->font(), text, control->width() - 8));
+        control->setCursorPosition(0);
+        tabStops.emplace_back(tabIndex, control);
+    };
+    auto label = [&](QWidget* container, QLabel*& control, const char* name, const QString& caption,
+                     const QRect& twips) {
+        control = placeControl(new QLabel(caption, container), name, twips);
+        control->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    };
+    auto frame = [&](QGroupBox*& control, const char* name, const QString& caption, const QRect& twips) {
+        control = placeControl(new QGroupBox(caption, this), name, twips, true);
+        // The caption sits on the frame's top line, and the frame keeps its whole rectangle.
+        control->setStyleSheet(QStringLiteral(
+            "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+            "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }"));
+    };
+    using Picture = MyButton::Picture;
+
+    textBox(this, txtInput, "txtInput", QStringLiteral("choose input audio file"), {585, 600, 6750, 330}, 0);
+    button(this, cmdInput, "cmdInput", QStringLiteral("Browse input"), QStringLiteral("Browse to source audio file"),
+           Picture::OpenInput, {7455, 555, 1485, 420}, 2, &frmMain::cmdInput_Click);
+    textBox(this, txtOutput, "txtOutput", QStringLiteral("choose output audio file"), {585, 1185, 6750, 330}, 1);
+    button(this, cmdOutputFolder, "cmdOutputFolder", QString(), QStringLiteral("Change output folder"),
+           Picture::Folder, {75, 1140, 435, 420}, 10, &frmMain::cmdOutputFolder_Click);
+    button(this, cmdOutput, "cmdOutput", QStringLiteral("Browse output"),
+           QStringLiteral("Select result file name and location"), Picture::SaveOutput, {7425, 1155, 1560, 420}, 3,
+           &frmMain::cmdOutput_Click);
+
+    sldPosition = placeControl(new TimeFormatSlider(Qt::Horizontal, this), "sldPosition", {525, 1770, 6810, 360});
+    sldPosition->setRange(0, 90000);
+    sldPosition->setTooltipFormatter([](int value) { return FormatTimeText(value); });
+    connect(sldPosition, &TimeFormatSlider::userStartsMoving, this, &frmMain::sldPosition_UserStartsMoving);
+    connect(sldPosition, &TimeFormatSlider::userEndsMoving, this, &frmMain::sldPosition_UserEndsMoving);
+
+    frame(Frame1, "Frame1", QStringLiteral("Positions"), {555, 2160, 6765, 750});
+    label(Frame1, Label1, "Label1", QStringLiteral("Begin mark :"), {135, 225, 1125, 195});
+    textBox(Frame1, txtBeginMark, "txtBeginMark", kZeroTime, {135, 435, 960, 240}, 27, true);
+    lblTime = placeControl(new QLabel(kZeroTime, Frame1), "lblTime", {2445, 255, 2070, 375});
+    lblTime->setFont(controlFont(false, 13.5));
+    lblTime->setAlignment(Qt::AlignCenter);
+    label(Frame1, Label2, "Label2", QStringLiteral("End mark :"), {5505, 225, 945, 195});
+    textBox(Frame1, txtEndMark, "txtEndMark", kZeroTime, {5505, 420, 960, 255}, 28, true);
+
+    frame(fraConvertPreview, "fraConvertPreview", QStringLiteral("Preview"), {555, 2895, 6765, 1005});
+    const QString cutPoint = QStringLiteral("Insert cut point");
+    button(fraConvertPreview, cmdPlay, "cmdPlay", QStringLiteral("Play"), QStringLiteral("Play"), Picture::Play,
+           {45, 225, 690, 690}, 6, &frmMain::cmdPlay_Click);
+    button(fraConvertPreview, cmdPause, "cmdPause", QStringLiteral("Pause"), QStringLiteral("Pause"),
+           Picture::Pause, {756, 225, 690, 690}, 13, &frmMain::cmdPause_Click);
+    button(fraConvertPreview, cmdMarkBegin, "cmdMarkBegin", QStringLiteral("Mark begin"), cutPoint,
+           Picture::MarkBegin, {1467, 225, 855, 690}, 14, &frmMain::cmdMarkBegin_Click);
+    button(fraConvertPreview, cmdMarkEnd, "cmdMarkEnd", QStringLiteral("Mark end"), cutPoint, Picture::MarkEnd,
+           {2343, 225, 855, 690}, 19, &frmMain::cmdMarkEnd_Click);
+    button(fraConvertPreview, cmdClearBegin, "cmdClearBegin", QStringLiteral("Clear begin"), cutPoint,
+           Picture::ClearBegin, {3219, 225, 855, 690}, 20, &frmMain::cmdClearBegin_Click);
+    button(fraConvertPreview, cmdClearEnd, "cmdClearEnd", QStringLiteral("Clear end"), cutPoint,
+           Picture::ClearEnd, {4095, 225, 855, 690}, 21, &frmMain::cmdClearEnd_Click);
+    button(fraConvertPreview, cmdPlaySelected, "cmdPlaySelected", QStringLiteral("Play marked"), cutPoint,
+           Picture::PlayMarked, {4971, 225, 945, 690}, 22, &frmMain::cmdPlaySelected_Click);
+    button(fraConvertPreview, cmdStop, "cmdStop", QStringLiteral("Stop"), QStringLiteral("Stop"), Picture::Stop,
+           {5940, 225, 690, 690}, 7, &frmMain::cmdStop_Click);
+
+    frame(fraSpeed, "fraSpeed", QStringLiteral("Speed control"), {7425, 2145, 1485, 1740});
+    fraSpeed->hide();
+    sldTempo = placeControl(new TimeFormatSlider(Qt::Vertical, fraSpeed), "sldTempo", {555, 270, 480, 1320});
+    sldTempo->setRange(-60, 60);
+    sldTempo->setValue(0);
+    connect(sldTempo, &TimeFormatSlider::valueChanged, this, &frmMain::sldTempo_ValueChanged);
+    lblTempo = placeControl(new QLabel(QStringLiteral("100%"), fraSpeed), "lblTempo", {45, 825, 540, 210});
+    lblTempo->setAlignment(Qt::AlignCenter);
+    button(fraSpeed, cmdTempoReset, "cmdTempoReset", QString(), QStringLiteral("Reset"), Picture::Reset,
+           {1065, 750, 330, 360}, 31, &frmMain::cmdTempoReset_Click);
+
+    // The picture boxes only lend their rectangles to the player's meters.
+    PictureVuMeterLeft = placeControl(new QWidget(this), "PictureVuMeterLeft", {540, 4080, 3345, 150});
+    PictureVuMeterRight = placeControl(new QWidget(this), "PictureVuMeterRight", {3960, 4080, 3345, 150});
+
+    button(this, cmdCutAndSave, "cmdCutAndSave", QStringLiteral("Save selection"),
+           QStringLiteral("Start conversion now"), Picture::Save, {7470, 4020, 1380, 795}, 4,
+           &frmMain::cmdCutAndSave_Click, true);
+    prgStatus = placeControl(new XP_ProgressBar(this), "prgStatus", {540, 4425, 6750, 150});
+    label(this, lblStatus, "lblStatus", QString(), {540, 4650, 3750, 210});
+    button(this, cmdHelp, "cmdHelp", QString(), QStringLiteral("Help"), Picture::Help, {6615, 75, 330, 330}, 12,
+           &frmMain::cmdHelp_Click);
+    button(this, cmdVantrel, "cmdVantrel", QString(), QStringLiteral("Visit Vantrel web site"), Picture::Logo,
+           {7005, 15, 2010, 450}, 11, &frmMain::cmdVantrel_Click);
+    cmdVantrel->setHotTracking(false);
+
+    // Sliders have no place in the tab table; they come last.
+    tabStops.emplace_back(100, sldPosition);
+    tabStops.emplace_back(101, sldTempo);
+    std::stable_sort(tabStops.begin(), tabStops.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 1; i < tabStops.size(); ++i) setTabOrder(tabStops[i - 1].second, tabStops[i].second);
+
+    tmrPosition_.setInterval(kPositionIntervalMs);
+    connect(&tmrPosition_, &QTimer::timeout, this, &frmMain::tmrPosition_Timer);
+    connect(&player_, &SoundPlayer::LevelsChanged, this, &frmMain::Player_LevelsChanged);
+    connect(&cutter_, &SoundEditor::LoadProgress, this, &frmMain::Cutter_LoadProgress);
+    connect(&cutter_, &SoundEditor::LoadCompleted, this, &frmMain::Cutter_LoadCompleted);
+    connect(&cutter_, &SoundEditor::CropProgress, this, &frmMain::Cutter_CropProgress);
+    connect(&cutter_, &SoundEditor::CropCompleted, this, &frmMain::Cutter_CropCompleted);
+    connect(&cutter_, &SoundEditor::ExportProgress, this, &frmMain::Cutter_ExportProgress);
+    connect(&cutter_, &SoundEditor::ExportCompleted, this, &frmMain::Cutter_ExportCompleted);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void frmMain::Form_Load() {
+    setWindowTitle(QStringLiteral("Clipwren Pro"));
+    fraSpeed->show();
+
+    outputFolder_ = platform::GetSetting(settingsAppName(), kSettingsSection, kSettingsKey, defaultOutputFolder());
+
+    if (const int32_t code = cutter_.AttachWindow(this); code != err::Ok)
+        throw StartUpError("The sound editor could not be attached: " + GetErrorDescription(code).toStdString());
+    if (const int32_t code = player_.StartUp(1, this, 0, 0, 0, 0); code != err::Ok)
+        throw StartUpError("The player could not be started: " + GetErrorDescription(code).toStdString());
+    // The program reads no result from the two options.
+    player_.PlayerOptions().OutputDevice(kPlayer, 0);
+    player_.PlayerOptions().LevelEvents(kPlayer, 1);
+
+    leftMeterId_ = SetUpVuMeter(PictureVuMeterLeft);
+    rightMeterId_ = SetUpVuMeter(PictureVuMeterRight);
+}
+
+int32_t frmMain::SetUpVuMeter(QWidget* box) {
+    LevelMeterSet& meters = player_.LevelMeters();
+    const QRect area = box->geometry();
+    const int32_t meterId = meters.CreateMeter(this, area.x(), area.y(), area.width(), area.height());
+    if (meterId <= 0)
+        throw StartUpError("A level meter could not be created: " + GetErrorDescription(meterId).toStdString());
+    meters.SetMeterRange(meterId, 0, 32767);
+    MeterLook look{};
+    meters.GetMeterLook(meterId, &look);
+    look.Style = 1;
+    look.PeakHold = 0;
+    look.LowColor = 0x00F0C108;
+    look.HighColor = 0x000E3EE4;
+    look.BackColor = 0x00FFFFFF;
+    meters.SetMeterLook(meterId, &look);
+    return meterId;
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (cutBusy_) {
+        // A cut waits in a nested loop: stop its work so the handler can unwind.
+        closing_ = true;
+        cutter_.Cancel();
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::Form_Unload() {
+    // Every other window of the program, newest first; the window list keeps creation order.
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
+        QWindow* window = *it;
+        if (window == windowHandle() || !window->isVisible()) continue;
+        window->close();
+    }
+}
+
+// ---- Input file -------------------------------------------------------------------
+
+void frmMain::cmdInput_Click() {
+    const QString chosen =
+        platform::dialogs().openFileName(this, QStringLiteral("Choose input audio file"), kAudioFileFilter);
+    if (chosen.isEmpty()) return;
+    loadInputFile(chosen);
+}
+
+void frmMain::loadInputFile(const QString& path) {
+    txtInput->setText(path);
+    txtInput->setCursorPosition(0);
+    txtOutput->setText(outputFolder_ + QDir::separator() + GetPathPart(txtInput->text(), 2) +
+                       QStringLiteral("-part.mp3"));
+    txtOutput->setCursorPosition(0);
+    outputPath_ = txtOutput->text();
+    player_.OpenFile(kPlayer, txtInput->text());
+    const int32_t duration = player_.Length(kPlayer);
+    if (duration <= 0) return;
+    sldPosition->setMaximum(duration);
+    txtEndMark->setText(FormatTimeText(duration));
+    sldPosition->setMinimum(0);
+    sldPosition->setValue(0);
+    tmrPosition_.start();
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedAudioFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent* event) {
+    const QString path = droppedAudioFile(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    loadInputFile(path);
+}
+
+// ---- Output file and folder -------------------------------------------------------
+
+void frmMain::cmdOutput_Click() {
+    const QString initialFolder =
+        platform::GetSetting(settingsAppName(), kSettingsSection, kSettingsKey, defaultOutputFolder());
+    const QString chosen = platform::dialogs().saveFileName(this, QStringLiteral("Choose output audio file"),
+                                                            kAudioFileFilter, initialFolder);
+    if (chosen.isEmpty()) return;
+    txtOutput->setText(chosen);
+    txtOutput->setCursorPosition(0);
+    outputPath_ = txtOutput->text();
+}
+
+void frmMain::cmdOutputFolder_Click() {
+    BrowseSettings& settings = browseSettings();
+    settings.Caption = QStringLiteral("Select Destination Folder for edited MP3");
+    settings.Prompt =
+        QStringLiteral("Please select, or create a folder on your hard disk where edited MP3 copy will be saved :");
+    settings.InitialFolder = outputFolder_;
+    settings.CenterOnScreen = true;
+    settings.ShowNewFolderButton = true;
+    const QString chosen = BrowseForFolder();
+    if (!chosen.isEmpty()) outputFolder_ = chosen;
+    // Written after every use, a cancel included, so a default folder becomes a stored one.
+    platform::SaveSetting(settingsAppName(), kSettingsSection, kSettingsKey, outputFolder_);
+}
+
+// ---- Cut and save -----------------------------------------------------------------
+
+void frmMain::showMessage(const QString& text, platform::MessageIcon icon) {
+    platform::dialogs().message(this, text, platform::applicationTitle(), icon);
+}
+
+bool frmMain::waitFor(const bool& flag) {
+    // Blocks until events arrive; the completion handlers set the flag, a close sets closing_.
+    while (!flag && !closing_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return !closing_;
+}
+
+bool frmMain::readMarks(int32_t& beginMs, int32_t& endMs) {
+    const auto begin = ParseTimeText(txtBeginMark->text());
+    if (!begin) {
+        showMessage(QStringLiteral("The begin mark is not a valid time (mm:ss:mmm)."), platform::MessageIcon::Information);
+        return false;
+    }
+    const auto end = ParseTimeText(txtEndMark->text());
+    if (!end) {
+        showMessage(QStringLiteral("The end mark is not a valid time (mm:ss:mmm)."), platform::MessageIcon::Information);
+        return false;
+    }
+    beginMs = *begin;
+    endMs = *end;
+    return true;
+}
+
+void frmMain::cmdCutAndSave_Click() {
+    using platform::MessageIcon;
+    if (player_.FileName(kPlayer).isEmpty()) {
+        showMessage(QStringLiteral("Please load file first."), MessageIcon::Information);
+        return;
+    }
+    if (cutBusy_) return;
+    SetOutputFormatForPath(cutter_.OutputFormat(), outputPath_);
+
+    cutBusy_ = true;
+    // cutBusy ends false on every way out of the handler.
+    const auto idleAgain = qScopeGuard([this] { cutBusy_ = false; });
+    const QString lineBreak = QStringLiteral("\r\n");
+    const auto failed = [&](const QString& what, int32_t code) {
+        if (!closing_) showMessage(what + lineBreak + GetErrorDescription(code), MessageIcon::Error);
+    };
+    const QString loadFailed = QStringLiteral("File could not be loaded.");
+    const QString exportFailed = QStringLiteral("Export to file failed.");
+
+    if (cutter_.OpenFile(player_.FileName(kPlayer)) != err::Ok) {
+        failed(loadFailed, cutter_.LastErrorCode());
+        return;
+    }
+    loadDone_ = false;
+    if (!waitFor(loadDone_)) return;
+    if (loadResult_ != err::Ok) {
+        failed(loadFailed, loadResult_);
+        return;
+    }
+
+    // The marks are read only now, so marks set while the file was loading count.
+    cropDone_ = false;
+    int32_t beginMs = 0;
+    int32_t endMs = 0;
+    if (!readMarks(beginMs, endMs)) return;
+    cutter_.CropToRange(beginMs, endMs);
+    if (!waitFor(cropDone_)) return;
+    if (cropResult_ != err::Ok) {
+        failed(exportFailed, cropResult_);
+        return;
+    }
+
+    if (cutter_.ExportFile(44100, 2, 0, 0, -1, outputPath_) != err::Ok) {
+        failed(exportFailed, cutter_.LastErrorCode());
+        return;
+    }
+    exportDone_ = false;
+    if (!waitFor(exportDone_)) return;
+    if (exportResult_ != err::Ok) {
+        failed(exportFailed, exportResult_);
+        return;
+    }
+    showMessage(QStringLiteral("Audio file successfuly exported."), MessageIcon::None);
+}
+
+void frmMain::showProgress(const QString& phase, int32_t percent) {
+    lblStatus->setText(QStringLiteral("Status : %1 file, please wait...     %2 %").arg(phase).arg(percent));
+    prgStatus->setValue(percent);
+}
+
+void frmMain::clearProgress() {
+    lblStatus->setText(QString());
+    prgStatus->setValue(0);
+}
+
+void frmMain::Cutter_LoadProgress(qint16 percent) { showProgress(QStringLiteral("Loading"), percent); }
+void frmMain::Cutter_CropProgress(qint32, qint16 percent) { showProgress(QStringLiteral("Cropping"), percent); }
+void frmMain::Cutter_ExportProgress(qint32 percent) { showProgress(QStringLiteral("Exporting"), percent); }
+
+void frmMain::Cutter_LoadCompleted(qint32 result) {
+    loadResult_ = result;
+    loadDone_ = true;
+    clearProgress();
+}
+
+void frmMain::Cutter_CropCompleted(qint32 result, qint32) {
+    cropResult_ = result;
+    cropDone_ = true;
+    clearProgress();
+}
+
+void frmMain::Cutter_ExportCompleted(qint32 result) {
+    exportResult_ = result;
+    exportDone_ = true;
+    clearProgress();
+}
+
+// ---- Marks ------------------------------------------------------------------------
+
+void frmMain::setMarkFromPlayer(QLineEdit* mark) {
+    if (player_.State(kPlayer) == SoundPlayer::Stopped) return;
+    mark->setText(FormatTimeText(player_.Position(kPlayer)));
+}
+
+void frmMain::cmdMarkBegin_Click() { setMarkFromPlayer(txtBeginMark); }
+void frmMain::cmdMarkEnd_Click() { setMarkFromPlayer(txtEndMark); }
+void frmMain::cmdClearBegin_Click() { txtBeginMark->setText(kZeroTime); }
+void frmMain::cmdClearEnd_Click() { txtEndMark->setText(kZeroTime); }
+
+// ---- Playback and position --------------------------------------------------------
+
+void frmMain::cmdPlay_Click() { player_.Play(kPlayer); }
+
+void frmMain::cmdPause_Click() {
+    switch (player_.State(kPlayer)) {
+    case SoundPlayer::Playing: player_.Pause(kPlayer); break;
+    case SoundPlayer::Paused: player_.Play(kPlayer); break;
+    default: break;
+    }
+}
+
+void frmMain::cmdStop_Click() { player_.Stop(kPlayer); }
+
+void frmMain::cmdPlaySelected_Click() {
+    player_.Stop(kPlayer);
+    int32_t beginMs = 0;
+    int32_t endMs = 0;
+    if (!readMarks(beginMs, endMs)) return;
+    player_.PlayRange(kPlayer, beginMs, endMs);
+}
+
+void frmMain::tmrPosition_Timer() {
+    // The slider clamps a position outside its range; the display never stops the program.
+    sldPosition->setValue(player_.Position(kPlayer));
+    lblTime->setText(FormatTimeText(player_.Position(kPlayer)));
+}
+
+void frmMain::sldPosition_UserStartsMoving() { tmrPosition_.stop(); }
+
+void frmMain::sldPosition_UserEndsMoving() {
+    player_.Seek(kPlayer, sldPosition->value());
+    tmrPosition_.start();
+}
+
+void frmMain::Player_LevelsChanged(qint16, qint16 left, qint16 right) {
+    player_.LevelMeters().ShowLevel(leftMeterId_, left);
+    player_.LevelMeters().ShowLevel(rightMeterId_, right);
+}
+
+// ---- Tempo ------------------------------------------------------------------------
+
+void frmMain::sldTempo_ValueChanged(int value) {
+    player_.SetTempo(kPlayer, float(value));
+    lblTempo->setText(QString::number(value + 100) + QLatin1Char('%'));
+}
+
+void frmMain::cmdTempoReset_Click() { sldTempo->setValue(0); }
+
+// ---- Help and web link ------------------------------------------------------------
+
+void frmMain::cmdHelp_Click() {
+    const QString document = QDir(QCoreApplication::applicationDirPath()).filePath(kHelpFileName);
+    // A missing help file would only make the desktop show an error of its own.
+    if (!QFileInfo::exists(document)) return;
+    platform::documentOpener().open(QDir::toNativeSeparators(document), QDir::rootPath(),
+                                    platform::ShowCommand::Maximized);
+}
+
+void frmMain::cmdVantrel_Click() {
+    platform::documentOpener().open(kPublisherAddress, QDir::rootPath(), platform::ShowCommand::Normal);
+}
 
 }  // namespace clipwren

@@ -1,13 +1,165 @@
 #pragma once
-// The main window.
+// The main window: every control the user works with, the two hosted audio
+// components and the window-wide state the handlers share.
+#include <QString>
+#include <QTimer>
 #include <QWidget>
+#include <cstdint>
+#include <stdexcept>
+
+#include "components/player/SoundPlayer.h"
+#include "components/soundeditor/SoundEditor.h"
+#include "platform/Dialogs.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
 
 namespace clipwren {
+
+class MyButton;
+class TimeFormatSlider;
+class XP_ProgressBar;
+
+// Start-up could not ready a component or a level meter; the program cannot run.
+class StartUpError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Window lengths are given in twips; 15 twips make one pixel at 96 dots per inch.
+// Halves go to the even neighbour.
+int TwipsToPixels(int twips);
+
+// The open and save dialogs' filter, in "Description|pattern|" form.
+extern const QString kAudioFileFilter;
+// The publisher's home page, opened by the logo button.
+extern const QString kPublisherAddress;
 
 class frmMain : public QWidget {
     Q_OBJECT
 public:
+    // Builds the window and runs its start-up; throws StartUpError when a component
+    // or a level meter cannot be readied.
     explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    const QString& outputFolder() const { return outputFolder_; }
+    const QString& outputPath() const { return outputPath_; }
+    int32_t leftMeterId() const { return leftMeterId_; }
+    int32_t rightMeterId() const { return rightMeterId_; }
+    bool cutBusy() const { return cutBusy_; }
+    SoundPlayer& Player() { return player_; }
+    SoundEditor& Cutter() { return cutter_; }
+    QTimer& tmrPosition() { return tmrPosition_; }
+
+    // The settings store's application name: the executable's base name.
+    static QString settingsAppName();
+    // The output folder used when none is stored: documents folder, then "My Ringtones".
+    static QString defaultOutputFolder();
+
+public slots:
+    void cmdInput_Click();
+    void cmdOutput_Click();
+    void cmdOutputFolder_Click();
+    void cmdCutAndSave_Click();
+    void cmdPlay_Click();
+    void cmdPause_Click();
+    void cmdStop_Click();
+    void cmdPlaySelected_Click();
+    void cmdMarkBegin_Click();
+    void cmdMarkEnd_Click();
+    void cmdClearBegin_Click();
+    void cmdClearEnd_Click();
+    void cmdTempoReset_Click();
+    void cmdHelp_Click();
+    void cmdVantrel_Click();
+    void tmrPosition_Timer();
+    void sldPosition_UserStartsMoving();
+    void sldPosition_UserEndsMoving();
+    void sldTempo_ValueChanged(int value);
+    void Player_LevelsChanged(qint16 player, qint16 left, qint16 right);
+    void Cutter_LoadProgress(qint16 percent);
+    void Cutter_LoadCompleted(qint32 result);
+    void Cutter_CropProgress(qint32 unused, qint16 percent);
+    void Cutter_CropCompleted(qint32 result, qint32 unused);
+    void Cutter_ExportProgress(qint32 percent);
+    void Cutter_ExportCompleted(qint32 result);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildControls();
+    void Form_Load();
+    void Form_Unload();
+    int32_t SetUpVuMeter(QWidget* box);
+    // Steps shared by the open dialog and a dropped file: show, name the output, load.
+    void loadInputFile(const QString& path);
+    void setMarkFromPlayer(QLineEdit* mark);
+    // Runs the event loop until flag is set or the window is closing; false when closing.
+    bool waitFor(const bool& flag);
+    // The mark boxes' text in milliseconds, or a message naming the bad mark.
+    bool readMarks(int32_t& beginMs, int32_t& endMs);
+    void showMessage(const QString& text, platform::MessageIcon icon);
+    void showProgress(const QString& phase, int32_t percent);
+    void clearProgress();
+
+    // Hosted components: no visible part.
+    SoundEditor cutter_;
+    SoundPlayer player_;
+    QTimer tmrPosition_;
+
+    QLineEdit* txtInput = nullptr;
+    MyButton* cmdInput = nullptr;
+    QLineEdit* txtOutput = nullptr;
+    MyButton* cmdOutputFolder = nullptr;
+    MyButton* cmdOutput = nullptr;
+    TimeFormatSlider* sldPosition = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* txtBeginMark = nullptr;
+    QLabel* lblTime = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* txtEndMark = nullptr;
+    QGroupBox* fraConvertPreview = nullptr;
+    MyButton* cmdPlay = nullptr;
+    MyButton* cmdPause = nullptr;
+    MyButton* cmdMarkBegin = nullptr;
+    MyButton* cmdMarkEnd = nullptr;
+    MyButton* cmdClearBegin = nullptr;
+    MyButton* cmdClearEnd = nullptr;
+    MyButton* cmdPlaySelected = nullptr;
+    MyButton* cmdStop = nullptr;
+    QGroupBox* fraSpeed = nullptr;
+    TimeFormatSlider* sldTempo = nullptr;
+    QLabel* lblTempo = nullptr;
+    MyButton* cmdTempoReset = nullptr;
+    QWidget* PictureVuMeterLeft = nullptr;
+    QWidget* PictureVuMeterRight = nullptr;
+    MyButton* cmdCutAndSave = nullptr;
+    XP_ProgressBar* prgStatus = nullptr;
+    QLabel* lblStatus = nullptr;
+    MyButton* cmdHelp = nullptr;
+    MyButton* cmdVantrel = nullptr;
+
+    QString outputFolder_;
+    QString outputPath_;
+    int32_t leftMeterId_ = 0;
+    int32_t rightMeterId_ = 0;
+
+    bool cutBusy_ = false;
+    bool loadDone_ = false;
+    bool cropDone_ = false;
+    bool exportDone_ = false;
+    // What the completion events reported: 0 or the failure's error code.
+    int32_t loadResult_ = 0;
+    int32_t cropResult_ = 0;
+    int32_t exportResult_ = 0;
+    // Set when the window closes while a cut waits, so the cut unwinds quietly.
+    bool closing_ = false;
 };
 
 }  // namespace clipwren

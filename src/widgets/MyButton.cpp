@@ -1,14 +1,258 @@
 #include "widgets/MyButton.h"
 
 #include <QPainter>
+#include <QPainterPath>
+#include <QStyleOptionFocusRect>
+#include <algorithm>
+
+#include "widgets/FitFont.h"
 
 namespace clipwren {
 
-// Placeholder until the picture button lands.
-MyButton::MyButton(QWidget* parent) : QAbstractButton(parent) {}
+namespace {
+
+const QColor kGreen{40, 150, 60};
+const QColor kRed{200, 40, 40};
+const QColor kInk{30, 30, 90};
+const QColor kFolderYellow{235, 190, 70};
+
+// Each icon is drawn in a 16 x 16 design square scaled into `box`.
+void drawIcon(QPainter& p, MyButton::Picture picture, const QRectF& box) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal scale = std::min(box.width(), box.height()) / 16.0;
+    p.translate(box.center().x() - 8 * scale, box.center().y() - 8 * scale);
+    p.scale(scale, scale);
+    const QPen ink(kInk, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+
+    auto triangle = [&](qreal left, qreal top, qreal width, qreal height, const QColor& fill) {
+        QPainterPath path;
+        path.moveTo(left, top);
+        path.lineTo(left + width, top + height / 2);
+        path.lineTo(left, top + height);
+        path.closeSubpath();
+        p.setPen(QPen(fill.darker(140), 0.8));
+        p.setBrush(fill);
+        p.drawPath(path);
+    };
+    auto bracket = [&](qreal x, bool opening) {
+        const qreal tip = opening ? x + 3 : x - 3;
+        p.setPen(QPen(kInk, 1.6, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        p.setBrush(Qt::NoBrush);
+        p.drawPolyline(QPolygonF{{tip, 2}, {x, 2}, {x, 14}, {tip, 14}});
+    };
+    auto cross = [&](qreal cx, qreal cy) {
+        p.setPen(QPen(kRed, 1.8, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(cx - 3, cy - 3), QPointF(cx + 3, cy + 3));
+        p.drawLine(QPointF(cx - 3, cy + 3), QPointF(cx + 3, cy - 3));
+    };
+    auto folder = [&](qreal dy) {
+        p.setPen(QPen(kFolderYellow.darker(160), 0.8));
+        p.setBrush(kFolderYellow);
+        QPainterPath path;
+        path.moveTo(1, 4 + dy);
+        path.lineTo(6, 4 + dy);
+        path.lineTo(7.5, 5.5 + dy);
+        path.lineTo(15, 5.5 + dy);
+        path.lineTo(15, 14 + dy);
+        path.lineTo(1, 14 + dy);
+        path.closeSubpath();
+        p.drawPath(path);
+    };
+    auto note = [&](qreal x, qreal y) {
+        p.setPen(QPen(kInk, 1.2));
+        p.setBrush(kInk);
+        p.drawEllipse(QPointF(x, y + 6), 1.8, 1.4);
+        p.drawLine(QPointF(x + 1.6, y + 6), QPointF(x + 1.6, y));
+        p.drawLine(QPointF(x + 1.6, y), QPointF(x + 4, y + 1.5));
+    };
+    auto disk = [&](const QColor& body) {
+        p.setPen(QPen(body.darker(170), 0.8));
+        p.setBrush(body);
+        p.drawRoundedRect(QRectF(2, 2, 12, 12), 1, 1);
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(4.5, 2, 7, 4.5));
+        p.setBrush(QColor(60, 60, 60));
+        p.drawRect(QRectF(5, 9, 6, 5));
+    };
+
+    switch (picture) {
+    case MyButton::Picture::None: break;
+    case MyButton::Picture::OpenInput:
+        folder(0);
+        note(9, 5);
+        break;
+    case MyButton::Picture::SaveOutput: disk(QColor(70, 110, 190)); break;
+    case MyButton::Picture::Folder:
+        folder(0);
+        p.setPen(QPen(kGreen.darker(130), 1.6, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(11, 7.5), QPointF(11, 12.5));
+        p.drawLine(QPointF(8.5, 10), QPointF(13.5, 10));
+        break;
+    case MyButton::Picture::Play: triangle(4, 2, 10, 12, kGreen); break;
+    case MyButton::Picture::Pause:
+        p.setPen(Qt::NoPen);
+        p.setBrush(kInk);
+        p.drawRect(QRectF(3.5, 2.5, 3.5, 11));
+        p.drawRect(QRectF(9, 2.5, 3.5, 11));
+        break;
+    case MyButton::Picture::Stop:
+        p.setPen(QPen(kRed.darker(140), 0.8));
+        p.setBrush(kRed);
+        p.drawRect(QRectF(3, 3, 10, 10));
+        break;
+    case MyButton::Picture::MarkBegin:
+        bracket(4, true);
+        triangle(7, 5, 6, 6, kGreen);
+        break;
+    case MyButton::Picture::MarkEnd:
+        bracket(12, false);
+        triangle(3, 5, 6, 6, kGreen);
+        break;
+    case MyButton::Picture::ClearBegin:
+        bracket(4, true);
+        cross(10.5, 8);
+        break;
+    case MyButton::Picture::ClearEnd:
+        bracket(12, false);
+        cross(5.5, 8);
+        break;
+    case MyButton::Picture::PlayMarked:
+        bracket(2, true);
+        bracket(14, false);
+        triangle(5.5, 4, 6, 8, kGreen);
+        break;
+    case MyButton::Picture::Save:
+        disk(QColor(70, 110, 190));
+        triangle(9, 9, 6, 6, kGreen);
+        break;
+    case MyButton::Picture::Help: {
+        p.setPen(QPen(QColor(30, 70, 160), 1));
+        p.setBrush(QColor(60, 110, 210));
+        p.drawEllipse(QRectF(1, 1, 14, 14));
+        QFont font = p.font();
+        font.setBold(true);
+        font.setPixelSize(11);
+        p.setFont(font);
+        p.setPen(Qt::white);
+        p.drawText(QRectF(1, 1, 14, 14), Qt::AlignCenter, QStringLiteral("?"));
+        break;
+    }
+    case MyButton::Picture::Reset: {
+        p.setPen(QPen(kInk, 1.6, Qt::SolidLine, Qt::RoundCap));
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(QRectF(3, 3, 10, 10), 100 * 16, 290 * 16);
+        QPainterPath head;
+        head.moveTo(6.2, 0.8);
+        head.lineTo(9.5, 3.4);
+        head.lineTo(5.8, 5.6);
+        head.closeSubpath();
+        p.setPen(Qt::NoPen);
+        p.setBrush(kInk);
+        p.drawPath(head);
+        break;
+    }
+    case MyButton::Picture::Logo: break;  // drawn across the whole button, see paintEvent
+    }
+    p.restore();
+}
+
+// The publisher's word mark: a swoosh and the name, filling the button.
+void drawLogo(QPainter& p, const QRectF& box) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF mark(box.left() + 4, box.top() + 4, box.height() - 8, box.height() - 8);
+    QLinearGradient gradient(mark.topLeft(), mark.bottomRight());
+    gradient.setColorAt(0, QColor(8, 193, 240));
+    gradient.setColorAt(1, QColor(40, 60, 170));
+    p.setPen(Qt::NoPen);
+    p.setBrush(gradient);
+    QPainterPath v;
+    v.moveTo(mark.left(), mark.top());
+    v.lineTo(mark.center().x(), mark.bottom());
+    v.lineTo(mark.right(), mark.top());
+    v.lineTo(mark.center().x(), mark.top() + mark.height() * 0.55);
+    v.closeSubpath();
+    p.drawPath(v);
+    QFont font = p.font();
+    font.setBold(true);
+    font.setItalic(true);
+    font.setPixelSize(std::max(8, int(box.height() * 0.5)));
+    p.setFont(font);
+    p.setPen(QColor(40, 60, 170));
+    p.drawText(box.adjusted(mark.width() + 8, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Vantrel"));
+    p.restore();
+}
+
+}  // namespace
+
+MyButton::MyButton(QWidget* parent) : QAbstractButton(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_Hover);
+}
+
+void MyButton::setPicture(Picture picture) {
+    picture_ = picture;
+    update();
+}
+
+void MyButton::setHotTracking(bool on) {
+    hotTracking_ = on;
+    update();
+}
+
+QColor MyButton::backgroundColor() const {
+    if (hotTracking_ && (isDown() || underMouse())) return kHotColor;
+    return palette().color(QPalette::Button);
+}
+
+QSize MyButton::sizeHint() const {
+    const QFontMetrics metrics = fontMetrics();
+    const int captionWidth = text().isEmpty() ? 0 : metrics.horizontalAdvance(text()) + 8;
+    const int captionHeight = text().isEmpty() ? 0 : metrics.height();
+    return {std::max(32, captionWidth), 28 + captionHeight};
+}
+
 void MyButton::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.drawText(rect(), Qt::AlignCenter, text());
+    QPainter p(this);
+    const QRect frame = rect().adjusted(0, 0, -1, -1);
+    p.fillRect(rect(), backgroundColor());
+    p.setPen(kBorderColor);
+    p.drawRect(frame);
+
+    // A pressed button's content moves by a pixel, as a push button's does.
+    const QRect content = rect().adjusted(3, 3, -3, -3).translated(isDown() ? QPoint(1, 1) : QPoint());
+    if (picture_ == Picture::Logo) {
+        drawLogo(p, content);
+    } else if (text().isEmpty()) {
+        drawIcon(p, picture_, content);
+    } else {
+        const int captionHeight = fontMetrics().height();
+        const QRect iconBox(content.left(), content.top(), content.width(), content.height() - captionHeight);
+        drawIcon(p, picture_, iconBox);
+        p.setPen(isEnabled() ? palette().color(QPalette::ButtonText)
+                             : palette().color(QPalette::Disabled, QPalette::ButtonText));
+        p.setFont(FitFontToWidth(font(), text(), rect().width() - 4));
+        p.drawText(QRect(rect().left(), iconBox.bottom(), rect().width(), captionHeight + 1),
+                   Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, text());
+    }
+
+    if (hasFocus()) {
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = rect().adjusted(2, 2, -2, -2);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &p, this);
+    }
+}
+
+void MyButton::enterEvent(QEnterEvent* event) {
+    QAbstractButton::enterEvent(event);
+    update();
+}
+
+void MyButton::leaveEvent(QEvent* event) {
+    QAbstractButton::leaveEvent(event);
+    update();
 }
 
 }  // namespace clipwren

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QWidget>
+#include <cstring>
+
+#include "components/errors/modSoundErrDesc.h"
+#include "components/player/LevelMeterSet.h"
+#include "components/player/LevelMeterWidget.h"
+
+using namespace clipwren;
+
+namespace {
+
+MeterLook smoothLook(int32_t decayMs) {
+    MeterLook look = LevelMeterWidget::defaultLook();
+    look.Style = 1;
+    look.PeakHold = 0;
+    look.LowColor = 0x00F0C108;
+    look.HighColor = 0x000E3EE4;
+    look.BackColor = 0x00FFFFFF;
+    look.DecayMs = decayMs;
+    return look;
+}
+
+}  // namespace
+
+TEST(LevelMeterSet, CreatesMetersOverTheGivenRectangleOfTheHost) {
+    QWidget host;
+    host.resize(603, 329);
+    LevelMeterSet meters;
+    const int32_t left = meters.CreateMeter(&host, 36, 272, 223, 10);
+    const int32_t right = meters.CreateMeter(&host, 264, 272, 223, 10);
+    ASSERT_GT(left, 0);
+    ASSERT_GT(right, 0);
+    EXPECT_NE(left, right);
+    ASSERT_NE(meters.meter(left), nullptr);
+    EXPECT_EQ(meters.meter(left)->parentWidget(), &host);
+    EXPECT_EQ(meters.meter(left)->geometry(), QRect(36, 272, 223, 10));
+    EXPECT_EQ(meters.meter(right)->geometry(), QRect(264, 272, 223, 10));
+}
+
+TEST(LevelMeterSet, RefusesBadArgumentsAndUnknownIds) {
+    QWidget host;
+    LevelMeterSet meters;
+    MeterLook look{};
+    EXPECT_LT(meters.CreateMeter(nullptr, 0, 0, 10, 10), 0);
+    EXPECT_LT(meters.CreateMeter(&host, 0, 0, 0, 10), 0);
+    EXPECT_EQ(meters.SetMeterRange(99, 0, 10), err::ParameterOutOfRange);
+    EXPECT_EQ(meters.GetMeterLook(99, &look), err::ParameterOutOfRange);
+    EXPECT_EQ(meters.SetMeterLook(99, &look), err::ParameterOutOfRange);
+    EXPECT_EQ(meters.ShowLevel(99, 5), err::ParameterOutOfRange);
+    const int32_t id = meters.CreateMeter(&host, 0, 0, 10, 10);
+    EXPECT_EQ(meters.SetMeterRange(id, 10, 10), err::ParameterOutOfRange);
+    EXPECT_EQ(meters.GetMeterLook(id, nullptr), err::ParameterOutOfRange);
+}
+
+TEST(LevelMeterSet, LookRoundTripsByteForByte) {
+    QWidget host;
+    LevelMeterSet meters;
+    const int32_t id = meters.CreateMeter(&host, 0, 0, 100, 10);
+    MeterLook look{};
+    ASSERT_EQ(meters.GetMeterLook(id, &look), err::Ok);
+    const MeterLook defaults = LevelMeterWidget::defaultLook();
+    EXPECT_EQ(std::memcmp(&look, &defaults, sizeof look), 0);
+    look.BackColor = 0x00123456;
+    look.DecayMs = 77;
+    ASSERT_EQ(meters.SetMeterLook(id, &look), err::Ok);
+    MeterLook again{};
+    meters.GetMeterLook(id, &again);
+    EXPECT_EQ(std::memcmp(&look, &again, sizeof look), 0);
+}
+
+TEST(LevelMeterSet, LevelsAreClampedToTheRange) {
+    QWidget host;
+    LevelMeterSet meters;
+    const int32_t id = meters.CreateMeter(&host, 0, 0, 100, 10);
+    meters.SetMeterRange(id, 0, 32767);
+    const MeterLook look = smoothLook(0);
+    meters.SetMeterLook(id, &look);
+    meters.ShowLevel(id, 40000);
+    EXPECT_EQ(meters.meter(id)->level(), 32767);
+    meters.ShowLevel(id, -5);
+    EXPECT_EQ(meters.meter(id)->level(), 0);
+    EXPECT_EQ(meters.meter(id)->displayedLevel(), 0);
+}
+
+TEST(LevelMeterWidget, DrawsTheBarInTheLookColours) {
+    QWidget host;
+    LevelMeterWidget meter(&host);
+    meter.setGeometry(0, 0, 223, 10);
+    meter.setRange(0, 32767);
+    meter.setLook(smoothLook(0));
+
+    meter.showLevel(32767);
+    QImage full = meter.grab().toImage();
+    EXPECT_EQ(full.pixelColor(0, 5), QColor(8, 193, 240));
+    const QColor tip = full.pixelColor(222, 5);
+    EXPECT_NEAR(tip.red(), 228, 3);
+    EXPECT_NEAR(tip.green(), 62, 3);
+    EXPECT_NEAR(tip.blue(), 14, 3);
+
+    meter.showLevel(32767 / 2);
+    QImage half = meter.grab().toImage();
+    EXPECT_NE(half.pixelColor(100, 5), QColor(Qt::white));
+    EXPECT_EQ(half.pixelColor(122, 5), QColor(Qt::white));
+    EXPECT_EQ(half.pixelColor(222, 5), QColor(Qt::white));
+}
+
+TEST(LevelMeterWidget, SegmentedStyleLeavesGapsAndPeakHoldMarksThePeak) {
+    QWidget host;
+    LevelMeterWidget meter(&host);
+    meter.setGeometry(0, 0, 100, 8);
+    meter.setRange(0, 100);
+    MeterLook look = smoothLook(0);
+    look.Style = 0;
+    look.SegmentGap = 2;
+    look.PeakHold = 1;
+    look.PeakHoldMs = 60000;
+    meter.setLook(look);
+    meter.showLevel(50);
+    const QImage image = meter.grab().toImage();
+    int gaps = 0;
+    for (int x = 0; x < 48; ++x)
+        if (image.pixelColor(x, 4) == QColor(Qt::white)) ++gaps;
+    EXPECT_GT(gaps, 10);
+    meter.showLevel(10);
+    EXPECT_EQ(meter.peakLevel(), 50);
+    const QImage held = meter.grab().toImage();
+    EXPECT_NE(held.pixelColor(50, 4), QColor(Qt::white));
+    EXPECT_EQ(held.pixelColor(70, 4), QColor(Qt::white));
+}
+
+TEST(LevelMeterWidget, FallsBackAtTheDecayRateAfterTheLevelDrops) {
+    QWidget host;
+    LevelMeterWidget meter(&host);
+    meter.setGeometry(0, 0, 100, 8);
+    meter.setRange(0, 32767);
+    meter.setLook(smoothLook(300));
+    meter.showLevel(32767);
+    EXPECT_EQ(meter.displayedLevel(), 32767);
+    meter.showLevel(0);
+    // The bar has only begun to fall, and reaches the level once the decay has run.
+    EXPECT_GT(meter.displayedLevel(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(meter.displayedLevel(), 0, 5000);
+    // A rise is shown at once.
+    meter.showLevel(1000);
+    EXPECT_EQ(meter.displayedLevel(), 1000);
+}

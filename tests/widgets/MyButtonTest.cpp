@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "widgets/MyButton.h"
+
+using clipwren::MyButton;
+
+namespace {
+
+QImage render(MyButton& button) { return button.grab().toImage(); }
+
+// Counts pixels of a colour inside a rectangle.
+int countColor(const QImage& image, const QRect& area, const QColor& color) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (image.pixelColor(x, y) == color) ++count;
+    return count;
+}
+
+}  // namespace
+
+TEST(MyButton, BackgroundTurnsLavenderWhilePressedAndUnderThePointer) {
+    MyButton button;
+    button.resize(46, 46);
+    const QColor plain = button.palette().color(QPalette::Button);
+    EXPECT_EQ(button.backgroundColor(), plain);
+    EXPECT_EQ(render(button).pixelColor(5, 5), plain);
+
+    button.setDown(true);
+    EXPECT_EQ(button.backgroundColor(), QColor(175, 168, 207));
+    EXPECT_EQ(render(button).pixelColor(5, 5), QColor(175, 168, 207));
+    button.setDown(false);
+
+    // The pointer over the button: Qt marks the widget as under the mouse on an enter event.
+    button.show();
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+    QApplication::sendEvent(&button, &enter);
+    button.setAttribute(Qt::WA_UnderMouse, true);
+    EXPECT_EQ(button.backgroundColor(), QColor(175, 168, 207));
+}
+
+TEST(MyButton, WebLinkVariantKeepsThePlainBackgroundWhenPressed) {
+    MyButton button;
+    button.resize(134, 30);
+    button.setPicture(MyButton::Picture::Logo);
+    button.setHotTracking(false);
+    button.setDown(true);
+    EXPECT_EQ(button.backgroundColor(), button.palette().color(QPalette::Button));
+}
+
+TEST(MyButton, BorderIsDarkBlueAllAround) {
+    MyButton button;
+    button.resize(46, 46);
+    button.setText(QStringLiteral("Play"));
+    button.setPicture(MyButton::Picture::Play);
+    const QImage image = render(button);
+    const QColor border(0, 0, 127);
+    for (const QPoint corner : {QPoint(0, 0), QPoint(45, 0), QPoint(0, 45), QPoint(45, 45), QPoint(23, 0), QPoint(0, 23)})
+        EXPECT_EQ(image.pixelColor(corner), border) << corner.x() << "," << corner.y();
+}
+
+TEST(MyButton, IconSitsAboveTheCaptionAndPictureOnlyButtonsAreCentred) {
+    MyButton captioned;
+    captioned.resize(46, 46);
+    captioned.setText(QStringLiteral("Play"));
+    captioned.setPicture(MyButton::Picture::Play);
+    const QImage withCaption = render(captioned);
+    // The green play triangle ends above the first row of the caption's dark ink.
+    auto greenish = [](const QColor& c) { return c.green() > c.red() + 40 && c.green() > c.blue() + 40; };
+    auto ink = [](const QColor& c) { return c.lightness() < 60 && c.blue() < 100; };
+    int greenBottom = -1, inkTop = 46, greenPixels = 0;
+    for (int y = 1; y < 45; ++y)
+        for (int x = 1; x < 45; ++x) {
+            const QColor c = withCaption.pixelColor(x, y);
+            if (greenish(c)) greenBottom = y, ++greenPixels;
+            if (ink(c) && y > 23) inkTop = std::min(inkTop, y);
+        }
+    EXPECT_GT(greenPixels, 20);
+    EXPECT_LT(inkTop, 45);
+    EXPECT_LT(greenBottom, inkTop);
+
+    MyButton pictureOnly;
+    pictureOnly.resize(22, 24);
+    pictureOnly.setPicture(MyButton::Picture::Help);
+    const QImage picture = render(pictureOnly);
+    const QColor plain = pictureOnly.palette().color(QPalette::Button);
+    // Drawn in the middle: the centre is not background, the area near the border is.
+    EXPECT_NE(picture.pixelColor(11, 12), plain);
+    EXPECT_EQ(countColor(picture, QRect(1, 1, 20, 1), plain), 20);
+}
+
+TEST(MyButton, EveryPictureDrawsSomething) {
+    using P = MyButton::Picture;
+    for (P picture : {P::OpenInput, P::SaveOutput, P::Folder, P::Play, P::Pause, P::Stop, P::MarkBegin, P::MarkEnd,
+                      P::ClearBegin, P::ClearEnd, P::PlayMarked, P::Save, P::Help, P::Reset, P::Logo}) {
+        MyButton button;
+        button.resize(60, 40);
+        button.setPicture(picture);
+        const QColor plain = button.palette().color(QPalette::Button);
+        const QImage image = render(button);
+        EXPECT_LT(countColor(image, QRect(2, 2, 56, 36), plain), 56 * 36 - 20) << int(picture);
+    }
+}
+
+TEST(MyButton, ClickIsRaisedByMouseAndKeyboard) {
+    MyButton button;
+    button.resize(46, 46);
+    button.show();
+    QSignalSpy clicks(&button, &MyButton::clicked);
+    QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(20, 20));
+    button.setFocus();
+    QTest::keyClick(&button, Qt::Key_Space);
+    EXPECT_EQ(clicks.count(), 2);
+}

@@ -1,0 +1,238 @@
+// The window with the real player and editor on fixture files made here; what the
+// window writes is checked with the ffmpeg command line.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+
+#include "WindowTestSupport.h"
+#include "editor/modTimeText.h"
+#include "platform/SettingsStore.h"
+#include "progressbar/XP_ProgressBar.h"
+#include "support/TestSupport.h"
+#include "widgets/MyButton.h"
+#include "widgets/TimeFormatSlider.h"
+
+using namespace clipwren;
+using platform::MessageIcon;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int64_t kClickFrame = 66150;  // 1.5 s
+
+class WindowAudioTest : public windowtest::WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        ASSERT_TRUE(work.isValid());
+        // The default output folder lies inside the temporary folder, not in the user's documents.
+        platform::SaveSetting(QCoreApplication::applicationName(), "Options", "OutputFolder", work.filePath("out"));
+        source = work.filePath("source.wav");
+        auto samples = testsupport::tone(kRate, 2, 3 * kRate, 440, 0.2);
+        testsupport::addClick(samples, 2, kClickFrame);
+        testsupport::writeWav(source, kRate, 2, samples);
+    }
+
+    // Chooses a file in the open dialog of the window.
+    void load(const QString& path) {
+        dialogs.openAnswers = {path};
+        control<MyButton>("cmdInput")->click();
+    }
+    void chooseOutput(const QString& path) {
+        dialogs.saveAnswers = {path};
+        control<MyButton>("cmdOutput")->click();
+    }
+    void setMarks(const QString& begin, const QString& end) {
+        control<QLineEdit>("txtBeginMark")->setText(begin);
+        control<QLineEdit>("txtEndMark")->setText(end);
+    }
+    void save() { control<MyButton>("cmdCutAndSave")->click(); }
+    // Opens the window, loads the source, cuts begin..end into name in the work folder.
+    QString cut(const QString& name, const QString& begin, const QString& end) {
+        open();
+        load(source);
+        const QString output = work.filePath(name);
+        chooseOutput(output);
+        setMarks(begin, end);
+        save();
+        return output;
+    }
+    static constexpr const char* kSuccess = "Audio file successfuly exported.";
+    QStringList filesIn(const QString& folder) const { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
+
+    QTemporaryDir work;
+    QString source;
+};
+
+}  // namespace
+
+TEST_F(WindowAudioTest, LoadingPreparesSliderEndMarkAndTracking) {
+    const QString longer = work.filePath("long.wav");
+    testsupport::writeWav(longer, 8000, 1, testsupport::tone(8000, 1, 987648, 300));  // 123456 ms
+    frmMain& w = open();
+    control<QLineEdit>("txtBeginMark")->setText("00:01:000");
+    load(longer);
+    auto* slider = control<TimeFormatSlider>("sldPosition");
+    EXPECT_EQ(slider->minimum(), 0);
+    EXPECT_EQ(slider->maximum(), 123456);
+    EXPECT_EQ(slider->value(), 0);
+    EXPECT_EQ(text("txtEndMark"), "02:03:456");
+    EXPECT_TRUE(w.tmrPosition().isActive());
+    EXPECT_EQ(w.outputPath(), QDir::toNativeSeparators(work.filePath("out/long-part.mp3")));
+
+    load(source);
+    EXPECT_EQ(slider->maximum(), 3000);
+    EXPECT_EQ(text("txtEndMark"), "00:03:000");
+    EXPECT_EQ(text("txtBeginMark"), "00:01:000");
+}
+
+TEST_F(WindowAudioTest, TransportButtonsDriveThePlayerAndTheTimerShowsThePosition) {
+    frmMain& w = open();
+    load(source);
+    SoundPlayer& player = w.Player();
+    control<MyButton>("cmdPause")->click();
+    EXPECT_EQ(player.State(0), 0);
+    control<MyButton>("cmdPlay")->click();
+    EXPECT_EQ(player.State(0), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(ParseTimeText(control<QLabel>("lblTime")->text()).value_or(0) > 0, 10000);
+    EXPECT_GT(control<TimeFormatSlider>("sldPosition")->value(), 0);
+
+    control<MyButton>("cmdPause")->click();
+    EXPECT_EQ(player.State(0), 2);
+    control<MyButton>("cmdMarkBegin")->click();
+    const auto mark = ParseTimeText(text("txtBeginMark"));
+    ASSERT_TRUE(mark.has_value());
+    EXPECT_EQ(*mark, player.Position(0));
+    control<MyButton>("cmdPause")->click();
+    EXPECT_EQ(player.State(0), 1);
+    control<MyButton>("cmdStop")->click();
+    EXPECT_EQ(player.State(0), 0);
+    // Stopped, the mark buttons leave the marks alone.
+    control<MyButton>("cmdMarkEnd")->click();
+    EXPECT_EQ(text("txtEndMark"), "00:03:000");
+}
+
+TEST_F(WindowAudioTest, PlayMarkedPlaysThePieceAndStops) {
+    frmMain& w = open();
+    load(source);
+    setMarks("00:01:000", "00:01:300");
+    control<MyButton>("cmdPlaySelected")->click();
+    EXPECT_EQ(w.Player().State(0), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(w.Player().State(0), 0, 10000);
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(WindowAudioTest, SavesExactlyTheMarkedPieceAndReportsSuccess) {
+    const QString output = cut("piece.wav", "00:01:000", "00:02:000");
+    expectOnlyMessage(kSuccess, MessageIcon::None);
+    EXPECT_FALSE(window->cutBusy());
+    EXPECT_EQ(control<QLabel>("lblStatus")->text(), "");
+    EXPECT_EQ(control<XP_ProgressBar>("prgStatus")->Value(), 0);
+
+    const auto probe = testsupport::ffprobe(output);
+    EXPECT_EQ(probe.at("sample_rate"), "44100");
+    EXPECT_EQ(probe.at("channels"), "2");
+    const auto decoded = testsupport::ffmpegDecode(output);
+    EXPECT_EQ(int64_t(decoded.size()) / 2, kRate);
+    EXPECT_EQ(testsupport::firstFrameAbove(decoded, 2, 20000), kClickFrame - kRate);
+    EXPECT_EQ(filesIn(work.path()), QStringList({"piece.wav", "source.wav"}));
+}
+
+TEST_F(WindowAudioTest, CapitalMp3ExtensionGetsMp3) {
+    const QString output = cut("RING.MP3", "00:00:000", "00:01:000");
+    expectOnlyMessage(kSuccess, MessageIcon::None);
+    EXPECT_EQ(testsupport::ffprobe(output).at("codec_name"), "mp3");
+}
+
+TEST_F(WindowAudioTest, BadMarkTextIsReportedAndNothingIsWritten) {
+    const QString output = cut("never.wav", "00:01:000", "2 s");
+    expectOnlyMessage("The end mark is not a valid time (mm:ss:mmm).", MessageIcon::Information);
+    EXPECT_FALSE(window->cutBusy());
+    EXPECT_FALSE(QFile::exists(output));
+}
+
+TEST_F(WindowAudioTest, InvertedRangeFailsTheExportWithTheComponentsText) {
+    const QString output = cut("inverted.wav", "00:02:000", "00:01:000");
+    expectOnlyMessage("Export to file failed.\r\nNo selection available", MessageIcon::Error);
+    EXPECT_FALSE(window->cutBusy());
+    EXPECT_FALSE(QFile::exists(output));
+}
+
+TEST_F(WindowAudioTest, UnwritableOutputIsAFailureNotASuccess) {
+    // A folder that cannot exist: its parent is a file.
+    cut("source.wav/under-a-file.wav", "00:00:000", "00:01:000");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.startsWith("Export to file failed.\r\n")) << dialogs.messages[0].text.toStdString();
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Error);
+    EXPECT_FALSE(window->cutBusy());
+}
+
+TEST_F(WindowAudioTest, SourceThatVanishedAfterLoadingFailsTheLoad) {
+    frmMain& w = open();
+    load(source);
+    chooseOutput(work.filePath("lost.wav"));
+    QFile garbage(source);
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    garbage.write("not a sound at all");
+    garbage.close();
+    save();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.startsWith("File could not be loaded.\r\n")) << dialogs.messages[0].text.toStdString();
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Error);
+    EXPECT_FALSE(w.cutBusy());
+    EXPECT_FALSE(QFile::exists(work.filePath("lost.wav")));
+}
+
+TEST_F(WindowAudioTest, SecondClickDuringACutIsIgnoredSilentlyAndOtherControlsWork) {
+    frmMain& w = open();
+    load(source);
+    const QString output = work.filePath("once.wav");
+    chooseOutput(output);
+    setMarks("00:00:500", "00:02:500");
+    bool busyDuringCut = false;
+    QString tempoDuringCut;
+    QTimer::singleShot(0, &w, [&] {
+        busyDuringCut = w.cutBusy();
+        control<MyButton>("cmdCutAndSave")->click();
+        control<TimeFormatSlider>("sldTempo")->setValue(20);
+        tempoDuringCut = control<QLabel>("lblTempo")->text();
+    });
+    save();
+    EXPECT_TRUE(busyDuringCut);
+    EXPECT_EQ(tempoDuringCut, "120%");
+    expectOnlyMessage(kSuccess, MessageIcon::None);
+    EXPECT_EQ(int64_t(testsupport::ffmpegDecode(output).size()) / 2, 2 * kRate);
+}
+
+TEST_F(WindowAudioTest, MarksSetWhileLoadingAreTheOnesCut) {
+    frmMain& w = open();
+    load(source);
+    const QString output = work.filePath("late-marks.wav");
+    chooseOutput(output);
+    setMarks("00:00:000", "00:00:100");
+    QTimer::singleShot(0, &w, [&] { setMarks("00:01:000", "00:01:250"); });
+    save();
+    expectOnlyMessage(kSuccess, MessageIcon::None);
+    EXPECT_EQ(int64_t(testsupport::ffmpegDecode(output).size()) / 2, kRate / 4);
+}
+
+TEST_F(WindowAudioTest, ClosingTheWindowDuringACutCancelsItCleanly) {
+    const QString longer = work.filePath("long.wav");
+    testsupport::writeWav(longer, kRate, 2, testsupport::tone(kRate, 2, 120 * kRate, 300));
+    frmMain& w = open();
+    w.show();
+    load(longer);
+    const QString output = work.filePath("cancelled.mp3");
+    chooseOutput(output);
+    setMarks("00:00:000", "02:00:000");
+    QObject::connect(&w.Cutter(), &SoundEditor::ExportProgress, &w, [&] { w.close(); }, Qt::SingleShotConnection);
+    save();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.cutBusy());
+    EXPECT_TRUE(dialogs.messages.empty());
+    window.reset();
+    EXPECT_EQ(filesIn(work.path()), QStringList({"long.wav", "source.wav"}));
+}

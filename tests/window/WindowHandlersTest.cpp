@@ -1,0 +1,269 @@
+// The window's handlers that need no sound: dialogs, settings, marks, tempo label,
+// progress texts, help and web link.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+
+#include "WindowTestSupport.h"
+#include "folderbrowser/modBrowseForFolderNew.h"
+#include "platform/SettingsStore.h"
+#include "progressbar/XP_ProgressBar.h"
+#include "widgets/MyButton.h"
+#include "widgets/TimeFormatSlider.h"
+
+using namespace clipwren;
+using platform::MessageIcon;
+using windowtest::WindowTest;
+
+namespace {
+
+const QString kFilter =
+    "All supported audio formats |*.wav;*.mp3;*.wma;*.mp4;*.aac;*.m4a;*.ogg|MP3 sounds (*.mp3)|*.mp3|"
+    "AAC and MP4 sounds (*.aac;*.mp4;*.m4a)|*.aac;*.mp4;*.m4a|WAV sounds (*.wav)|*.wav|"
+    "OGG Vorbis sounds (*.ogg)|*.ogg|Windows Media sounds (*.wma)|*.wma|";
+
+QString storedOutputFolder() {
+    return platform::GetSetting(QCoreApplication::applicationName(), "Options", "OutputFolder", "<absent>");
+}
+void storeOutputFolder(const QString& value) {
+    platform::SaveSetting(QCoreApplication::applicationName(), "Options", "OutputFolder", value);
+}
+
+}  // namespace
+
+TEST_F(WindowTest, CancelledOpenDialogChangesNothing) {
+    open();
+    control<MyButton>("cmdInput")->click();
+    EXPECT_EQ(dialogs.lastTitle, "Choose input audio file");
+    EXPECT_EQ(dialogs.lastFilter, kFilter);
+    EXPECT_EQ(text("txtInput"), "choose input audio file");
+    EXPECT_EQ(text("txtOutput"), "choose output audio file");
+    EXPECT_TRUE(window->outputPath().isEmpty());
+}
+
+TEST_F(WindowTest, ChosenInputNamesTheOutputAfterItInTheOutputFolder) {
+    storeOutputFolder("/home/me/Documents/My Ringtones");
+    open();
+    dialogs.openAnswers = {"/music/song.mp3", "/music/voice.wav", "/a/b.c.mp3"};
+    control<MyButton>("cmdInput")->click();
+    EXPECT_EQ(text("txtInput"), "/music/song.mp3");
+    EXPECT_EQ(text("txtOutput"), "/home/me/Documents/My Ringtones/song-part.mp3");
+    EXPECT_EQ(window->outputPath(), text("txtOutput"));
+    control<MyButton>("cmdInput")->click();
+    EXPECT_EQ(window->outputPath(), "/home/me/Documents/My Ringtones/voice-part.mp3");
+    control<MyButton>("cmdInput")->click();
+    EXPECT_EQ(window->outputPath(), "/home/me/Documents/My Ringtones/b.c-part.mp3");
+}
+
+TEST_F(WindowTest, UnloadableInputKeepsSliderEndMarkAndTimer) {
+    storeOutputFolder("");
+    open();
+    dialogs.openAnswers = {"/nowhere/song.mp3"};
+    control<MyButton>("cmdInput")->click();
+    // An empty output folder leaves the name starting with the separator.
+    EXPECT_EQ(window->outputPath(), QDir::separator() + QStringLiteral("song-part.mp3"));
+    EXPECT_EQ(control<TimeFormatSlider>("sldPosition")->maximum(), 90000);
+    EXPECT_EQ(text("txtEndMark"), "00:00:000");
+    EXPECT_FALSE(window->tmrPosition().isActive());
+}
+
+TEST_F(WindowTest, SaveDialogStartsInTheStoredFolderAndSetsOnlyTheOutputFile) {
+    open();
+    const QString folderAtStart = window->outputFolder();
+    storeOutputFolder("/elsewhere/tones");  // read afresh on every click
+    control<MyButton>("cmdOutput")->click();
+    EXPECT_EQ(dialogs.lastInitialFolder, "/elsewhere/tones");
+    EXPECT_EQ(dialogs.lastTitle, "Choose output audio file");
+    EXPECT_EQ(dialogs.lastFilter, kFilter);
+    EXPECT_EQ(text("txtOutput"), "choose output audio file");  // cancelled
+
+    dialogs.saveAnswers = {"/other/place/ring"};
+    control<MyButton>("cmdOutput")->click();
+    EXPECT_EQ(text("txtOutput"), "/other/place/ring");
+    EXPECT_EQ(window->outputPath(), "/other/place/ring");
+    EXPECT_EQ(window->outputFolder(), folderAtStart);
+    EXPECT_EQ(storedOutputFolder(), "/elsewhere/tones");
+}
+
+TEST_F(WindowTest, TypingIntoTheOutputBoxDoesNotChangeTheOutputPath) {
+    open();
+    dialogs.saveAnswers = {"/x/chosen.mp3"};
+    control<MyButton>("cmdOutput")->click();
+    auto* box = control<QLineEdit>("txtOutput");
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "/typed/by/hand.mp3");
+    EXPECT_EQ(box->text(), "/typed/by/hand.mp3");
+    EXPECT_EQ(window->outputPath(), "/x/chosen.mp3");
+}
+
+TEST_F(WindowTest, CancelledFolderDialogStillStoresTheFolder) {
+    open();
+    const QString folder = window->outputFolder();
+    EXPECT_EQ(storedOutputFolder(), "<absent>");
+    control<MyButton>("cmdOutputFolder")->click();
+    const BrowseSettings& settings = browseSettings();
+    EXPECT_EQ(settings.Caption, "Select Destination Folder for edited MP3");
+    EXPECT_EQ(settings.Prompt,
+              "Please select, or create a folder on your hard disk where edited MP3 copy will be saved :");
+    EXPECT_EQ(settings.InitialFolder, folder);
+    EXPECT_TRUE(settings.CenterOnScreen);
+    EXPECT_TRUE(settings.ShowNewFolderButton);
+    EXPECT_EQ(window->outputFolder(), folder);
+    EXPECT_EQ(storedOutputFolder(), folder);
+    EXPECT_EQ(text("txtOutput"), "choose output audio file");
+}
+
+TEST_F(WindowTest, MarkButtonsClearAndIgnoreAStoppedPlayer) {
+    open();
+    auto* begin = control<QLineEdit>("txtBeginMark");
+    auto* end = control<QLineEdit>("txtEndMark");
+    begin->setText("01:02:003");
+    end->setText("04:05:006");
+    control<MyButton>("cmdMarkBegin")->click();
+    control<MyButton>("cmdMarkEnd")->click();
+    EXPECT_EQ(begin->text(), "01:02:003");
+    EXPECT_EQ(end->text(), "04:05:006");
+    control<MyButton>("cmdClearBegin")->click();
+    EXPECT_EQ(begin->text(), "00:00:000");
+    EXPECT_EQ(end->text(), "04:05:006");
+    control<MyButton>("cmdClearEnd")->click();
+    EXPECT_EQ(end->text(), "00:00:000");
+}
+
+TEST_F(WindowTest, PlayMarkedRefusesAMarkThatIsNotATime) {
+    open();
+    control<QLineEdit>("txtBeginMark")->setText("1:2");
+    control<MyButton>("cmdPlaySelected")->click();
+    control<QLineEdit>("txtBeginMark")->setText("00:01:000");
+    control<QLineEdit>("txtEndMark")->setText("100:00:000");
+    control<MyButton>("cmdPlaySelected")->click();
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[0].text, "The begin mark is not a valid time (mm:ss:mmm).");
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Information);
+    EXPECT_EQ(dialogs.messages[0].caption, platform::applicationTitle());
+    EXPECT_EQ(dialogs.messages[1].text, "The end mark is not a valid time (mm:ss:mmm).");
+    EXPECT_EQ(window->Player().State(0), 0);
+}
+
+TEST_F(WindowTest, SaveWithoutALoadedFileAsksForOne) {
+    open();
+    control<MyButton>("cmdCutAndSave")->click();
+    expectOnlyMessage("Please load file first.", MessageIcon::Information);
+    EXPECT_FALSE(window->cutBusy());
+}
+
+TEST_F(WindowTest, EditorEventsWriteTheStatusLineAndTheBar) {
+    frmMain& w = open();
+    auto* status = control<QLabel>("lblStatus");
+    auto* bar = control<XP_ProgressBar>("prgStatus");
+    w.Cutter_LoadProgress(42);
+    EXPECT_EQ(status->text(), "Status : Loading file, please wait...     42 %");
+    EXPECT_EQ(bar->Value(), 42);
+    w.Cutter_LoadCompleted(0);
+    EXPECT_EQ(status->text(), "");
+    EXPECT_EQ(bar->Value(), 0);
+    w.Cutter_CropProgress(7, 5);
+    EXPECT_EQ(status->text(), "Status : Cropping file, please wait...     5 %");
+    EXPECT_EQ(bar->Value(), 5);
+    w.Cutter_CropCompleted(0, 0);
+    w.Cutter_ExportProgress(100);
+    EXPECT_EQ(status->text(), "Status : Exporting file, please wait...     100 %");
+    EXPECT_EQ(bar->Value(), 100);
+    w.Cutter_ExportCompleted(0);
+    EXPECT_EQ(status->text(), "");
+    EXPECT_EQ(bar->Value(), 0);
+    // A late progress event shows again.
+    w.Cutter_ExportProgress(-3);
+    EXPECT_EQ(status->text(), "Status : Exporting file, please wait...     -3 %");
+    EXPECT_EQ(bar->Value(), -3);
+}
+
+TEST_F(WindowTest, TempoLabelFollowsTheSliderAndResetReturnsToNormal) {
+    open();
+    auto* tempo = control<TimeFormatSlider>("sldTempo");
+    auto* label = control<QLabel>("lblTempo");
+    EXPECT_EQ(tempo->minimum(), -60);
+    EXPECT_EQ(tempo->maximum(), 60);
+    tempo->setValue(-60);
+    EXPECT_EQ(label->text(), "40%");
+    tempo->setValue(60);
+    EXPECT_EQ(label->text(), "160%");
+    control<MyButton>("cmdTempoReset")->click();
+    EXPECT_EQ(tempo->value(), 0);
+    EXPECT_EQ(label->text(), "100%");
+}
+
+TEST_F(WindowTest, HoldingThePositionSliderPausesTrackingAndReleasingStartsIt) {
+    frmMain& w = open();
+    w.show();
+    auto* slider = control<TimeFormatSlider>("sldPosition");
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->width() / 2, slider->height() / 2));
+    EXPECT_FALSE(w.tmrPosition().isActive());
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->width() / 2, slider->height() / 2));
+    // Even before any sound is loaded, a release starts position tracking.
+    EXPECT_TRUE(w.tmrPosition().isActive());
+    EXPECT_EQ(w.tmrPosition().interval(), 80);
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(10, slider->height() / 2));
+    EXPECT_FALSE(w.tmrPosition().isActive());
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(10, slider->height() / 2));
+}
+
+TEST_F(WindowTest, HelpOpensTheDocumentNextToTheProgramOnlyWhenItExists) {
+    open();
+    const QString document = QDir(QCoreApplication::applicationDirPath()).filePath("Clipwren.html");
+    QFile::remove(document);
+    control<MyButton>("cmdHelp")->click();
+    EXPECT_TRUE(opener.calls.empty());
+    EXPECT_TRUE(dialogs.messages.empty());
+
+    QFile file(document);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    control<MyButton>("cmdHelp")->click();
+    control<MyButton>("cmdHelp")->click();
+    QFile::remove(document);
+    ASSERT_EQ(opener.calls.size(), 2u);
+    EXPECT_EQ(QDir::fromNativeSeparators(opener.calls[0].document), document);
+    EXPECT_EQ(opener.calls[0].folder, QDir::rootPath());
+    EXPECT_EQ(opener.calls[0].show, platform::ShowCommand::Maximized);
+}
+
+TEST_F(WindowTest, LogoOpensThePublishersAddressAndIgnoresFailure) {
+    open();
+    control<MyButton>("cmdVantrel")->click();
+    ASSERT_EQ(opener.calls.size(), 1u);
+    EXPECT_TRUE(opener.calls[0].document.startsWith("https://"));
+    EXPECT_EQ(opener.calls[0].show, platform::ShowCommand::Normal);
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(WindowTest, DroppingAnAudioFileLoadsItAndOtherFilesAreRefused) {
+    QTemporaryDir folder;
+    const QString wav = folder.filePath("dropped.wav");
+    const QString notes = folder.filePath("notes.txt");
+    for (const QString& path : {wav, notes}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    frmMain& w = open();
+    auto drop = [&](const QString& path) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&w, &enter);
+        if (!enter.isAccepted()) return false;
+        QDropEvent dropEvent(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&w, &dropEvent);
+        return true;
+    };
+    EXPECT_FALSE(drop(notes));
+    EXPECT_EQ(text("txtInput"), "choose input audio file");
+    EXPECT_TRUE(drop(wav));
+    EXPECT_EQ(text("txtInput"), wav);
+    EXPECT_TRUE(w.outputPath().endsWith("dropped-part.mp3"));
+}
