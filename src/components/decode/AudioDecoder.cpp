@@ -102,6 +102,8 @@ struct AudioDecoder::Impl {
     int32_t openCodec();
     int32_t findOrigin();
     int32_t computeLength();
+    int64_t scanPacketsEnd();
+    bool probeTail(int64_t endTs);
     int64_t decodeToEndFrom(int64_t seekSourceFrame, bool* ok);
     int32_t configureResampler();
     bool frameMatchesResampler(const AVFrame* f) const;
@@ -278,39 +280,51 @@ int64_t AudioDecoder::Impl::decodeToEndFrom(int64_t seekSourceFrame, bool* ok) {
     return end;
 }
 
-// The exact length is where a continuous decode ends. Rather than decoding the whole
-// file, the decoder seeks close to the container's end and decodes only the tail;
-// the stream timestamps place that tail.
-int32_t AudioDecoder::Impl::computeLength() {
+// Timestamp just past the stream's last packet, found by reading the packets
+// without decoding them.
+int64_t AudioDecoder::Impl::scanPacketsEnd() {
     int64_t endTs = AV_NOPTS_VALUE;
-    if (format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE ||
-        stream->duration == AV_NOPTS_VALUE) {
-        // An estimate from the bit rate can be far off (VBR MP3 without a Xing header,
-        // ADTS AAC): count the packets' durations without decoding them.
-        while (av_read_frame(format.get(), packet.get()) >= 0) {
-            if (packet->stream_index == streamIndex && packet->pts != AV_NOPTS_VALUE)
-                endTs = std::max(endTs, packet->pts + packet->duration);
-            av_packet_unref(packet.get());
-        }
-    } else {
-        const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-        endTs = start + stream->duration;
+    if (!seekDemuxer(0)) return endTs;
+    while (av_read_frame(format.get(), packet.get()) >= 0) {
+        if (packet->stream_index == streamIndex && packet->pts != AV_NOPTS_VALUE)
+            endTs = std::max(endTs, packet->pts + packet->duration);
+        av_packet_unref(packet.get());
     }
+    return endTs;
+}
 
-    int64_t claimed = 0;
-    if (endTs != AV_NOPTS_VALUE && endTs > originPts)
-        claimed = av_rescale_q(endTs - originPts, stream->time_base, AVRational{1, source.sampleRate});
-
+// Decodes the last seconds before endTs, stepping further back while nothing
+// decodable is found there. True when the length is known.
+bool AudioDecoder::Impl::probeTail(int64_t endTs) {
+    if (endTs == AV_NOPTS_VALUE || endTs <= originPts) return false;
+    const int64_t claimed = av_rescale_q(endTs - originPts, stream->time_base, AVRational{1, source.sampleRate});
     for (double backoff : kTailProbeBackoffSeconds) {
         const int64_t from = claimed - int64_t(backoff * source.sampleRate) - prerollFrames;
-        if (from <= 0) break;
+        if (from <= 0) return false;
         bool ok = false;
         const int64_t end = decodeToEndFrom(from, &ok);
         if (ok && end > from) {
             source.lengthFrames = end;
-            return err::Ok;
+            return true;
         }
     }
+    return false;
+}
+
+// The exact length is where a continuous decode ends. Rather than decoding the whole
+// file, the decoder seeks close to the container's end and decodes only the tail;
+// the stream timestamps place that tail.
+int32_t AudioDecoder::Impl::computeLength() {
+    // An estimate from the bit rate can be far off (VBR MP3 without a Xing header,
+    // ADTS AAC): the packets are counted instead.
+    const bool estimated =
+        format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE || stream->duration == AV_NOPTS_VALUE;
+    const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    if (probeTail(estimated ? scanPacketsEnd() : start + stream->duration)) return err::Ok;
+    // A header promising more than the file holds (a truncated file): look for where
+    // its packets really end.
+    if (!estimated && probeTail(scanPacketsEnd())) return err::Ok;
+    // Short or without usable timestamps: decode it all.
     bool ok = false;
     const int64_t end = decodeToEndFrom(0, &ok);
     if (!ok || end <= 0) return err::InvalidSoundFile;
