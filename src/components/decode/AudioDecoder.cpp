@@ -70,6 +70,9 @@ struct AudioDecoder::Impl {
     bool coarseTimestamps = false;
     int fixedFrameLength = 0;
     int64_t prerollFrames = 0;
+    // The container's timestamps after a seek only estimate the position, so seeks
+    // decode and count from the start.
+    bool seekByCounting = false;
 
     // Source side: the decoded frame being consumed and where it lies.
     bool frameValid = false;
@@ -155,6 +158,11 @@ int32_t AudioDecoder::Impl::openStream() {
     source.containerName = QString::fromLatin1(format->iformat->name);
     prerollFrames = decoderPrerollFrames(stream->codecpar);
     coarseTimestamps = int64_t(stream->time_base.num) * source.sampleRate > stream->time_base.den;
+    // WAV-like containers derive a seek's timestamp from the byte rate, exact only for
+    // plain PCM (ADPCM and other block codecs store a rounded byte rate).
+    const QString container = source.containerName;
+    seekByCounting = av_get_exact_bits_per_sample(stream->codecpar->codec_id) == 0 &&
+                     (container == "wav" || container == "w64" || container == "aiff");
     return err::Ok;
 }
 
@@ -320,10 +328,10 @@ int32_t AudioDecoder::Impl::computeLength() {
     const bool estimated =
         format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE || stream->duration == AV_NOPTS_VALUE;
     const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    if (probeTail(estimated ? scanPacketsEnd() : start + stream->duration)) return err::Ok;
+    if (!seekByCounting && probeTail(estimated ? scanPacketsEnd() : start + stream->duration)) return err::Ok;
     // A header promising more than the file holds (a truncated file): look for where
     // its packets really end.
-    if (!estimated && probeTail(scanPacketsEnd())) return err::Ok;
+    if (!estimated && !seekByCounting && probeTail(scanPacketsEnd())) return err::Ok;
     // Short or without usable timestamps: decode it all.
     bool ok = false;
     const int64_t end = decodeToEndFrom(0, &ok);
@@ -518,7 +526,7 @@ bool AudioDecoder::Impl::fillPending() {
 
 int32_t AudioDecoder::Impl::restartSource(int64_t sourceFrame) {
     sourceSkipTo = sourceFrame;
-    int64_t seekTo = sourceFrame - prerollFrames;
+    int64_t seekTo = seekByCounting ? 0 : sourceFrame - prerollFrames;
     for (int attempt = 0; attempt < 4 && seekTo > 0; ++attempt) {
         if (!seekDemuxer(seekTo)) break;
         if (decodeNextFrame()) {
