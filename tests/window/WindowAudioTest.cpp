@@ -120,6 +120,23 @@ TEST_F(WindowAudioTest, TransportButtonsDriveThePlayerAndTheTimerShowsThePositio
     EXPECT_EQ(text("txtEndMark"), "00:03:000");
 }
 
+TEST_F(WindowAudioTest, ReleasingTheSliderSeeksThePlayer) {
+    frmMain& w = open();
+    w.show();
+    load(source);
+    auto* slider = control<TimeFormatSlider>("sldPosition");
+    const QPoint rightEnd(slider->width() - 2, slider->height() / 2);
+    QTest::mousePress(slider, Qt::LeftButton, {}, rightEnd);
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, rightEnd);
+    EXPECT_EQ(slider->value(), 3000);
+    EXPECT_EQ(w.Player().Position(0), 3000);
+    const QPoint middle(slider->width() / 2, slider->height() / 2);
+    QTest::mousePress(slider, Qt::LeftButton, {}, middle);
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, middle);
+    EXPECT_NEAR(w.Player().Position(0), 1500, 30);
+    EXPECT_TRUE(w.tmrPosition().isActive());
+}
+
 TEST_F(WindowAudioTest, PlayMarkedPlaysThePieceAndStops) {
     frmMain& w = open();
     load(source);
