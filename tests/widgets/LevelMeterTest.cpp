@@ -2,7 +2,6 @@
 
 #include <QTest>
 #include <QWidget>
-#include <cstring>
 
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/LevelMeterSet.h"
@@ -53,22 +52,6 @@ TEST(LevelMeterSet, RefusesBadArgumentsAndUnknownIds) {
     const int32_t id = meters.CreateMeter(&host, 0, 0, 10, 10);
     EXPECT_EQ(meters.SetMeterRange(id, 10, 10), err::ParameterOutOfRange);
     EXPECT_EQ(meters.GetMeterLook(id, nullptr), err::ParameterOutOfRange);
-}
-
-TEST(LevelMeterSet, LookRoundTripsByteForByte) {
-    QWidget host;
-    LevelMeterSet meters;
-    const int32_t id = meters.CreateMeter(&host, 0, 0, 100, 10);
-    MeterLook look{};
-    ASSERT_EQ(meters.GetMeterLook(id, &look), err::Ok);
-    const MeterLook defaults = LevelMeterWidget::defaultLook();
-    EXPECT_EQ(std::memcmp(&look, &defaults, sizeof look), 0);
-    look.BackColor = 0x00123456;
-    look.DecayMs = 77;
-    ASSERT_EQ(meters.SetMeterLook(id, &look), err::Ok);
-    MeterLook again{};
-    meters.GetMeterLook(id, &again);
-    EXPECT_EQ(std::memcmp(&look, &again, sizeof look), 0);
 }
 
 TEST(LevelMeterSet, LevelsAreClampedToTheRange) {

@@ -3,8 +3,6 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QImage>
-#include <QSignalSpy>
-#include <QTest>
 
 #include "widgets/MyButton.h"
 
@@ -93,28 +91,4 @@ TEST(MyButton, IconSitsAboveTheCaptionAndPictureOnlyButtonsAreCentred) {
     // Drawn in the middle: the centre is not background, the area near the border is.
     EXPECT_NE(picture.pixelColor(11, 12), plain);
     EXPECT_EQ(countColor(picture, QRect(1, 1, 20, 1), plain), 20);
-}
-
-TEST(MyButton, EveryPictureDrawsSomething) {
-    using P = MyButton::Picture;
-    for (P picture : {P::OpenInput, P::SaveOutput, P::Folder, P::Play, P::Pause, P::Stop, P::MarkBegin, P::MarkEnd,
-                      P::ClearBegin, P::ClearEnd, P::PlayMarked, P::Save, P::Help, P::Reset, P::Logo}) {
-        MyButton button;
-        button.resize(60, 40);
-        button.setPicture(picture);
-        const QColor plain = button.palette().color(QPalette::Button);
-        const QImage image = render(button);
-        EXPECT_LT(countColor(image, QRect(2, 2, 56, 36), plain), 56 * 36 - 20) << int(picture);
-    }
-}
-
-TEST(MyButton, ClickIsRaisedByMouseAndKeyboard) {
-    MyButton button;
-    button.resize(46, 46);
-    button.show();
-    QSignalSpy clicks(&button, &MyButton::clicked);
-    QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(20, 20));
-    button.setFocus();
-    QTest::keyClick(&button, Qt::Key_Space);
-    EXPECT_EQ(clicks.count(), 2);
 }
