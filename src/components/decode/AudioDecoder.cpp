@@ -42,6 +42,9 @@ constexpr int64_t kResamplerPrerollSourceFrames = 256;
 // probe (nothing decodable after the seek) steps further back.
 constexpr double kTailProbeBackoffSeconds[] = {4.0, 30.0, 240.0};
 
+// Decode errors tolerated after a seek before the first frame comes out.
+constexpr int kMaxPrerollErrors = 32;
+
 bool isDamageError(int rc) { return rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF; }
 
 }  // namespace
@@ -58,6 +61,7 @@ struct AudioDecoder::Impl {
     PacketPtr packet;
     FramePtr frame;
     SwrContextPtr swr;
+    int resamplerInputFormat = AV_SAMPLE_FMT_NONE;
     int streamIndex = -1;
     AVStream* stream = nullptr;
 
@@ -77,7 +81,6 @@ struct AudioDecoder::Impl {
     // Source side: the decoded frame being consumed and where it lies.
     bool frameValid = false;
     int64_t frameStart = 0;     // source frame index of frame's first sample
-    int64_t frameConsumed = 0;  // samples of frame already handed on
     int64_t sourceNext = 0;     // source index the next decoded sample is expected at
     bool placeNextFrame = false;  // the next decoded frame is placed by its timestamp
     int64_t fallbackPlacement = AV_NOPTS_VALUE;  // where it goes when it has none
@@ -92,6 +95,7 @@ struct AudioDecoder::Impl {
     bool demuxerEnded = false;
     bool decoderDrained = false;
     bool damaged = false;
+    int prerollErrors = 0;
 
     // Output side.
     int64_t outPos = 0;           // output index of the next frame read() returns
@@ -108,8 +112,8 @@ struct AudioDecoder::Impl {
     int64_t scanPacketsEnd();
     bool probeTail(int64_t endTs);
     int64_t decodeToEndFrom(int64_t seekSourceFrame, bool* ok);
-    int32_t configureResampler();
-    bool frameMatchesResampler(const AVFrame* f) const;
+    int32_t configureResampler(const AVFrame* f);
+    bool frameMatchesStream(const AVFrame* f) const;
 
     bool seekDemuxer(int64_t sourceFrame);
     int32_t restartSource(int64_t sourceFrame);
@@ -213,7 +217,9 @@ int32_t AudioDecoder::Impl::findOrigin() {
         if (rc == 0) {
             if (frame->nb_samples <= 0) continue;
             int64_t pts = 0;
-            originPts = framePts(frame.get(), &pts) ? pts : 0;
+            const bool timed = framePts(frame.get(), &pts);
+            originPts = timed ? pts : 0;
+            if (!timed) seekByCounting = true;  // no timestamps to seek by
             fixedFrameLength = frame->nb_samples;
             av_frame_unref(frame.get());
             return err::Ok;
@@ -260,6 +266,7 @@ bool AudioDecoder::Impl::seekDemuxer(int64_t sourceFrame) {
     frameValid = false;
     oddFrameSeen = false;
     landingPos = -1;
+    prerollErrors = 0;
     // Placed by timestamp even at the start, so a decoder that skips its delay
     // differently after a flush still lines up; without one the start is frame 0.
     placeNextFrame = true;
@@ -378,7 +385,6 @@ bool AudioDecoder::Impl::decodeNextFrame() {
             }
             frameStart = sourceNext;
             sourceNext += frame->nb_samples;
-            frameConsumed = 0;
             frameValid = true;
             return true;
         }
@@ -387,6 +393,8 @@ bool AudioDecoder::Impl::decodeNextFrame() {
             return false;
         }
         if (isDamageError(rc)) {
+            // Broken data before the first placed frame after a seek is preroll noise.
+            if (placeNextFrame && ++prerollErrors < kMaxPrerollErrors) continue;
             damaged = true;
             return false;
         }
@@ -405,8 +413,7 @@ bool AudioDecoder::Impl::decodeNextFrame() {
             if (landingPos < 0) landingPos = packet->pos;
             lastSentPos = packet->pos;
             rc = avcodec_send_packet(codec.get(), packet.get());
-            // Broken data before the first placed frame after a seek is preroll noise.
-            if (isDamageError(rc) && !placeNextFrame) {
+            if (isDamageError(rc) && !(placeNextFrame && ++prerollErrors < kMaxPrerollErrors)) {
                 av_packet_unref(packet.get());
                 damaged = true;
                 return false;
@@ -419,18 +426,21 @@ bool AudioDecoder::Impl::decodeNextFrame() {
 // ---------------------------------------------------------------------------------
 // Conversion
 
-int32_t AudioDecoder::Impl::configureResampler() {
+// Set up from the first frame after a restart: some decoders settle their sample
+// format only once they decode.
+int32_t AudioDecoder::Impl::configureResampler(const AVFrame* f) {
     AVChannelLayout inLayout{};
-    if (codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_default(&inLayout, codec->ch_layout.nb_channels);
-    else if (av_channel_layout_copy(&inLayout, &codec->ch_layout) < 0)
+    if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&inLayout, f->ch_layout.nb_channels);
+    else if (av_channel_layout_copy(&inLayout, &f->ch_layout) < 0)
         return err::NotEnoughMemory;
     AVChannelLayout outLayout{};
     av_channel_layout_default(&outLayout, outChannels);
 
     SwrContext* raw = nullptr;
     const int rc = swr_alloc_set_opts2(&raw, &outLayout, AV_SAMPLE_FMT_FLT, outRate, &inLayout,
-                                       codec->sample_fmt, source.sampleRate, 0, nullptr);
+                                       AVSampleFormat(f->format), source.sampleRate, 0, nullptr);
+    resamplerInputFormat = f->format;
     swr.reset(raw);
     if (rc < 0 || !swr) {
         av_channel_layout_uninit(&inLayout);
@@ -448,11 +458,11 @@ int32_t AudioDecoder::Impl::configureResampler() {
     return swr_init(swr.get()) < 0 ? err::InvalidSoundFile : err::Ok;
 }
 
-// The resampler is set up for the stream's parameters; a stream that changes them
-// part-way is treated like damage there.
-bool AudioDecoder::Impl::frameMatchesResampler(const AVFrame* f) const {
-    return f->format == codec->sample_fmt && f->sample_rate == source.sampleRate &&
-           f->ch_layout.nb_channels == source.channels;
+// Positions and the resampler assume the stream's parameters; a stream that changes
+// them part-way is treated like damage there.
+bool AudioDecoder::Impl::frameMatchesStream(const AVFrame* f) const {
+    return f->sample_rate == source.sampleRate && f->ch_layout.nb_channels == source.channels &&
+           (!swr || f->format == resamplerInputFormat);
 }
 
 // What a continuous conversion yields for a number of source frames: the resampler
@@ -480,21 +490,21 @@ bool AudioDecoder::Impl::fillPending() {
             if ((placeNextFrame || sourceNext < sourceEnd) && decodeNextFrame()) {
                 // fall through to consume it
             } else {
-                if (resamplerFlushed) return false;
+                if (resamplerFlushed || !swr) return false;
                 resamplerFlushed = true;
                 const size_t before = pending.size();
                 feedResampler(nullptr, 0);
                 return pending.size() > before;
             }
         }
-        if (!frameMatchesResampler(frame.get())) {
+        if (!frameMatchesStream(frame.get()) || (!swr && configureResampler(frame.get()) != err::Ok)) {
             av_frame_unref(frame.get());
             frameValid = false;
             damaged = true;
             return false;
         }
         // Drop what lies before the seek target and beyond the exact length.
-        int64_t begin = frameStart + frameConsumed;
+        int64_t begin = frameStart;
         int64_t end = std::min<int64_t>(frameStart + frame->nb_samples, sourceEnd);
         if (begin < sourceSkipTo) begin = std::min(sourceSkipTo, end);
         if (end <= begin) {
@@ -532,7 +542,7 @@ int32_t AudioDecoder::Impl::restartSource(int64_t sourceFrame) {
         if (decodeNextFrame()) {
             // The demuxer must land at or before the target: otherwise step back.
             const bool landedOnLastPacket = lastPacketPos >= 0 && landingPos >= lastPacketPos;
-            if (frameStart <= sourceFrame && !landedOnLastPacket) return err::Ok;
+            if (frameStart <= seekTo + prerollFrames / 2 && !landedOnLastPacket) return err::Ok;
         }
         seekTo -= std::max<int64_t>(prerollFrames, source.sampleRate) << attempt;
     }
@@ -558,8 +568,7 @@ int32_t AudioDecoder::Impl::restartOutput(int64_t outFrame) {
     }
     const int32_t rc = restartSource(restartSrc);
     if (rc != err::Ok) return rc;
-    const int32_t rs = configureResampler();
-    if (rs != err::Ok) return rs;
+    swr.reset();
     pending.clear();
     pendingOffset = 0;
     resamplerFlushed = false;
