@@ -115,6 +115,7 @@ const FormatCase kFormats[] = {
     {"opus", [] { return encoded(stereo44(), "a.opus", {"-c:a", "libopus"}); }, 2, 0},
     {"flac", [] { return encoded(stereo44(), "a.flac", {"-c:a", "flac"}); }, 2, 0},
     {"mono_22050", [] { return sourceWav(22050, 1, 2.5, "m22.wav"); }, 1, 0},
+    {"adpcm_wav", [] { return encoded(stereo44(), "adpcm.wav", {"-c:a", "adpcm_ms"}); }, 2, 0},
     {"surround_5_1_mixed_down", [] { return encoded(sourceWav(48000, 6, 2.0, "s51.wav"), "s51.m4a", {"-c:a", "aac"}); },
      2, 2},
 };
@@ -171,6 +172,8 @@ const SeekCase kSeekCases[] = {
     {"ogg_vorbis", [] { return encoded(stereo44(), "a.ogg", {"-c:a", "libvorbis"}); }, 0, 1.0},
     {"opus", [] { return encoded(stereo44(), "a.opus", {"-c:a", "libopus"}); }, 0, 1.0},
     {"wma", [] { return encoded(stereo44(), "a.wma", {"-c:a", "wmav2", "-b:a", "128k"}); }, 0, 1.0},
+    // Its seek timestamps come from a rounded byte rate: positions are found by counting.
+    {"adpcm_wav", [] { return encoded(stereo44(), "adpcm.wav", {"-c:a", "adpcm_ms"}); }, 0, 0.5},
     {"wav48k_to_44100", [] { return sourceWav(48000, 2, 3.0, "s48.wav"); }, 44100, 0.01},
     {"mono22050_to_44100", [] { return sourceWav(22050, 1, 2.5, "m22.wav"); }, 44100, 0.01},
 };

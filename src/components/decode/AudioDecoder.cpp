@@ -106,6 +106,7 @@ struct AudioDecoder::Impl {
 
     int32_t openFile();
     int32_t openStream();
+    void selectStream();
     int32_t openCodec();
     int32_t findOrigin();
     int32_t computeLength();
@@ -144,9 +145,7 @@ int32_t AudioDecoder::Impl::openStream() {
     const AVCodec* decoder = nullptr;
     streamIndex = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (streamIndex < 0 || !decoder) return err::InvalidSoundFile;
-    stream = format->streams[streamIndex];
-    for (unsigned i = 0; i < format->nb_streams; ++i)
-        if (int(i) != streamIndex) format->streams[i]->discard = AVDISCARD_ALL;
+    selectStream();
 
     const int32_t rc = openCodec();
     if (rc != err::Ok) return rc;
@@ -168,6 +167,13 @@ int32_t AudioDecoder::Impl::openStream() {
     seekByCounting = av_get_exact_bits_per_sample(stream->codecpar->codec_id) == 0 &&
                      (container == "wav" || container == "w64" || container == "aiff");
     return err::Ok;
+}
+
+// The demuxer reads only the chosen stream's packets.
+void AudioDecoder::Impl::selectStream() {
+    stream = format->streams[streamIndex];
+    for (unsigned i = 0; i < format->nb_streams; ++i)
+        if (int(i) != streamIndex) format->streams[i]->discard = AVDISCARD_ALL;
 }
 
 // A fresh decoder rather than a flushed one: some decoders keep state across a flush
@@ -256,10 +262,8 @@ bool AudioDecoder::Impl::seekDemuxer(int64_t sourceFrame) {
         if (target != startSeekTs) return false;
         // Some demuxers refuse even a seek to their first packet: reopen instead.
         format.reset();
-        if (openFile() != err::Ok) return false;
-        for (unsigned i = 0; i < format->nb_streams; ++i)
-            if (int(i) != streamIndex) format->streams[i]->discard = AVDISCARD_ALL;
-        stream = format->streams[streamIndex];
+        if (openFile() != err::Ok || streamIndex >= int(format->nb_streams)) return false;
+        selectStream();
     }
     if (openCodec() != err::Ok) return false;
     av_frame_unref(frame.get());
