@@ -292,6 +292,20 @@ TEST(DecoderFailures, NotAudioIsInvalidSoundFile) {
     }
 }
 
+// A relative name FFmpeg would take for a protocol ("pipe:0" reads standard input) is
+// still the file of that name.
+TEST(DecoderFailures, FileNamedLikeAProtocolIsAFile) {
+    const QString mp3 = encoded(stereo44(), "cbr.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"});
+    ASSERT_TRUE(QFile::copy(mp3, fixtures().path("pipe:0")));
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(fixtures().dir.path());
+    int32_t error = 0;
+    auto decoder = AudioDecoder::open("pipe:0", 0, 0, &error);
+    QDir::setCurrent(previous);
+    ASSERT_TRUE(decoder);
+    EXPECT_EQ(decoder->lengthFrames(), int64_t(ts::ffmpegDecode(mp3).size()) / 2);
+}
+
 QString truncatedCopy(const QString& from, const QString& name, double keep) {
     QFile in(from);
     EXPECT_TRUE(in.open(QIODevice::ReadOnly));

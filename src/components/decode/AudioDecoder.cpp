@@ -134,8 +134,9 @@ struct AudioDecoder::Impl {
 
 int32_t AudioDecoder::Impl::openFile() {
     AVFormatContext* raw = nullptr;
-    const QByteArray encoded = QFile::encodeName(path);
-    if (avformat_open_input(&raw, encoded.constData(), nullptr, nullptr) < 0) return err::InvalidSoundFile;
+    // Always through the file protocol, so a name such as "pipe:0" or "concat:..." is a file.
+    const QByteArray url = "file:" + QFile::encodeName(QFileInfo(path).absoluteFilePath());
+    if (avformat_open_input(&raw, url.constData(), nullptr, nullptr) < 0) return err::InvalidSoundFile;
     format.reset(raw);
     if (avformat_find_stream_info(format.get(), nullptr) < 0) return err::InvalidSoundFile;
     return err::Ok;
