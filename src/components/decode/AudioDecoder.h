@@ -75,7 +75,8 @@ public:
     // Decodes up to maxFrames frames into dst (interleaved). Returns the frames written,
     // 0 at the end of the sound, or a negative error code. A file damaged part-way
     // ends the sound at the damage. Read from 0 to the end of an undamaged file it
-    // yields exactly lengthFrames() frames.
+    // yields exactly lengthFrames() frames (should the resampler's last output fall a
+    // few frames short, those read as silence).
     int64_t read(float* dst, int64_t maxFrames);
     // The output frame the next read starts at.
     int64_t position() const;
