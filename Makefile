@@ -8,7 +8,7 @@ PREFIX ?= /usr/local
 PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
             libavformat-dev libavcodec-dev libswresample-dev libavutil-dev \
             libsoundtouch-dev libsdl2-dev googletest libgtest-dev ffmpeg \
-            fonts-dejavu-core
+            fonts-dejavu-core time desktop-file-utils
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -36,8 +36,14 @@ run: build
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+# AddressSanitizer and UndefinedBehaviorSanitizer over the whole suite. Leak reports are
+# suppressed only for system libraries that keep their allocations until exit.
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1 \
+                 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize/lsan.supp:print_suppressions=0 \
+                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
 test-sanitize:
-	$(MAKE) test BUILD_DIR=build-sanitize BUILD_TYPE=Debug CMAKE_ARGS="-DCLIPWREN_SANITIZE=ON"
+	$(SANITIZER_ENV) $(MAKE) test BUILD_DIR=build-sanitize BUILD_TYPE=Debug CMAKE_ARGS="-DCLIPWREN_SANITIZE=ON"
 
 bench: build
 	bench/run-bench.sh $(BUILD_DIR)
