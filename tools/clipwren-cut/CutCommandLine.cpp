@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <cmath>
 
-#include "editor/modSpecialFolders.h"
+#include "editor/frmMain.h"
 #include "editor/modTimeText.h"
 #include "folderbrowser/modPath.h"
 #include "platform/SettingsStore.h"
@@ -28,10 +28,10 @@ std::optional<int32_t> parseCutTime(const QString& text) {
 }
 
 QString defaultOutputPath(const QString& input) {
-    const QString defaultFolder = GetMyDocumentsFolder() + QDir::separator() + QStringLiteral("My Ringtones");
+    // The window's store and default, read under the window program's name, not ours.
     const QString folder = platform::GetSetting(QString::fromLatin1(platform::kProgramSettingsName),
                                                 QStringLiteral("Options"), QStringLiteral("OutputFolder"),
-                                                defaultFolder);
+                                                frmMain::defaultOutputFolder());
     // The window always has a full path; a bare "song" would otherwise name nothing.
     return folder + QDir::separator() + GetPathPart(QFileInfo(input).absoluteFilePath(), 2) +
            QStringLiteral("-part.mp3");
