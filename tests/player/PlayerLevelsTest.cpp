@@ -50,8 +50,9 @@ TEST(PlayerLevels, PeaksWhilePlayingThenZeroAfterStop) {
     }
     EXPECT_TRUE(sawTone);
 
+    const qsizetype atStop = spy.count();
     ASSERT_EQ(f.player->Stop(0), err::Ok);
-    const qsizetype atStop = spy.count();  // nothing arrives inside the call
+    EXPECT_EQ(spy.count(), atStop);  // nothing arrives inside the call
     ASSERT_TRUE(waitFor([&] { return spy.count() > atStop; }));
     spin(200);
     ASSERT_EQ(spy.count(), atStop + 1);
@@ -72,8 +73,9 @@ TEST(PlayerLevels, MonoFeedsBothAndPauseAndEndSendZero) {
     EXPECT_NEAR(playing.left, 8192, 400);
     EXPECT_EQ(playing.left, playing.right);
 
-    ASSERT_EQ(f.player->Pause(0), err::Ok);
     const qsizetype atPause = spy.count();
+    ASSERT_EQ(f.player->Pause(0), err::Ok);
+    EXPECT_EQ(spy.count(), atPause);
     ASSERT_TRUE(waitFor([&] { return spy.count() > atPause; }));
     spin(200);
     ASSERT_EQ(spy.count(), atPause + 1);
