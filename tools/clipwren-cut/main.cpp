@@ -3,6 +3,10 @@
 #include <QTimer>
 #include <cstdio>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "CutCommandLine.h"
 #include "CutRunner.h"
 #include "InterruptNotifier.h"
@@ -22,6 +26,9 @@ void print(std::FILE* stream, const QString& text) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The decoder's warnings tell the user where a damaged file stops being readable;
+    // a run of identical ones is said once with its count.
+    av_log_set_flags(AV_LOG_SKIP_REPEATED);
     const CommandLine commandLine = parseCommandLine(app.arguments());
     switch (commandLine.action) {
         case CommandLine::Action::Help: print(stdout, helpText()); return 0;
