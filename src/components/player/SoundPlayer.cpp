@@ -178,20 +178,16 @@ void SoundPlayer::Engine::startRun(int64_t startFrame, int64_t endFrame) {
 }
 
 void SoundPlayer::Engine::stopAndRewind() {
-    const int32_t was = currentState();
+    // The stored state, not currentState(): a run the output has just ended was still heard.
+    const bool wasActive = state.load(std::memory_order_relaxed) != Stopped;
     state.store(Stopped, std::memory_order_release);
     levelTimer.stop();
     if (loaded()) startRun(0, lengthFrames);
-    if (was != Stopped) postSilentLevels();
+    if (wasActive) postSilentLevels();
 }
 
 void SoundPlayer::Engine::settleEnd() {
-    if (state.load(std::memory_order_relaxed) == Playing && runEnded()) {
-        state.store(Stopped, std::memory_order_release);
-        levelTimer.stop();
-        startRun(0, lengthFrames);
-        postSilentLevels();
-    }
+    if (state.load(std::memory_order_relaxed) == Playing && runEnded()) stopAndRewind();
 }
 
 void SoundPlayer::Engine::onLevelTick() {
@@ -239,7 +235,8 @@ int32_t SoundPlayer::Engine::positionMs() const {
     double frame = double(runStart);
     if (s != Stopped && heard.valid && heard.serial == serial.load(std::memory_order_relaxed)) {
         const double elapsed = double(steadyNowNs() - heard.heardAtNs) / 1e9;
-        frame = std::clamp(heard.sourceFrame + elapsed * rate * heard.speed, double(runStart), heard.limitFrame);
+        const double heardSoFar = std::max(double(runStart), heard.limitFrame);
+        frame = std::clamp(heard.sourceFrame + elapsed * rate * heard.speed, double(runStart), heardSoFar);
     }
     return int32_t(decode::framesToMs(std::llround(frame), rate));
 }
