@@ -69,6 +69,8 @@ struct SoundPlayer::Engine final : AudioSource {
     void stopAndRewind();
     void unload();
     int32_t load(const QString& path);
+    // The source frame being heard in the current run: its start until its first audio is heard.
+    int64_t heardFrame() const;
     int32_t positionMs() const;
     void emitLevels(int16_t left, int16_t right) {
         if (levelEvents) emit owner.LevelsChanged(0, left, right);
@@ -228,8 +230,7 @@ int32_t SoundPlayer::Engine::load(const QString& path) {
     return err::Ok;
 }
 
-int32_t SoundPlayer::Engine::positionMs() const {
-    if (!loaded() || runEnded()) return 0;
+int64_t SoundPlayer::Engine::heardFrame() const {
     const int32_t s = state.load(std::memory_order_relaxed);
     const ClockReading heard = clock.read();
     double frame = double(runStart);
@@ -238,7 +239,12 @@ int32_t SoundPlayer::Engine::positionMs() const {
         const double heardSoFar = std::max(double(runStart), heard.limitFrame);
         frame = std::clamp(heard.sourceFrame + elapsed * rate * heard.speed, double(runStart), heardSoFar);
     }
-    return int32_t(decode::framesToMs(std::llround(frame), rate));
+    return std::llround(frame);
+}
+
+int32_t SoundPlayer::Engine::positionMs() const {
+    if (!loaded() || runEnded()) return 0;
+    return int32_t(decode::framesToMs(heardFrame(), rate));
 }
 
 SoundPlayer::SoundPlayer(QObject* parent) : QObject(parent), engine_(std::make_unique<Engine>(*this)) {}
@@ -309,8 +315,7 @@ int32_t SoundPlayer::Play(int16_t player) {
     if (!e.loaded()) return err::NoSoundLoaded;
     e.settleEnd();
     if (e.currentState() == Playing) return err::Ok;
-    // Paused: the ring still holds what comes next. Stopped: the run from the start
-    // position has been decoded ahead.
+    // Paused or stopped, the run from where playing goes on has been decoded ahead.
     e.state.store(Playing, std::memory_order_release);
     e.levelTimer.start();
     return err::Ok;
@@ -322,7 +327,12 @@ int32_t SoundPlayer::Pause(int16_t player) {
     if (!e.loaded()) return err::NoSoundLoaded;
     e.settleEnd();
     if (e.currentState() != Playing) return err::Ok;
+    // The output still holds up to a period past the position of this moment. Pausing
+    // there and resuming from there with a new run keeps the position fixed while paused
+    // and makes the resume seamless; the short stretch the device plays out is heard twice.
     e.state.store(Paused, std::memory_order_release);
+    // Should the output end the run meanwhile, the pause lands on its end.
+    e.startRun(e.heardFrame(), e.runEnd);
     e.levelTimer.stop();
     e.postSilentLevels();
     return err::Ok;
