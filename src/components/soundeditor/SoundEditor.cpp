@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -80,36 +81,51 @@ struct SoundEditor::Impl {
     QString soundPath;
     Selection selection;
 
+    // One background operation: its work, returning the result its completion carries.
+    struct Job {
+        std::function<int32_t()> work;
+        void (*emitCompleted)(SoundEditor*, int32_t) = nullptr;
+    };
+
     std::atomic<bool> cancelRequested{false};
     std::mutex mutex;
     std::condition_variable wake;
-    std::function<void()> job;
+    std::optional<Job> job;
     bool stopping = false;
     std::thread worker;
 
     void runWorker() {
         for (;;) {
-            std::function<void()> next;
+            Job next;
             {
                 std::unique_lock lock(mutex);
                 wake.wait(lock, [this] { return stopping || job; });
                 if (stopping) return;
-                next = std::move(job);
-                job = nullptr;
+                next = std::move(*job);
+                job.reset();
             }
-            next();
+            // The caller waits for the completion without a time-out: it must come, and
+            // an exception must not end the program from this thread.
+            int32_t result = err::UnknownError;
+            try {
+                result = next.work();
+            } catch (const std::bad_alloc&) {
+                result = err::NotEnoughMemory;
+            } catch (...) {
+            }
+            complete(next.emitCompleted, result);
         }
     }
 
     int32_t refuse(int32_t code) { return lastError = code; }
 
-    void start(std::function<void()> work) {
+    void start(std::function<int32_t()> work, void (*emitCompleted)(SoundEditor*, int32_t)) {
         busy = true;
         cancelRequested = false;
         lastError = err::Ok;
         {
             std::lock_guard lock(mutex);
-            job = std::move(work);
+            job = Job{std::move(work), emitCompleted};
         }
         wake.notify_one();
     }
@@ -119,22 +135,22 @@ struct SoundEditor::Impl {
     void post(std::function<void()> call) {
         QMetaObject::invokeMethod(owner, std::move(call), Qt::QueuedConnection);
     }
-    void complete(std::function<void(SoundEditor*, int32_t)> emitCompleted, int32_t result) {
-        post([this, emitCompleted = std::move(emitCompleted), result] {
+    void complete(void (*emitCompleted)(SoundEditor*, int32_t), int32_t result) {
+        post([this, emitCompleted, result] {
             busy = false;
             lastError = result;
             emitCompleted(owner, result);
         });
     }
 
-    void load(const QString& path);
-    void crop(int64_t beginMs, int64_t endMs);
-    void exportRange(int sampleRate, int channels, const soundeditor::Encoding& encoding, const QString& outputPath);
+    int32_t load(const QString& path);
+    int32_t crop(int64_t beginMs, int64_t endMs);
+    int32_t exportRange(int sampleRate, int channels, const soundeditor::Encoding& encoding, const QString& outputPath);
     int32_t writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame,
                        const soundeditor::Encoding& encoding, const QString& outputPath);
 };
 
-void SoundEditor::Impl::load(const QString& path) {
+int32_t SoundEditor::Impl::load(const QString& path) {
     post([this] { emit owner->LoadProgress(0); });
     int32_t result = err::Ok;
     auto opened = decode::AudioDecoder::open(path, kWorkingRate, kWorkingChannels, &result);
@@ -146,10 +162,10 @@ void SoundEditor::Impl::load(const QString& path) {
         selection = {};
         post([this] { emit owner->LoadProgress(100); });
     }
-    complete([](SoundEditor* editor, int32_t code) { emit editor->LoadCompleted(code); }, result);
+    return result;
 }
 
-void SoundEditor::Impl::crop(int64_t beginMs, int64_t endMs) {
+int32_t SoundEditor::Impl::crop(int64_t beginMs, int64_t endMs) {
     post([this] { emit owner->CropProgress(0, 0); });
     // The new range counts from the start of the piece held so far.
     const int64_t pieceEndMs = selection.endMs.value_or(decoder->lengthMs());
@@ -165,10 +181,10 @@ void SoundEditor::Impl::crop(int64_t beginMs, int64_t endMs) {
     // shows up now rather than at export.
     if (!selection.empty) result = decoder->seek(decode::msToFrames(selection.beginMs, decoder->outputRate()));
     if (result == err::Ok) post([this] { emit owner->CropProgress(0, 100); });
-    complete([](SoundEditor* editor, int32_t code) { emit editor->CropCompleted(code, 0); }, result);
+    return result;
 }
 
-void SoundEditor::Impl::exportRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
+int32_t SoundEditor::Impl::exportRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
                                     const QString& outputPath) {
     post([this] { emit owner->ExportProgress(0); });
     int32_t result = err::Ok;
@@ -186,7 +202,7 @@ void SoundEditor::Impl::exportRange(int sampleRate, int channels, const soundedi
         result = endFrame > beginFrame ? writeRange(*source, beginFrame, endFrame, encoding, outputPath)
                                        : err::NoSelection;
     }
-    complete([](SoundEditor* editor, int32_t code) { emit editor->ExportCompleted(code); }, result);
+    return result;
 }
 
 int32_t SoundEditor::Impl::writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame,
@@ -239,7 +255,8 @@ int32_t SoundEditor::OpenFile(const QString& path) {
     d.decoder.reset();
     d.soundPath.clear();
     if (path.isEmpty() || !QFileInfo(path).isFile()) return d.refuse(err::InvalidSoundFile);
-    d.start([&d, path] { d.load(path); });
+    d.start([&d, path] { return d.load(path); },
+            [](SoundEditor* editor, int32_t result) { emit editor->LoadCompleted(result); });
     return err::Ok;
 }
 
@@ -247,7 +264,8 @@ int32_t SoundEditor::CropToRange(int32_t beginMs, int32_t endMs) {
     Impl& d = *impl_;
     if (d.busy) return d.refuse(err::EditorBusy);
     if (!d.decoder) return d.refuse(err::EditorEmpty);
-    d.start([&d, beginMs, endMs] { d.crop(beginMs, endMs); });
+    d.start([&d, beginMs, endMs] { return d.crop(beginMs, endMs); },
+            [](SoundEditor* editor, int32_t result) { emit editor->CropCompleted(result, 0); });
     return err::Ok;
 }
 
@@ -265,7 +283,9 @@ int32_t SoundEditor::ExportFile(int32_t sampleRate, int32_t channels, int32_t, i
         return d.refuse(chosen);
     if (!avcodec_find_encoder_by_name(encoding.codec)) return d.refuse(err::EncoderNotAvailable);
     if (outputPath.isEmpty()) return d.refuse(err::FileCreationFailed);
-    d.start([&d, sampleRate, channels, encoding, outputPath] { d.exportRange(sampleRate, channels, encoding, outputPath); });
+    d.start([&d, sampleRate, channels, encoding, outputPath] {
+        return d.exportRange(sampleRate, channels, encoding, outputPath);
+    }, [](SoundEditor* editor, int32_t result) { emit editor->ExportCompleted(result); });
     return err::Ok;
 }
 
