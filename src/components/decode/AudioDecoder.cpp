@@ -1,10 +1,12 @@
 #include "components/decode/AudioDecoder.h"
 
+#include "components/decode/FfmpegError.h"
 #include "components/decode/FfmpegHandles.h"
 #include "components/errors/modSoundErrDesc.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QtGlobal>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -48,6 +50,11 @@ constexpr int kMaxPrerollErrors = 32;
 bool isDamageError(int rc) { return rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF; }
 
 }  // namespace
+
+int logIfFailed(int result, const char* what) {
+    if (result < 0) qWarning("%s: %s", what, qPrintable(ffmpegErrorText(result)));
+    return result;
+}
 
 struct AudioDecoder::Impl {
     QString path;
@@ -136,9 +143,11 @@ int32_t AudioDecoder::Impl::openFile() {
     AVFormatContext* raw = nullptr;
     // Always through the file protocol, so a name such as "pipe:0" or "concat:..." is a file.
     const QByteArray url = "file:" + QFile::encodeName(QFileInfo(path).absoluteFilePath());
-    if (avformat_open_input(&raw, url.constData(), nullptr, nullptr) < 0) return err::InvalidSoundFile;
+    if (logIfFailed(avformat_open_input(&raw, url.constData(), nullptr, nullptr), "opening a sound file") < 0)
+        return err::InvalidSoundFile;
     format.reset(raw);
-    if (avformat_find_stream_info(format.get(), nullptr) < 0) return err::InvalidSoundFile;
+    if (logIfFailed(avformat_find_stream_info(format.get(), nullptr), "reading a sound file's streams") < 0)
+        return err::InvalidSoundFile;
     return err::Ok;
 }
 
@@ -185,9 +194,11 @@ int32_t AudioDecoder::Impl::openCodec() {
     if (!decoder) return err::InvalidSoundFile;
     codec.reset(avcodec_alloc_context3(decoder));
     if (!codec) return err::NotEnoughMemory;
-    if (avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0) return err::InvalidSoundFile;
+    if (logIfFailed(avcodec_parameters_to_context(codec.get(), stream->codecpar), "setting up the decoder") < 0)
+        return err::InvalidSoundFile;
     codec->pkt_timebase = stream->time_base;
-    return avcodec_open2(codec.get(), decoder, nullptr) < 0 ? err::InvalidSoundFile : err::Ok;
+    return logIfFailed(avcodec_open2(codec.get(), decoder, nullptr), "opening the decoder") < 0 ? err::InvalidSoundFile
+                                                                                                : err::Ok;
 }
 
 bool AudioDecoder::Impl::framePts(const AVFrame* f, int64_t* pts) const {
@@ -259,7 +270,7 @@ bool AudioDecoder::Impl::seekDemuxer(int64_t sourceFrame) {
     if (sourceFrame > 0)
         target = originPts + av_rescale_q(sourceFrame, AVRational{1, source.sampleRate}, stream->time_base);
     if (target <= startSeekTs) target = startSeekTs;
-    if (av_seek_frame(format.get(), streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) {
+    if (logIfFailed(av_seek_frame(format.get(), streamIndex, target, AVSEEK_FLAG_BACKWARD), "seeking in a sound file") < 0) {
         if (target != startSeekTs) return false;
         // Some demuxers refuse even a seek to their first packet: reopen instead.
         format.reset();
@@ -400,6 +411,7 @@ bool AudioDecoder::Impl::decodeNextFrame() {
         if (isDamageError(rc)) {
             // Broken data before the first placed frame after a seek is preroll noise.
             if (placeNextFrame && ++prerollErrors < kMaxPrerollErrors) continue;
+            logIfFailed(rc, "decoding ends at damaged data");
             damaged = true;
             return false;
         }
@@ -410,6 +422,7 @@ bool AudioDecoder::Impl::decodeNextFrame() {
         rc = av_read_frame(format.get(), packet.get());
         if (rc < 0) {
             // End of file, or a read error that ends the sound where the data stops.
+            if (rc != AVERROR_EOF) logIfFailed(rc, "reading a sound file");
             demuxerEnded = true;
             avcodec_send_packet(codec.get(), nullptr);
             continue;
@@ -419,6 +432,7 @@ bool AudioDecoder::Impl::decodeNextFrame() {
             lastSentPos = packet->pos;
             rc = avcodec_send_packet(codec.get(), packet.get());
             if (isDamageError(rc) && !(placeNextFrame && ++prerollErrors < kMaxPrerollErrors)) {
+                logIfFailed(rc, "decoding ends at damaged data");
                 av_packet_unref(packet.get());
                 damaged = true;
                 return false;
@@ -447,7 +461,7 @@ int32_t AudioDecoder::Impl::configureResampler(const AVFrame* f) {
                                        AVSampleFormat(f->format), source.sampleRate, 0, nullptr);
     resamplerInputFormat = f->format;
     swr.reset(raw);
-    if (rc < 0 || !swr) {
+    if (logIfFailed(rc, "setting up the resampler") < 0 || !swr) {
         av_channel_layout_uninit(&inLayout);
         return err::NotEnoughMemory;
     }
@@ -460,7 +474,7 @@ int32_t AudioDecoder::Impl::configureResampler(const AVFrame* f) {
         swr_set_matrix(swr.get(), matrix, 1);
     }
     av_channel_layout_uninit(&inLayout);
-    return swr_init(swr.get()) < 0 ? err::InvalidSoundFile : err::Ok;
+    return logIfFailed(swr_init(swr.get()), "starting the resampler") < 0 ? err::InvalidSoundFile : err::Ok;
 }
 
 // Positions and the resampler assume the stream's parameters; a stream that changes
@@ -482,7 +496,8 @@ int AudioDecoder::Impl::feedResampler(const uint8_t* const* in, int inFrames) {
     const size_t oldSize = pending.size();
     pending.resize(oldSize + size_t(capacity) * size_t(outChannels));
     uint8_t* out = reinterpret_cast<uint8_t*>(pending.data() + oldSize);
-    const int produced = swr_convert(swr.get(), &out, capacity, const_cast<const uint8_t**>(in), inFrames);
+    const int produced =
+        logIfFailed(swr_convert(swr.get(), &out, capacity, const_cast<const uint8_t**>(in), inFrames), "resampling");
     pending.resize(oldSize + size_t(std::max(produced, 0)) * size_t(outChannels));
     return produced;
 }

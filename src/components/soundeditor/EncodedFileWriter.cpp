@@ -1,9 +1,9 @@
 #include "components/soundeditor/EncodedFileWriter.h"
 
+#include "components/decode/FfmpegError.h"
 #include "components/decode/FfmpegHandles.h"
 #include "components/errors/modSoundErrDesc.h"
 
-#include <QtGlobal>
 #include <cmath>
 #include <vector>
 
@@ -31,12 +31,6 @@ struct FifoDeleter {
     void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
 };
 
-QString ffmpegErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromUtf8(text);
-}
-
 // Encoders that take any frame size get frames of this many samples.
 constexpr int kVariableFrameSize = 4096;
 
@@ -59,17 +53,11 @@ struct EncodedFileWriter::Impl {
         for (;;) {
             const int result = avcodec_receive_packet(encoder.get(), packet.get());
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return err::Ok;
-            if (result < 0) {
-                qWarning("encoder failed: %s", qPrintable(ffmpegErrorText(result)));
-                return err::EncoderFailedToStart;
-            }
+            if (decode::logIfFailed(result, "encoding audio") < 0) return err::EncoderFailedToStart;
             av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
             packet->stream_index = stream->index;
             const int written = av_interleaved_write_frame(container.get(), packet.get());
-            if (written < 0) {
-                qWarning("writing audio failed: %s", qPrintable(ffmpegErrorText(written)));
-                return err::FileCreationFailed;
-            }
+            if (decode::logIfFailed(written, "writing audio") < 0) return err::FileCreationFailed;
         }
     }
 
@@ -82,21 +70,15 @@ struct EncodedFileWriter::Impl {
             const auto* input = reinterpret_cast<const uint8_t*>(scratch.data());
             result = swr_convert(converter.get(), frame->data, frames, &input, frames);
         }
-        if (result < 0) {
-            qWarning("preparing audio for the encoder failed: %s", qPrintable(ffmpegErrorText(result)));
-            return err::NotEnoughMemory;
-        }
+        if (decode::logIfFailed(result, "preparing audio for the encoder") < 0) return err::NotEnoughMemory;
         frame->pts = samplesSent;  // in samples: the encoder's time base is 1/rate
         samplesSent += frames;
         return sendToEncoder(frame.get());
     }
 
     int32_t sendToEncoder(const AVFrame* input) {
-        const int result = avcodec_send_frame(encoder.get(), input);
-        if (result < 0) {
-            qWarning("encoder refused audio: %s", qPrintable(ffmpegErrorText(result)));
+        if (decode::logIfFailed(avcodec_send_frame(encoder.get(), input), "encoding audio") < 0)
             return err::EncoderFailedToStart;
-        }
         return drainPackets();
     }
 };
@@ -117,7 +99,8 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, 
     Impl& d = *writer->impl_;
     const QByteArray pathBytes = path.toUtf8();
     AVFormatContext* rawContainer = nullptr;
-    if (avformat_alloc_output_context2(&rawContainer, nullptr, encoding.muxer, pathBytes.constData()) < 0)
+    if (decode::logIfFailed(avformat_alloc_output_context2(&rawContainer, nullptr, encoding.muxer, pathBytes.constData()),
+                            encoding.muxer) < 0)
         return fail(err::EncoderFailedToStart);
     d.container.reset(rawContainer);
 
@@ -135,11 +118,8 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, 
         encoder.global_quality = int(std::lround(encoding.quality * FF_QP2LAMBDA));
     }
     if (d.container->oformat->flags & AVFMT_GLOBALHEADER) encoder.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int result = avcodec_open2(&encoder, codec, nullptr);
-    if (result < 0) {
-        qWarning("cannot open encoder %s: %s", encoding.codec, qPrintable(ffmpegErrorText(result)));
+    if (decode::logIfFailed(avcodec_open2(&encoder, codec, nullptr), encoding.codec) < 0)
         return fail(err::EncoderNotAvailable);
-    }
     const bool anyFrameSize = encoder.frame_size <= 0 || (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
     d.frameSize = anyFrameSize ? kVariableFrameSize : encoder.frame_size;
     d.channels = channels;
@@ -150,30 +130,26 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, 
     d.stream->time_base = encoder.time_base;
 
     if (!(d.container->oformat->flags & AVFMT_NOFILE)) {
-        result = avio_open(&d.container->pb, pathBytes.constData(), AVIO_FLAG_WRITE);
-        if (result < 0) {
-            qWarning("cannot create %s: %s", pathBytes.constData(), qPrintable(ffmpegErrorText(result)));
+        if (decode::logIfFailed(avio_open(&d.container->pb, pathBytes.constData(), AVIO_FLAG_WRITE),
+                                "creating the output file") < 0)
             return fail(err::FileCreationFailed);
-        }
     }
     AVDictionary* rawMuxerOptions = nullptr;
     if (encoding.sampleExactEditList) av_dict_set_int(&rawMuxerOptions, "movie_timescale", sampleRate, 0);
-    result = avformat_write_header(d.container.get(), &rawMuxerOptions);
+    const int headerWritten = avformat_write_header(d.container.get(), &rawMuxerOptions);
     av_dict_free(&rawMuxerOptions);
-    if (result < 0) {
-        qWarning("cannot start %s output: %s", encoding.muxer, qPrintable(ffmpegErrorText(result)));
-        return fail(err::EncoderFailedToStart);
-    }
+    if (decode::logIfFailed(headerWritten, "starting the output") < 0) return fail(err::EncoderFailedToStart);
 
     SwrContext* rawConverter = nullptr;
-    if (swr_alloc_set_opts2(&rawConverter, &encoder.ch_layout, encoder.sample_fmt, sampleRate, &encoder.ch_layout,
-                            AV_SAMPLE_FMT_FLT, sampleRate, 0, nullptr) < 0)
+    if (decode::logIfFailed(swr_alloc_set_opts2(&rawConverter, &encoder.ch_layout, encoder.sample_fmt, sampleRate,
+                                                &encoder.ch_layout, AV_SAMPLE_FMT_FLT, sampleRate, 0, nullptr),
+                            "setting up the sample converter") < 0)
         return fail(err::NotEnoughMemory);
     d.converter.reset(rawConverter);
     d.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLT, channels, d.frameSize));
     d.frame.reset(av_frame_alloc());
     d.packet.reset(av_packet_alloc());
-    if (swr_init(d.converter.get()) < 0 || !d.fifo || !d.frame || !d.packet) return fail(err::NotEnoughMemory);
+    if (decode::logIfFailed(swr_init(d.converter.get()), "starting the sample converter") < 0 || !d.fifo || !d.frame || !d.packet) return fail(err::NotEnoughMemory);
     d.frame->format = encoder.sample_fmt;
     d.frame->sample_rate = sampleRate;
     d.frame->nb_samples = d.frameSize;
@@ -205,10 +181,7 @@ int32_t EncodedFileWriter::finish() {
     if (const int32_t result = d.sendToEncoder(nullptr); result != err::Ok) return result;
     int result = av_write_trailer(d.container.get());
     if (result >= 0 && d.container->pb) result = avio_closep(&d.container->pb);
-    if (result < 0) {
-        qWarning("finishing the output failed: %s", qPrintable(ffmpegErrorText(result)));
-        return err::FileCreationFailed;
-    }
+    if (decode::logIfFailed(result, "finishing the output") < 0) return err::FileCreationFailed;
     return err::Ok;
 }
 
