@@ -1,5 +1,7 @@
 #include "components/player/DecodeWorker.h"
 
+#include "components/errors/modSoundErrDesc.h"
+
 #include <soundtouch/SoundTouch.h>
 
 #include <algorithm>
@@ -56,7 +58,16 @@ void DecodeWorker::run(std::stop_token stop) {
             std::this_thread::sleep_for(kFullRingWait);
             continue;
         }
-        fillBlock(*block);
+        try {
+            fillBlock(*block);
+        } catch (...) {
+            // Out of memory in the decoder or the stretcher: the run ends here, as at damage,
+            // rather than the exception ending the program from this thread.
+            block->serial = current_.serial;
+            block->frames = 0;
+            block->endOfSound = true;
+            runDone_ = true;
+        }
         ring_.publish();
     }
 }
@@ -71,13 +82,22 @@ void DecodeWorker::beginRun(const Run& next) {
     appliedChange_ = 0;
     sourceFrame_ = double(current_.startFrame);
     // A run whose start cannot be reached plays nothing: its first block ends it.
-    if (decoder_->seek(current_.startFrame) != 0) current_.endFrame = current_.startFrame;
+    int32_t sought = err::UnknownError;
+    try {
+        sought = decoder_->seek(current_.startFrame);
+    } catch (...) {
+    }
+    if (sought != err::Ok) current_.endFrame = current_.startFrame;
 }
 
 void DecodeWorker::fillBlock(AudioBlock& block) {
     block.serial = current_.serial;
     block.endOfSound = false;
     block.frames = 0;
+    if (current_.endFrame <= current_.startFrame) {  // nothing to play, or a start that could not be reached
+        block.endOfSound = runDone_ = true;
+        return;
+    }
     const float change = tempoChange_.load(std::memory_order_relaxed);
     if (change != appliedChange_) restartAt(change);
     block.sourceFrame = sourceFrame_;
