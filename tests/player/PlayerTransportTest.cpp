@@ -211,14 +211,23 @@ TEST(PlayerTempoChange, WhilePlayingAndOutOfRange) {
     }
 }
 
-TEST(PlayerLifetime, DestroyedWhilePlayingStretched) {
-    PlayerFixture f;
-    ASSERT_EQ(f.player->OpenFile(0, f.clickWav("long.wav", 5.0, {})), err::Ok);
-    ASSERT_EQ(f.player->SetTempo(0, 60.0f), err::Ok);
-    ASSERT_EQ(f.player->Play(0), err::Ok);
-    ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 100; }));
-    f.player.reset();  // joins its threads; a hang here fails by the test's timeout
-    SUCCEED();
+// Destruction joins the output and decode threads while a seek or a tempo change is
+// still being worked on; a hang fails by the test's time-out, a crash by itself.
+TEST(PlayerLifetime, DestroyedWhileASeekOrTempoChangeIsInFlight) {
+    for (bool paused : {false, true}) {
+        SCOPED_TRACE(paused);
+        PlayerFixture f;
+        ASSERT_EQ(f.player->OpenFile(0, f.clickWav("long.wav", 5.0, {})), err::Ok);
+        ASSERT_EQ(f.player->SetTempo(0, 60.0f), err::Ok);
+        ASSERT_EQ(f.player->Play(0), err::Ok);
+        ASSERT_TRUE(waitFor([&] { return f.player->Position(0) > 100; }));
+        if (paused) {
+            ASSERT_EQ(f.player->Pause(0), err::Ok);
+        }
+        ASSERT_EQ(f.player->Seek(0, 3000), err::Ok);
+        ASSERT_EQ(f.player->SetTempo(0, -40.0f), err::Ok);
+        f.player.reset();
+    }
 }
 
 }  // namespace
