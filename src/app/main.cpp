@@ -1,9 +1,16 @@
 #include <QApplication>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "editor/frmMain.h"
 #include "platform/Dialogs.h"
 
 int main(int argc, char** argv) {
+    // FFmpeg's notes and warnings (encoder statistics, duration guesses) mean nothing to
+    // the user; real failures reach the window as error codes.
+    av_log_set_level(AV_LOG_ERROR);
     QApplication app(argc, argv);
     // The title of the program's message boxes; the settings keep the executable's name.
     QApplication::setApplicationDisplayName(QStringLiteral("Clipwren Pro"));
