@@ -1,12 +1,11 @@
-// Length and loading: exact lengths against the ffmpeg command line for every input
-// format, and files that cannot be loaded leaving the player empty.
+// Length and loading: exact lengths against the ffmpeg command line, and files that
+// cannot be loaded leaving the player empty.
 #include "PlayerTestKit.h"
 
 #include "components/errors/modSoundErrDesc.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace playertest;
@@ -15,58 +14,42 @@ namespace err = clipwren::err;
 
 namespace {
 
-struct FormatCase {
-    const char* name;
-    const char* fileName;
-    int rate;
-    int channels;
-    QStringList encodeArgs;
-};
-
-void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
-
-class PlayerLength : public ::testing::TestWithParam<FormatCase> {};
-
-TEST_P(PlayerLength, MatchesIndependentDecode) {
-    const FormatCase& c = GetParam();
+// Every input format's length is checked in the decoder's own tests; here the player
+// reports it, at its output's rate, for the files whose length is hardest to find: a
+// VBR MP3 with and without its header, and a mono 22050 Hz file.
+TEST(PlayerLength, MatchesIndependentDecode) {
+    struct Case {
+        const char* fileName;
+        int rate;
+        int channels;
+        QStringList encodeArgs;
+    };
+    const Case cases[] = {
+        {"mono22050.wav", 22050, 1, {}},
+        {"vbr.mp3", 44100, 2, {"-c:a", "libmp3lame", "-q:a", "4"}},
+        {"bare.mp3", 44100, 2, {"-c:a", "libmp3lame", "-q:a", "2", "-write_xing", "0"}},
+    };
     PlayerFixture f;
-    const QString wav = f.path("source.wav");
-    testsupport::writeWav(wav, c.rate, c.channels, testsupport::tone(c.rate, c.channels, int64_t(2.3 * c.rate), 330.0));
-    QString file = wav;
-    if (!c.encodeArgs.isEmpty()) {
-        file = f.path(c.fileName);
-        testsupport::ffmpegConvert(wav, file, c.encodeArgs);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fileName);
+        const QString wav = f.path(QStringLiteral("source-%1.wav").arg(c.rate));
+        testsupport::writeWav(wav, c.rate, c.channels, testsupport::tone(c.rate, c.channels, int64_t(2.3 * c.rate), 330.0));
+        QString file = wav;
+        if (!c.encodeArgs.isEmpty()) {
+            file = f.path(c.fileName);
+            testsupport::ffmpegConvert(wav, file, c.encodeArgs);
+        }
+        const int rate = std::stoi(testsupport::ffprobe(file).at("sample_rate"));
+        const double expectedMs = double(testsupport::ffmpegDecode(file, 0, c.channels).size() / size_t(c.channels)) *
+                                  1000.0 / rate;
+
+        ASSERT_EQ(f.player->OpenFile(0, file), err::Ok);
+        EXPECT_EQ(f.player->FileName(0), file);
+        EXPECT_NEAR(f.player->Length(0), expectedMs, 1.0);
+        EXPECT_EQ(f.player->State(0), SoundPlayer::Stopped);
+        EXPECT_EQ(f.player->Position(0), 0);
     }
-    const auto probe = testsupport::ffprobe(file);
-    const int rate = std::stoi(probe.at("sample_rate"));
-    const int channels = std::stoi(probe.at("channels"));
-    const auto decoded = testsupport::ffmpegDecode(file);
-    const double expectedMs = double(decoded.size() / size_t(channels)) * 1000.0 / rate;
-
-    ASSERT_EQ(f.player->OpenFile(0, file), err::Ok);
-    EXPECT_EQ(f.player->FileName(0), file);
-    EXPECT_NEAR(f.player->Length(0), expectedMs, 1.0);
-    EXPECT_EQ(f.player->State(0), SoundPlayer::Stopped);
-    EXPECT_EQ(f.player->Position(0), 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Formats, PlayerLength,
-    ::testing::Values(
-        FormatCase{"Wav", "", 44100, 2, {}},
-        FormatCase{"MonoWav22050", "", 22050, 1, {}},
-        FormatCase{"Mp3Vbr", "vbr.mp3", 44100, 2, {"-c:a", "libmp3lame", "-q:a", "4"}},
-        // No Xing/LAME header: the length has to come from counting frames.
-        FormatCase{"Mp3VbrNoHeader", "bare.mp3", 44100, 2, {"-c:a", "libmp3lame", "-q:a", "2", "-write_xing", "0"}},
-        FormatCase{"Mp3Mono22050", "mono.mp3", 22050, 1, {"-c:a", "libmp3lame", "-b:a", "64k"}},
-        FormatCase{"Wma", "a.wma", 44100, 2, {"-c:a", "wmav2", "-b:a", "128k"}},
-        FormatCase{"M4a", "a.m4a", 44100, 2, {"-c:a", "aac", "-b:a", "128k"}},
-        FormatCase{"Mp4", "a.mp4", 44100, 2, {"-c:a", "aac", "-b:a", "128k"}},
-        FormatCase{"AdtsAac", "a.aac", 44100, 2, {"-c:a", "aac", "-b:a", "128k"}},
-        FormatCase{"OggVorbis", "a.ogg", 44100, 2, {"-c:a", "libvorbis", "-q:a", "4"}},
-        FormatCase{"OggOpus", "opus.ogg", 48000, 2, {"-c:a", "libopus", "-b:a", "96k"}},
-        FormatCase{"SurroundWav", "six.wav", 48000, 6, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // Every way a load can fail leaves nothing loaded, also when a good file was loaded before.
 TEST(PlayerLoad, FailedLoadLeavesPlayerEmpty) {

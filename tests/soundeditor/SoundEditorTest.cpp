@@ -145,7 +145,6 @@ INSTANTIATE_TEST_SUITE_P(
     AllOutputs, EditorOutput,
     ::testing::Values(OutputCase{".wav", "pcm_s16le", "wav", 0, OutputCase::Length::Exact, 0, 0},
                       OutputCase{".mp3", "mp3", "mp3", 128000, OutputCase::Length::Exact, 0, 3},
-                      OutputCase{".MP3", "mp3", "mp3", 128000, OutputCase::Length::Exact, 0, 3},
                       OutputCase{".m4a", "aac", "mov", 256000, OutputCase::Length::DeclaredExact, 0, 3},
                       OutputCase{".mp4", "aac", "mov", 256000, OutputCase::Length::DeclaredExact, 0, 3},
                       OutputCase{".aac", "aac", "aac", 256000, OutputCase::Length::Unchecked, 1024, 3},
