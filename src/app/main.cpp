@@ -13,7 +13,9 @@ int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);
     QApplication app(argc, argv);
     // The title of the program's message boxes; the settings keep the executable's name.
-    QApplication::setApplicationDisplayName(QStringLiteral("Clipwren Pro"));
+    // Set as the application's name, not its display name: Qt appends a display name to
+    // every window title, and the dialogs' titles must stand as they are.
+    QApplication::setApplicationName(QStringLiteral("Clipwren Pro"));
     try {
         clipwren::frmMain window;
         window.show();
