@@ -600,7 +600,7 @@ int32_t AudioDecoder::Impl::restartOutput(int64_t outFrame) {
 // ---------------------------------------------------------------------------------
 // Public interface
 
-AudioDecoder::AudioDecoder() : impl_(std::make_unique<Impl>()) {}
+AudioDecoder::AudioDecoder(PrivateKey) : impl_(std::make_unique<Impl>()) {}
 AudioDecoder::~AudioDecoder() = default;
 
 std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString& path, int outputRate, int outputChannels,
@@ -613,7 +613,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString& path, int output
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable() || info.size() == 0) return fail(err::InvalidSoundFile);
 
-    std::unique_ptr<AudioDecoder> decoder(new AudioDecoder());
+    auto decoder = std::make_unique<AudioDecoder>(PrivateKey{});
     Impl& d = *decoder->impl_;
     d.path = path;
     int32_t rc = d.openFile();

@@ -55,6 +55,8 @@ public:
     // container gives no reliable length, scans packets without decoding them.
     static std::unique_ptr<AudioDecoder> open(const QString& path, int outputRate, int outputChannels,
                                               int32_t* error);
+    struct PrivateKey {};  // only open() constructs
+    explicit AudioDecoder(PrivateKey);
     ~AudioDecoder();
     AudioDecoder(const AudioDecoder&) = delete;
     AudioDecoder& operator=(const AudioDecoder&) = delete;
@@ -82,7 +84,6 @@ public:
     int64_t position() const;
 
 private:
-    AudioDecoder();
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
