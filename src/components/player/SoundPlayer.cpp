@@ -265,7 +265,7 @@ LevelMeterSet& SoundPlayer::LevelMeters() { return meters_; }
 
 int32_t PlayerOptionSet::OutputDevice(int16_t player, int32_t device) {
     if (player != 0) return err::InvalidPlayer;
-    if (device < 0 || (device > 0 && device > player::AudioOutput::deviceCount())) return err::ParameterOutOfRange;
+    if (device < 0 || device > player::AudioOutput::deviceCount()) return err::ParameterOutOfRange;
     SoundPlayer::Engine& e = *player_.engine_;
     if (device == e.device) return err::Ok;
     e.device = device;
