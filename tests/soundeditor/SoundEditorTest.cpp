@@ -392,4 +392,24 @@ TEST_F(SoundEditorTest, CancelAndDestructionRemoveTheTemporaryFile) {
     EXPECT_TRUE(filesIn(folder).isEmpty());
 }
 
+// Destroyed while loading or cropping: the worker is joined and the events it had
+// already posted are dropped, not delivered to a dead editor.
+TEST_F(SoundEditorTest, DestroyedWhileLoadingOrCropping) {
+    const QString source = makeSource(kRate, kChannels, 60);
+    for (bool cropping : {false, true}) {
+        SCOPED_TRACE(cropping);
+        auto doomed = std::make_unique<SoundEditor>();
+        if (cropping) {
+            QSignalSpy loaded(doomed.get(), &SoundEditor::LoadCompleted);
+            ASSERT_EQ(doomed->OpenFile(source), err::Ok);
+            ASSERT_TRUE(loaded.wait(kWaitMs));
+            ASSERT_EQ(doomed->CropToRange(30000, 40000), err::Ok);
+        } else {
+            ASSERT_EQ(doomed->OpenFile(source), err::Ok);
+        }
+        doomed.reset();
+        QTest::qWait(100);
+    }
+}
+
 }  // namespace
