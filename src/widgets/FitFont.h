@@ -6,8 +6,8 @@
 
 namespace clipwren {
 
-// font itself when text fits in width pixels; else the font narrowed, then made
-// smaller in quarter points (down to 5 points) until it fits.
+// font itself when text fits in width pixels; else the font narrowed step by step
+// (to 85 % at most), then made smaller in quarter points (down to 5 points) until it fits.
 QFont FitFontToWidth(const QFont& font, const QString& text, int width);
 
 }  // namespace clipwren
