@@ -59,11 +59,13 @@ const QString kHelpFileName = QStringLiteral("Clipwren.html");
 #endif
 
 // The window's font: a sans-serif face at 8.25 points, given to each control so that
-// a bold frame caption does not make the frame's contents bold as well.
+// a bold frame caption does not make the frame's contents bold as well. Where the
+// layout's own face is missing, Arial's metrics (Liberation Sans has them) come
+// closest to it; DejaVu Sans is wider and needs more narrowing to fit.
 QFont controlFont(bool bold = false, qreal points = 8.25) {
     QFont font;
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
     font.setBold(bold);
