@@ -289,7 +289,14 @@ int32_t PlayerOptionSet::LevelEvents(int16_t player, int32_t enabled) {
 int32_t SoundPlayer::OpenFile(int16_t player, const QString& path) {
     if (player != 0) return err::InvalidPlayer;
     if (!engine_->started) return err::NotInitialized;
-    return engine_->load(path);
+    // Loading allocates the decoder, the stretcher and a thread; a failure there must
+    // not reach the window's event handler, and leaves the player empty like any other.
+    try {
+        return engine_->load(path);
+    } catch (...) {
+        engine_->unload();
+        return err::NotEnoughMemory;
+    }
 }
 
 int32_t SoundPlayer::Length(int16_t player) const {
