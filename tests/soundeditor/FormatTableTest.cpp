@@ -54,10 +54,4 @@ TEST(FormatTable, RejectsUnknownCodesModesAndValues) {
     EXPECT_EQ(chooseEncoding(s, "a.mp3", 2, &encoding), err::InvalidExportSettings);
 }
 
-TEST(FormatTable, AacQualityScalesTheBitRateUpToAtLeast160kStereo) {
-    EXPECT_GE(aacBitRateForQuality(100, 2), 160000);
-    EXPECT_LT(aacBitRateForQuality(50, 2), aacBitRateForQuality(100, 2));
-    EXPECT_EQ(aacBitRateForQuality(100, 1) * 2, aacBitRateForQuality(100, 2));
-}
-
 }  // namespace
