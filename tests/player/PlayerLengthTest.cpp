@@ -33,7 +33,8 @@ TEST(PlayerLength, MatchesIndependentDecode) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fileName);
         const QString wav = f.path(QStringLiteral("source-%1.wav").arg(c.rate));
-        testsupport::writeWav(wav, c.rate, c.channels, testsupport::tone(c.rate, c.channels, int64_t(2.3 * c.rate), 330.0));
+        testsupport::writeWav(wav, c.rate, c.channels,
+                              testsupport::tone(c.rate, c.channels, int64_t(2.3 * c.rate), 330.0));
         QString file = wav;
         if (!c.encodeArgs.isEmpty()) {
             file = f.path(c.fileName);

@@ -270,7 +270,8 @@ bool AudioDecoder::Impl::seekDemuxer(int64_t sourceFrame) {
     if (sourceFrame > 0)
         target = originPts + av_rescale_q(sourceFrame, AVRational{1, source.sampleRate}, stream->time_base);
     if (target <= startSeekTs) target = startSeekTs;
-    if (logIfFailed(av_seek_frame(format.get(), streamIndex, target, AVSEEK_FLAG_BACKWARD), "seeking in a sound file") < 0) {
+    const int sought = av_seek_frame(format.get(), streamIndex, target, AVSEEK_FLAG_BACKWARD);
+    if (logIfFailed(sought, "seeking in a sound file") < 0) {
         if (target != startSeekTs) return false;
         // Some demuxers refuse even a seek to their first packet: reopen instead.
         format.reset();

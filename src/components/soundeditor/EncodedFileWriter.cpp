@@ -99,8 +99,8 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, 
     Impl& d = *writer->impl_;
     const QByteArray pathBytes = path.toUtf8();
     AVFormatContext* rawContainer = nullptr;
-    if (decode::logIfFailed(avformat_alloc_output_context2(&rawContainer, nullptr, encoding.muxer, pathBytes.constData()),
-                            encoding.muxer) < 0)
+    const int allocated = avformat_alloc_output_context2(&rawContainer, nullptr, encoding.muxer, pathBytes.constData());
+    if (decode::logIfFailed(allocated, encoding.muxer) < 0)
         return fail(err::EncoderFailedToStart);
     d.container.reset(rawContainer);
 
@@ -149,7 +149,9 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, 
     d.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLT, channels, d.frameSize));
     d.frame.reset(av_frame_alloc());
     d.packet.reset(av_packet_alloc());
-    if (decode::logIfFailed(swr_init(d.converter.get()), "starting the sample converter") < 0 || !d.fifo || !d.frame || !d.packet) return fail(err::NotEnoughMemory);
+    if (decode::logIfFailed(swr_init(d.converter.get()), "starting the sample converter") < 0 || !d.fifo || !d.frame ||
+        !d.packet)
+        return fail(err::NotEnoughMemory);
     d.frame->format = encoder.sample_fmt;
     d.frame->sample_rate = sampleRate;
     d.frame->nb_samples = d.frameSize;
