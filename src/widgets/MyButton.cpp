@@ -16,6 +16,11 @@ const QColor kRed{200, 40, 40};
 const QColor kInk{30, 30, 90};
 const QColor kFolderYellow{235, 190, 70};
 
+// An icon above the caption smaller than this is hard to make out.
+constexpr int kSmallestStackedIcon = 14;
+constexpr int kBesideIconSize = 16;
+constexpr int kIconGap = 4;
+
 // Each icon is drawn in a 16 x 16 design square scaled into `box`.
 void drawIcon(QPainter& p, MyButton::Picture picture, const QRectF& box) {
     p.save();
@@ -227,14 +232,28 @@ void MyButton::paintEvent(QPaintEvent*) {
     } else if (text().isEmpty()) {
         drawIcon(p, picture_, content);
     } else {
+        const QColor captionColor = isEnabled() ? palette().color(QPalette::ButtonText)
+                                                : palette().color(QPalette::Disabled, QPalette::ButtonText);
         const int captionHeight = fontMetrics().height();
-        const QRect iconBox(content.left(), content.top(), content.width(), content.height() - captionHeight);
-        drawIcon(p, picture_, iconBox);
-        p.setPen(isEnabled() ? palette().color(QPalette::ButtonText)
-                             : palette().color(QPalette::Disabled, QPalette::ButtonText));
-        p.setFont(FitFontToWidth(font(), text(), rect().width() - 4));
-        p.drawText(QRect(rect().left(), iconBox.bottom(), rect().width(), captionHeight + 1),
-                   Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, text());
+        const int captionWidth = fontMetrics().horizontalAdvance(text());
+        const int besideIcon = std::min(content.height(), kBesideIconSize);
+        const int groupWidth = besideIcon + kIconGap + captionWidth;
+        if (content.height() - captionHeight < kSmallestStackedIcon && groupWidth <= content.width()) {
+            // A short, wide button: above its caption the icon would shrink to a smudge, so
+            // it stands beside the caption, the two centred together.
+            const int left = content.left() + (content.width() - groupWidth) / 2;
+            drawIcon(p, picture_, QRect(left, content.center().y() - besideIcon / 2, besideIcon, besideIcon));
+            p.setPen(captionColor);
+            p.drawText(QRect(left + besideIcon + kIconGap, content.top(), captionWidth + 1, content.height()),
+                       Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+        } else {
+            const QRect iconBox(content.left(), content.top(), content.width(), content.height() - captionHeight);
+            drawIcon(p, picture_, iconBox);
+            p.setPen(captionColor);
+            p.setFont(FitFontToWidth(font(), text(), rect().width() - 4));
+            p.drawText(QRect(rect().left(), iconBox.bottom(), rect().width(), captionHeight + 1),
+                       Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, text());
+        }
     }
 
     if (hasFocus()) {

@@ -1,7 +1,7 @@
 #pragma once
-// Picture button: an icon above the caption, or a picture alone. The background is
-// the system button colour, turning lavender under the pointer or while pressed;
-// the border is dark blue.
+// Picture button: an icon above the caption (beside it on a button too short for
+// that), or a picture alone. The background is the system button colour, turning
+// lavender under the pointer or while pressed; the border is dark blue.
 #include <QAbstractButton>
 #include <QColor>
 

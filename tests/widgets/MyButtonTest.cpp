@@ -92,3 +92,28 @@ TEST(MyButton, IconSitsAboveTheCaptionAndPictureOnlyButtonsAreCentred) {
     EXPECT_NE(picture.pixelColor(11, 12), plain);
     EXPECT_EQ(countColor(picture, QRect(1, 1, 20, 1), plain), 20);
 }
+
+TEST(MyButton, ShortWideButtonKeepsItsIconReadableBesideTheCaption) {
+    MyButton button;
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPointSizeF(8.25);
+    button.setFont(font);
+    button.resize(99, 28);  // "Browse input"
+    button.setText(QStringLiteral("Browse input"));
+    button.setPicture(MyButton::Picture::OpenInput);
+    const QImage image = render(button);
+    auto yellowish = [](const QColor& c) { return c.red() > 180 && c.green() > 140 && c.blue() < 120; };
+    QRect folder;
+    for (int y = 1; y < 27; ++y)
+        for (int x = 1; x < 98; ++x)
+            if (yellowish(image.pixelColor(x, y))) folder |= QRect(x, y, 1, 1);
+    ASSERT_FALSE(folder.isEmpty());
+    EXPECT_GE(folder.height(), 9);
+    // The caption's ink lies right of the folder, in the same rows.
+    auto ink = [](const QColor& c) { return c.lightness() < 80; };
+    int captionInk = 0;
+    for (int y = folder.top(); y <= folder.bottom(); ++y)
+        for (int x = folder.right() + 3; x < 98; ++x)
+            if (ink(image.pixelColor(x, y))) ++captionInk;
+    EXPECT_GT(captionInk, 40);
+}
