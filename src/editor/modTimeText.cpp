@@ -1,6 +1,7 @@
 #include "editor/modTimeText.h"
 
 #include <cstdlib>
+#include <limits>
 
 namespace clipwren {
 
@@ -12,11 +13,12 @@ QString zeroFilled(int32_t part, int width) {
 }
 
 // A field is a whole number: an optional minus sign, then digits only.
-std::optional<int32_t> fieldValue(QStringView field) {
+std::optional<int64_t> fieldValue(QStringView field) {
     const bool negative = field.startsWith(QLatin1Char('-'));
     const QStringView digits = negative ? field.mid(1) : field;
-    if (digits.isEmpty()) return std::nullopt;
-    int32_t value = 0;
+    // Ten digits and more cannot make a 32-bit count of milliseconds.
+    if (digits.isEmpty() || digits.size() > 9) return std::nullopt;
+    int64_t value = 0;
     for (const QChar c : digits) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
         value = value * 10 + (c.unicode() - '0');
@@ -35,14 +37,19 @@ QString FormatTimeText(int32_t milliseconds) {
 }
 
 std::optional<int32_t> ParseTimeText(const QString& text) {
-    if (text.size() != 9) return std::nullopt;
+    // Counted from the end, so the longer minutes FormatTimeText writes for sounds of
+    // 100 minutes and more read back too; a nine-character text has two minute digits.
+    const qsizetype size = text.size();
+    if (size < 9) return std::nullopt;
     const QStringView view(text);
-    const auto minutes = fieldValue(view.mid(0, 2));
-    const auto seconds = fieldValue(view.mid(3, 2));
-    const auto millis = fieldValue(view.mid(6, 3));
+    const auto minutes = fieldValue(view.first(size - 7));
+    const auto seconds = fieldValue(view.mid(size - 6, 2));
+    const auto millis = fieldValue(view.last(3));
     if (!minutes || !seconds || !millis) return std::nullopt;
-    // Two-digit minutes and seconds keep the sum far inside 32 bits.
-    return *minutes * 60000 + *seconds * 1000 + *millis;
+    const int64_t total = *minutes * 60000 + *seconds * 1000 + *millis;
+    if (total < std::numeric_limits<int32_t>::min() || total > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return int32_t(total);
 }
 
 }  // namespace clipwren

@@ -14,7 +14,9 @@ QString FormatTimeText(int32_t milliseconds);
 
 // Reads the nine-character form by fixed positions: minutes from characters 1-2,
 // seconds from 4-5, milliseconds from 7-9; characters 3 and 6 are not looked at.
-// Empty for any other text (wrong length, a field that is not a number).
+// Longer minutes, as FormatTimeText writes them from 100 minutes on, are read up to
+// the seventh character from the end. Empty for any other text (too short, a field
+// that is not a number, a count beyond 32 bits).
 std::optional<int32_t> ParseTimeText(const QString& text);
 
 }  // namespace clipwren

@@ -41,13 +41,22 @@ TEST(ParseTimeText, RoundTripsEveryNineCharacterText) {
     EXPECT_EQ(ParseTimeText(FormatTimeText(5999999)), 5999999);
 }
 
-TEST(ParseTimeText, RefusesTextThatIsNotOfTheNineCharacterForm) {
-    for (const char* bad : {"", "1:23:456", "01:23:45", "100:00:000", "01:23:4567", "aa:bb:ccc", "01:2x:456",
-                            "01:23:45 ", " 1:23:456", "01:23:+56", "--:00:000", "01:23:4-6", "00:00:-001"}) {
+TEST(ParseTimeText, RefusesTextThatIsNotATimeText) {
+    for (const char* bad : {"", "1:23:456", "01:23:45", "01:23:4567", "aa:bb:ccc", "01:2x:456", "01:23:45 ",
+                            " 1:23:456", "01:23:+56", "--:00:000", "01:23:4-6", "00:00:-001", "1x0:00:000"}) {
         EXPECT_FALSE(ParseTimeText(QString::fromLatin1(bad)).has_value()) << bad;
     }
-    // Fourteen digits would overflow if read as one number; the fixed form never is.
+    // Counts beyond 32 bits, however many minute digits carry them.
+    EXPECT_FALSE(ParseTimeText("35791:23:648").has_value());
     EXPECT_FALSE(ParseTimeText("99999999999999:00:000").has_value());
+}
+
+TEST(ParseTimeText, ReadsBackTheLongMinutesOfSoundsOfHundredMinutesAndMore) {
+    // A three-hour sound's end mark, or a mark set late in it, must be cut as shown.
+    EXPECT_EQ(ParseTimeText("100:00:000"), 6000000);
+    EXPECT_EQ(ParseTimeText("180:00:500"), 10800500);
+    for (const int32_t ms : {6000000, 10800500, std::numeric_limits<int32_t>::max()})
+        EXPECT_EQ(ParseTimeText(FormatTimeText(ms)), ms) << ms;
 }
 
 TEST(ParseTimeText, AcceptsAMinusSignInFrontOfAField) {

@@ -140,7 +140,7 @@ TEST_F(WindowTest, PlayMarkedRefusesAMarkThatIsNotATime) {
     control<QLineEdit>("txtBeginMark")->setText("1:2");
     control<MyButton>("cmdPlaySelected")->click();
     control<QLineEdit>("txtBeginMark")->setText("00:01:000");
-    control<QLineEdit>("txtEndMark")->setText("100:00:000");
+    control<QLineEdit>("txtEndMark")->setText("01:2x:456");
     control<MyButton>("cmdPlaySelected")->click();
     ASSERT_EQ(dialogs.messages.size(), 2u);
     EXPECT_EQ(dialogs.messages[0].text, "The begin mark is not a valid time (mm:ss:mmm).");
