@@ -174,6 +174,9 @@ void frmMain::buildControls() {
 
     sldPosition = placeControl(new TimeFormatSlider(Qt::Horizontal, this), "sldPosition", {525, 1770, 6810, 360});
     sldPosition->setRange(0, 90000);
+    // Keys and the wheel move the position by seconds; single milliseconds would not be heard.
+    sldPosition->setSingleStep(1000);
+    sldPosition->setPageStep(10000);
     sldPosition->setTooltipFormatter([](int value) { return FormatTimeText(value); });
     connect(sldPosition, &TimeFormatSlider::userStartsMoving, this, &frmMain::sldPosition_UserStartsMoving);
     connect(sldPosition, &TimeFormatSlider::userEndsMoving, this, &frmMain::sldPosition_UserEndsMoving);

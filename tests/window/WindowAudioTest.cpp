@@ -135,6 +135,17 @@ TEST_F(WindowAudioTest, ReleasingTheSliderSeeksThePlayer) {
     QTest::mouseRelease(slider, Qt::LeftButton, {}, middle);
     EXPECT_NEAR(w.Player().Position(0), 1500, 30);
     EXPECT_TRUE(w.tmrPosition().isActive());
+
+    // From the keyboard the position moves by whole seconds, not by single milliseconds.
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(1, slider->height() / 2));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(1, slider->height() / 2));
+    ASSERT_EQ(slider->value(), 0);
+    QTest::keyClick(slider, Qt::Key_Right);
+    EXPECT_EQ(slider->value(), 1000);
+    EXPECT_EQ(w.Player().Position(0), 1000);
+    QTest::keyClick(slider, Qt::Key_End);
+    QTest::keyClick(slider, Qt::Key_PageDown);
+    EXPECT_EQ(w.Player().Position(0), 0);
 }
 
 TEST_F(WindowAudioTest, PlayMarkedPlaysThePieceAndStops) {
