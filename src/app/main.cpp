@@ -19,6 +19,9 @@ int main(int argc, char** argv) {
     try {
         clipwren::frmMain window;
         window.show();
+        // The desktop's "Open with" hands over the file to work on.
+        if (const QStringList arguments = QApplication::arguments(); arguments.size() == 2)
+            window.openAudioFile(arguments.at(1));
         return app.exec();
     } catch (const clipwren::StartUpError& error) {
         clipwren::platform::dialogs().message(nullptr, QString::fromStdString(error.what()),

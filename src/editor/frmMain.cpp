@@ -92,12 +92,17 @@ QStringList supportedExtensions() {
     return extensions;
 }
 
+// An existing file of one of the offered audio types.
+bool isAudioFile(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isFile() &&
+           supportedExtensions().contains(QFileInfo(path).suffix().toLower());
+}
+
 // The one local audio file a drag carries, or empty text.
 QString droppedAudioFile(const QMimeData* mime) {
     if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
     const QString path = mime->urls().first().toLocalFile();
-    if (path.isEmpty() || !QFileInfo(path).isFile()) return {};
-    return supportedExtensions().contains(QFileInfo(path).suffix().toLower()) ? path : QString();
+    return isAudioFile(path) ? path : QString();
 }
 
 }  // namespace
@@ -336,6 +341,12 @@ void frmMain::loadInputFile(const QString& path) {
     sldPosition->setMinimum(0);
     sldPosition->setValue(0);
     tmrPosition_.start();
+}
+
+bool frmMain::openAudioFile(const QString& path) {
+    if (!isAudioFile(path)) return false;
+    loadInputFile(path);
+    return true;
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {

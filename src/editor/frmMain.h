@@ -53,6 +53,11 @@ public:
     SoundEditor& Cutter() { return cutter_; }
     QTimer& tmrPosition() { return tmrPosition_; }
 
+    // A file handed over by the desktop ("Open with") or dropped on the window: an
+    // existing file of an offered audio type is loaded as if chosen in the open dialog.
+    // False, and nothing changed, for any other path.
+    bool openAudioFile(const QString& path);
+
     // The settings store's application name: the executable's base name.
     static QString settingsAppName();
     // The output folder used when none is stored: documents folder, then "My Ringtones".

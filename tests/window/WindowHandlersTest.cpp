@@ -242,7 +242,7 @@ TEST_F(WindowTest, LogoOpensThePublishersAddressAndIgnoresFailure) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
-TEST_F(WindowTest, DroppingAnAudioFileLoadsItAndOtherFilesAreRefused) {
+TEST_F(WindowTest, DroppedOrHandedOverAudioFileLoadsAndOtherFilesAreRefused) {
     QTemporaryDir folder;
     const QString wav = folder.filePath("dropped.wav");
     const QString notes = folder.filePath("notes.txt");
@@ -266,4 +266,14 @@ TEST_F(WindowTest, DroppingAnAudioFileLoadsItAndOtherFilesAreRefused) {
     EXPECT_TRUE(drop(wav));
     EXPECT_EQ(text("txtInput"), wav);
     EXPECT_TRUE(w.outputPath().endsWith("dropped-part.mp3"));
+
+    // "Open with" from the desktop: the same rules.
+    EXPECT_FALSE(w.openAudioFile(notes));
+    EXPECT_FALSE(w.openAudioFile(folder.filePath("missing.wav")));
+    EXPECT_EQ(text("txtInput"), wav);
+    const QString other = folder.filePath("Other.MP3");
+    ASSERT_TRUE(QFile::copy(wav, other));
+    EXPECT_TRUE(w.openAudioFile(other));
+    EXPECT_EQ(text("txtInput"), other);
+    EXPECT_TRUE(w.outputPath().endsWith("Other-part.mp3"));
 }
