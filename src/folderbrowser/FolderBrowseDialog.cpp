@@ -65,9 +65,19 @@ FolderBrowseDialog::FolderBrowseDialog(QWidget* owner, const QString& prompt, un
     tree_->setHeaderHidden(true);
     for (int column = 1; column < model_->columnCount(); ++column) tree_->hideColumn(column);
     tree_->setGeometry(kMargin, top, innerWidth, kDefaultHeight - top - 50);
+    // Rows above the selection move while the model fills in and sorts on its own
+    // thread, so the tree follows the selection until the user picks another one.
+    const auto revealAgain = [this] {
+        if (selectionToReveal_.isEmpty()) return;
+        QMetaObject::invokeMethod(this, [this] { scrollToSelection(); }, Qt::QueuedConnection);
+    };
+    connect(model_, &QFileSystemModel::directoryLoaded, this, revealAgain);
+    connect(model_, &QAbstractItemModel::rowsInserted, this, revealAgain);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, revealAgain);
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 const QString path = current.isValid() ? QDir::toNativeSeparators(model_->filePath(current)) : QString();
+                if (current.isValid() && model_->filePath(current) != selectionToReveal_) selectionToReveal_.clear();
                 if (editBox_) editBox_->setText(FolderNameOf(path));
                 callback_(*this, browse::SelectionChanged, path);
             });
@@ -94,7 +104,17 @@ void FolderBrowseDialog::setSelection(const QString& path) {
     const QModelIndex index = model_->index(QFileInfo(QDir::fromNativeSeparators(path)).absoluteFilePath());
     if (!index.isValid()) return;
     tree_->setCurrentIndex(index);
-    tree_->scrollTo(index);
+    selectionToReveal_ = model_->filePath(index);
+    scrollToSelection();
+}
+
+void FolderBrowseDialog::scrollToSelection() {
+    tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+}
+
+void FolderBrowseDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    scrollToSelection();
 }
 
 void FolderBrowseDialog::setStatusText(const QString& text) {

@@ -49,8 +49,12 @@ public:
     // The selected item's path, or empty text.
     QString selectedPath() const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QString chosenPath();
+    void scrollToSelection();
 
     unsigned flags_;
     Callback callback_;
@@ -58,6 +62,8 @@ private:
     QLineEdit* editBox_ = nullptr;
     QTreeView* tree_ = nullptr;
     QFileSystemModel* model_ = nullptr;
+    // The folder set by setSelection, which the tree keeps in view until another is chosen.
+    QString selectionToReveal_;
 };
 
 }  // namespace clipwren

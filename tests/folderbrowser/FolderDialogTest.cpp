@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QSizeGrip>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeView>
 #include <deque>
 #include <functional>
@@ -513,3 +514,24 @@ TEST_F(FolderDialog, StatusLineEditBoxAndListedFiles) {
 }
 
 }  // namespace
+
+TEST_F(FolderDialog, InitialFolderIsScrolledIntoViewOnceTheTreeHasLoaded) {
+    // Enough folders above the initial one that the tree must scroll to show it.
+    for (int i = 0; i < 80; ++i) makeFolder(QStringLiteral("a%1").arg(i, 2, 10, QLatin1Char('0')));
+    const QString deep = makeFolder("zz/deep");
+    browseSettings().InitialFolder = deep;
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        dialog.show();
+        auto* tree = child<QTreeView>(dialog, "tree");
+        const auto selectionVisible = [tree] {
+            return tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex()).center());
+        };
+        // The file-system model fills in on its own thread; give it time to settle.
+        for (int i = 0; i < 100 && !selectionVisible(); ++i) QTest::qWait(50);
+        QTest::qWait(300);
+        EXPECT_EQ(dialog.selectedPath(), deep);
+        EXPECT_TRUE(selectionVisible());
+        return reject(dialog);
+    });
+    BrowseForFolder();
+}
