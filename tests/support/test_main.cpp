@@ -1,5 +1,5 @@
 // Test main: an offscreen QApplication (widgets, timers and queued events need one)
-// and the silent audio output, whatever the environment says.
+// and the silent audio output, unless the environment asks for others.
 #include <QApplication>
 #include <gtest/gtest.h>
 
