@@ -115,6 +115,10 @@ QString frmMain::defaultOutputFolder() {
     return GetMyDocumentsFolder() + QDir::separator() + QStringLiteral("My Ringtones");
 }
 
+QString frmMain::defaultOutputPath(const QString& outputFolder, const QString& inputPath) {
+    return outputFolder + QDir::separator() + GetPathPart(inputPath, 2) + QStringLiteral("-part.mp3");
+}
+
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     buildControls();
     Form_Load();
@@ -329,8 +333,7 @@ void frmMain::cmdInput_Click() {
 void frmMain::loadInputFile(const QString& path) {
     txtInput->setText(path);
     txtInput->setCursorPosition(0);
-    txtOutput->setText(outputFolder_ + QDir::separator() + GetPathPart(txtInput->text(), 2) +
-                       QStringLiteral("-part.mp3"));
+    txtOutput->setText(defaultOutputPath(outputFolder_, txtInput->text()));
     txtOutput->setCursorPosition(0);
     outputPath_ = txtOutput->text();
     player_.OpenFile(kPlayer, txtInput->text());

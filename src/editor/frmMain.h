@@ -62,6 +62,8 @@ public:
     static QString settingsAppName();
     // The output folder used when none is stored: documents folder, then "My Ringtones".
     static QString defaultOutputFolder();
+    // The output file named after an input file: the folder, the input's base name, "-part.mp3".
+    static QString defaultOutputPath(const QString& outputFolder, const QString& inputPath);
 
 public slots:
     void cmdInput_Click();

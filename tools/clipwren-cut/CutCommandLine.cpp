@@ -8,7 +8,6 @@
 
 #include "editor/frmMain.h"
 #include "editor/modTimeText.h"
-#include "folderbrowser/modPath.h"
 #include "platform/SettingsStore.h"
 
 namespace clipwren::cut {
@@ -33,8 +32,7 @@ QString defaultOutputPath(const QString& input) {
                                                 QStringLiteral("Options"), QStringLiteral("OutputFolder"),
                                                 frmMain::defaultOutputFolder());
     // The window always has a full path; a bare "song" would otherwise name nothing.
-    return folder + QDir::separator() + GetPathPart(QFileInfo(input).absoluteFilePath(), 2) +
-           QStringLiteral("-part.mp3");
+    return frmMain::defaultOutputPath(folder, QFileInfo(input).absoluteFilePath());
 }
 
 CommandLine parseCommandLine(const QStringList& args) {
