@@ -391,7 +391,15 @@ bool DialogSubclassProc(QObject* window, QEvent* event) {
 
 bool isLeftButton(QEvent* event) { return static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton; }
 
-bool ExtraButtonSubclassProc(QObject*, QEvent* event) {
+// Qt hands the release to the widget the press went to, wherever the mouse is by then; a
+// button whose press never took the mouse hears only a release over itself, so a user who
+// drags off the button has changed their mind.
+bool releasedOver(QObject* window, QEvent* event) {
+    const auto* widget = qobject_cast<QWidget*>(window);
+    return widget && widget->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint());
+}
+
+bool ExtraButtonSubclassProc(QObject* window, QEvent* event) {
     BrowseSettings& settings = browseSettings();
     switch (event->type()) {
         case QEvent::QueryWhatsThis:
@@ -414,7 +422,7 @@ bool ExtraButtonSubclassProc(QObject*, QEvent* event) {
             // The button-down never reaches the button, so it never shows a pressed state.
             return true;
         case QEvent::MouseButtonRelease:
-            if (!isLeftButton(event) || !settings.ShowNewFolderButton) return false;
+            if (!isLeftButton(event) || !settings.ShowNewFolderButton || !releasedOver(window, event)) return false;
             CreateNewFolder();
             // After a created folder the button is on its way out: the event ends here.
             return state.ReopenPending;

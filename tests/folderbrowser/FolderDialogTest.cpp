@@ -18,6 +18,7 @@
 #include <QTreeView>
 #include <deque>
 #include <functional>
+#include <optional>
 
 #include "folderbrowser/FolderBrowseDialog.h"
 #include "folderbrowser/modBrowseForFolderNew.h"
@@ -88,9 +89,10 @@ Widget* child(QDialog& dialog, const char* name) {
 
 QRect outer(QDialog& dialog) { return dialog.frameGeometry(); }
 
-void sendMouse(QWidget* widget, QEvent::Type type) {
+// At the widget's centre unless a position inside the widget is given.
+void sendMouse(QWidget* widget, QEvent::Type type, std::optional<QPointF> position = std::nullopt) {
     ASSERT_NE(widget, nullptr);
-    const QPointF centre(widget->width() / 2.0, widget->height() / 2.0);
+    const QPointF centre = position.value_or(QPointF(widget->width() / 2.0, widget->height() / 2.0));
     QMouseEvent event(type, centre, widget->mapToGlobal(centre), Qt::LeftButton,
                       type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &event);
@@ -335,12 +337,17 @@ TEST_F(FolderDialog, NewFolderRefusesTakenNamesThenReopensOnTheNewFolder) {
     }
 }
 
-TEST_F(FolderDialog, BlankOrCancelledNameLeavesTheDialogAsItWas) {
+TEST_F(FolderDialog, DraggedOffBlankOrCancelledNewFolderLeavesTheDialogAsItWas) {
     mainWindowSettings(root);
     user.answers = {"   ", ""};
     user.openings.push_back([&](FolderBrowseDialog& dialog) {
         int closed = 0;
         QObject::connect(&dialog, &QDialog::finished, [&closed] { ++closed; });
+        // Pressed, then released away from the button: the user changed their mind.
+        QWidget* button = child(dialog, "newFolderButton");
+        sendMouse(button, QEvent::MouseButtonPress);
+        sendMouse(button, QEvent::MouseButtonRelease, QPointF(-20, button->height() / 2.0));
+        EXPECT_TRUE(user.inputs.empty());
         click(child(dialog, "newFolderButton"));
         click(child(dialog, "newFolderButton"));
         EXPECT_EQ(closed, 0);
