@@ -447,7 +447,8 @@ bool PathBoxSubclassProc(QObject*, QEvent* event) {
     const QString current = WithoutTrailingSeparator(TrimAtNull(state.CurrentPath));
     const QString typed = WithoutTrailingSeparator(GetWindowTextAll(state.pathBox));
     const QString sibling = JoinPath(ParentFolderOf(current), typed);
-    if (PathExists(sibling)) {
+    // With no name the sibling rule would name the parent folder itself and move there.
+    if (!typed.isEmpty() && PathExists(sibling)) {
         selectTypedFolder(sibling);
     } else if (PathExists(typed)) {
         selectTypedFolder(typed);

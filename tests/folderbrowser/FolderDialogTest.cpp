@@ -292,14 +292,17 @@ TEST_F(FolderDialog, EnterInThePathBoxMovesToASiblingOrATypedPath) {
         typeAndEnter(box, "nope");
         EXPECT_EQ(dialog.selectedPath(), a);
         EXPECT_EQ(box->text(), "nope");
+        typeAndEnter(box, "");  // not the parent folder
+        EXPECT_EQ(dialog.selectedPath(), a);
         EXPECT_EQ(closed, 0);  // Enter does not press OK
         return accept(dialog);
     });
     EXPECT_EQ(BrowseForFolder(), a);
-    ASSERT_EQ(user.messages.size(), 1u);
+    ASSERT_EQ(user.messages.size(), 2u);
     EXPECT_EQ(user.messages[0].text, "nope\r\nThe specified path does not exist.\r\n\r\nCheck the path, and try again.");
     EXPECT_EQ(user.messages[0].caption, "Browse for Folder");
     EXPECT_EQ(user.messages[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(user.messages[1].text.startsWith("\r\nThe specified path does not exist."));
 }
 
 TEST_F(FolderDialog, NewFolderRefusesTakenNamesThenReopensOnTheNewFolder) {
