@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QKeyEvent>
@@ -276,6 +277,15 @@ void sizeAndPlace(FolderBrowseDialog& dialog) {
     }
 }
 
+// The output folder is often not made yet on first use. Opening on the folder that would
+// hold it leaves something selected for OK and a real place for New Folder to create it in.
+QString nearestExistingFolder(const QString& folder) {
+    QFileInfo info(QDir::fromNativeSeparators(folder));
+    if (!info.isAbsolute()) return folder;
+    while (!info.isDir() && !info.isRoot()) info.setFile(info.path());
+    return info.isDir() ? QDir::toNativeSeparators(info.absoluteFilePath()) : folder;
+}
+
 void onInitialized(FolderBrowseDialog& dialog) {
     BrowseSettings& settings = browseSettings();
     if (settings.InitialFolder.isEmpty()) settings.InitialFolder = QDir::toNativeSeparators(QDir::rootPath());
@@ -284,8 +294,9 @@ void onInitialized(FolderBrowseDialog& dialog) {
     if (settings.NewFolderCaption.isEmpty()) settings.NewFolderCaption = QStringLiteral("New Folder");
     if (settings.CheckBoxCaption.isEmpty()) settings.CheckBoxCaption = QStringLiteral("Include subfolders");
 
-    dialog.setSelection(settings.InitialFolder);
-    state.CurrentPath = settings.InitialFolder;
+    const QString opened = nearestExistingFolder(settings.InitialFolder);
+    dialog.setSelection(opened);
+    state.CurrentPath = opened;
     sizeAndPlace(dialog);
     state.ReopenPending = false;
     scanChildren(dialog);

@@ -218,6 +218,26 @@ TEST_F(FolderDialog, MainWindowSettingsGiveACentredStandardDialog) {
     EXPECT_EQ(user.opened, 1);
 }
 
+TEST_F(FolderDialog, MissingInitialFolderOpensOnTheFolderThatWouldHoldIt) {
+    const QString documents = makeFolder("Documents");
+    const QString ringtones = path("Documents/My Ringtones");
+    mainWindowSettings(QDir::toNativeSeparators(ringtones + "/Old"));
+    user.answers = {"My Ringtones"};
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        EXPECT_EQ(dialog.selectedPath(), documents);
+        click(child(dialog, "newFolderButton"));
+        return dialog.result();
+    });
+    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+        EXPECT_EQ(dialog.selectedPath(), ringtones);
+        return accept(dialog);
+    });
+    EXPECT_EQ(BrowseForFolder(), ringtones);
+    ASSERT_EQ(user.inputs.size(), 1u);
+    EXPECT_TRUE(user.inputs[0].prompt.endsWith(documents + QDir::separator() + "..."));
+    EXPECT_TRUE(user.messages.empty());
+}
+
 TEST_F(FolderDialog, LargeAndFullScreenSizes) {
     browseSettings().InitialFolder = root;
     browseSettings().LargeSize = true;
