@@ -473,8 +473,19 @@ TEST_F(FolderDialog, SpecialRootFoldersClearTheExtrasForGood) {
     BrowseForFolder();
 }
 
-TEST_F(FolderDialog, SizeGripRelaysOutAndKeepsTheMinimumSize) {
+TEST_F(FolderDialog, OnlyWithTheSizeGripIsThereRelayoutAndAMinimumSize) {
     browseSettings().InitialFolder = root;
+    user.openings.push_back([](FolderBrowseDialog& dialog) {
+        EXPECT_EQ(child(dialog, "sizeGrip"), nullptr);
+        dialog.show();
+        const QRect cancel = child(dialog, "cancelButton")->geometry();
+        dialog.resize(200, 200);
+        EXPECT_EQ(dialog.size(), QSize(200, 200));
+        EXPECT_EQ(child(dialog, "cancelButton")->geometry(), cancel);
+        return reject(dialog);
+    });
+    BrowseForFolder();
+
     browseSettings().ShowSizeGrip = true;
     user.openings.push_back([](FolderBrowseDialog& dialog) {
         auto* grip = child<QSizeGrip>(dialog, "sizeGrip");
@@ -495,20 +506,6 @@ TEST_F(FolderDialog, SizeGripRelaysOutAndKeepsTheMinimumSize) {
         EXPECT_EQ(child(dialog, "okButton")->geometry(), QRect(W - 177, H - 71, 75, 23));
         EXPECT_EQ(grip->geometry(), QRect(W - 24, H - 44, 16, 16));
         EXPECT_EQ(child(dialog, "tree")->width(), W - 44);
-        return reject(dialog);
-    });
-    BrowseForFolder();
-}
-
-TEST_F(FolderDialog, WithoutSizeGripThereIsNoRelayoutAndNoMinimum) {
-    browseSettings().InitialFolder = root;
-    user.openings.push_back([](FolderBrowseDialog& dialog) {
-        EXPECT_EQ(child(dialog, "sizeGrip"), nullptr);
-        dialog.show();
-        const QRect cancel = child(dialog, "cancelButton")->geometry();
-        dialog.resize(200, 200);
-        EXPECT_EQ(dialog.size(), QSize(200, 200));
-        EXPECT_EQ(child(dialog, "cancelButton")->geometry(), cancel);
         return reject(dialog);
     });
     BrowseForFolder();
