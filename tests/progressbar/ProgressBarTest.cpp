@@ -125,6 +125,16 @@ TEST(ProgressBar, HorizontalValuesEndOnTheTenPixelGrid) {
     bar.setScrolling(1);
     bar.setValue(50);
     EXPECT_EQ(rowPattern(pixels(bar), 5), std::string(218, '#') + std::string(228, '.'));
+
+    // A taller bar shows the bands: lightened at the long edges, full colour in the middle.
+    XP_ProgressBar& tall = host.bar(450, 20);
+    tall.setColor(kRed);
+    tall.setValue(100);
+    const QImage image = pixels(tall);
+    const uint32_t light = XP_ProgressBar::LightenColor(kRed, 150);
+    EXPECT_EQ(at(image, 5, 3), light);
+    for (int row = 8; row <= 12; ++row) EXPECT_EQ(at(image, 5, row), kRed) << row;
+    EXPECT_GT(qGreen(image.pixel(5, 17)), qGreen(image.pixel(5, 14)));
 }
 
 TEST(ProgressBar, OutOfRangeValuesEmptyRangeAndOverflowDrawSafely) {
@@ -248,7 +258,11 @@ TEST(ProgressBar, VerticalBarFillsFromTheBottomInBlocks) {
     EXPECT_EQ(column(10), expected(100));
     bar.setValue(50);
     EXPECT_EQ(column(10), expected(50));
-    EXPECT_EQ(at(pixels(bar), 10, 55), kRed);
+    // Side bands fade from the lightened colour at the long edges to the full colour inside.
+    const QImage half = pixels(bar);
+    EXPECT_EQ(at(half, 2, 55), XP_ProgressBar::LightenColor(kRed, 150));
+    EXPECT_EQ(at(half, 10, 55), kRed);
+    EXPECT_GT(qGreen(half.pixel(16, 55)), qGreen(half.pixel(13, 55)));
     bar.setValue(100);
     EXPECT_EQ(column(10), expected(0));
     expectFrame(pixels(bar));
