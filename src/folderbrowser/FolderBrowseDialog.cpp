@@ -16,7 +16,9 @@ namespace clipwren {
 
 namespace {
 
-constexpr int kDefaultWidth = 340;
+// No wider than the standard 320 of the folder dialog: the prompt keeps the place and width
+// it gets here, and a wider one would run past the dialog's right edge.
+constexpr int kDefaultWidth = 320;
 constexpr int kDefaultHeight = 380;
 constexpr int kMargin = 12;
 

@@ -207,6 +207,7 @@ TEST_F(FolderDialog, MainWindowSettingsGiveACentredStandardDialog) {
         for (const char* absent : {"pathBox", "pathLabel", "checkBox", "sizeGrip", "status", "editBox"})
             EXPECT_EQ(child(dialog, absent), nullptr) << absent;
         EXPECT_EQ(dialog.selectedPath(), music);
+        EXPECT_LT(child(dialog, "prompt")->geometry().right(), W - 10);  // the prompt is not cut off
 
         // The caption is written again on every notification.
         dialog.setWindowTitle("changed from outside");
