@@ -373,7 +373,9 @@ void CreateNewFolder() {
     settings.InitialFolder = full;
     state.ReopenPending = true;
     // The dialog comes back where the user left it, even if it was moved without the size grip.
-    if (state.dialog) readDialogRect(*state.dialog);
+    // Only the place is taken: the size stays as it was measured, before the window manager
+    // framed the window, so that the reopened dialog is laid out exactly like the first one.
+    if (state.dialog) state.DialogRect.moveTopLeft(state.dialog->frameGeometry().topLeft());
     RestorePreviousProcedures();
     if (auto* cancel = qobject_cast<QAbstractButton*>(state.cancelButton.data()))
         cancel->click();
