@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTreeView>
+#include <QWhatsThis>
 
 #include "folderbrowser/modPath.h"
 #include "platform/Dialogs.h"
@@ -36,6 +38,10 @@ FolderBrowseDialog::FolderBrowseDialog(QWidget* owner, const QString& prompt, un
     : QDialog(owner), flags_(flags), callback_(std::move(callback)) {
     setWindowTitle(QStringLiteral("Browse for Folder"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, true);
+    // Most window managers here draw no help button in the caption: Shift+F1 starts the same
+    // help mode, in which a click on a control asks it for help.
+    auto* helpMode = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1), this);
+    connect(helpMode, &QShortcut::activated, this, [] { QWhatsThis::enterWhatsThisMode(); });
     resize(kDefaultWidth, kDefaultHeight);
     const int innerWidth = kDefaultWidth - 2 * kMargin;
 

@@ -12,10 +12,12 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSizeGrip>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <QWhatsThis>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -428,6 +430,12 @@ TEST_F(FolderDialog, CheckBoxTogglesOnEveryPressAndResetsAtEachCall) {
         EXPECT_FALSE(browseSettings().CheckBoxValue);
         click(box);
 
+        // Shift+F1 starts the help mode in which a click asks a control for help.
+        auto* helpMode = dialog.findChild<QShortcut*>();
+        EXPECT_TRUE(helpMode && helpMode->key() == QKeySequence(Qt::SHIFT | Qt::Key_F1));
+        if (helpMode) emit helpMode->activated();
+        EXPECT_TRUE(QWhatsThis::inWhatsThisMode());
+        QWhatsThis::leaveWhatsThisMode();
         QHelpEvent help(QEvent::WhatsThis, QPoint(1, 1), box->mapToGlobal(QPoint(1, 1)));
         QApplication::sendEvent(box, &help);
         return reject(dialog);
