@@ -8,12 +8,6 @@ namespace clipwren::soundeditor {
 
 namespace {
 
-constexpr int kFormatByExtension = 1;
-constexpr int kFormatMp3 = 2;
-constexpr int kFormatWma = 3;
-constexpr int kFormatOgg = 4;
-constexpr int kFormatAac = 6;
-
 // Format code 1: the output file's own extension decides; unknown extensions get WAV.
 Encoding encodingForExtension(const QString& outputPath, int channels) {
     const QString suffix = QFileInfo(outputPath).suffix().toLower();
@@ -33,30 +27,30 @@ int64_t aacBitRateForQuality(int quality, int channels) {
 int32_t chooseEncoding(const OutputFormatSettings& settings, const QString& outputPath, int channels,
                        Encoding* encoding) {
     switch (settings.FormatCode) {
-    case kFormatByExtension:
+    case format_code::ByExtension:
         if (settings.DefaultOptions.Mode != 1) return err::InvalidExportSettings;
         *encoding = encodingForExtension(outputPath, channels);
         return err::Ok;
-    case kFormatMp3: {
+    case format_code::Mp3: {
         const Mp3OptionGroup& mp3 = settings.Mp3Options;
         // Mode 1 constant bit rate, mode 0 average bit rate, both at BitRate.
         if ((mp3.Mode != 0 && mp3.Mode != 1) || mp3.BitRate <= 0) return err::InvalidExportSettings;
         *encoding = {.muxer = "mp3", .codec = "libmp3lame", .bitRate = mp3.BitRate, .averageBitRate = mp3.Mode == 0};
         return err::Ok;
     }
-    case kFormatWma:
+    case format_code::Wma:
         // WMA v2 is a constant bit rate codec: mode 1 only.
         if (settings.WmaOptions.Mode != 1 || settings.WmaOptions.BitRate <= 0) return err::InvalidExportSettings;
         *encoding = {.muxer = "asf", .codec = "wmav2", .bitRate = settings.WmaOptions.BitRate};
         return err::Ok;
-    case kFormatOgg:
+    case format_code::Ogg:
         // Mode 0: Vorbis's own quality scale, -1 (smallest) to 10 (best).
         if (settings.OggOptions.Mode != 0 || settings.OggOptions.Quality < -1 || settings.OggOptions.Quality > 10)
             return err::InvalidExportSettings;
         *encoding = {.muxer = "ogg", .codec = "libvorbis", .useQuality = true,
                      .quality = double(settings.OggOptions.Quality)};
         return err::Ok;
-    case kFormatAac: {
+    case format_code::Aac: {
         const AacOptionGroup& aac = settings.AacOptions;
         if (aac.Mode != 0 || aac.Quality < 1 || aac.Quality > 100) return err::InvalidExportSettings;
         *encoding = {.muxer = aac.Mp4Container ? "mp4" : "adts", .codec = "aac",

@@ -18,9 +18,17 @@ struct WmaOptionGroup { int32_t Mode = 1; int32_t BitRate = 128000; };
 struct OggOptionGroup { int32_t Mode = 0; int16_t Quality = 4; };
 struct AacOptionGroup { int32_t Mode = 0; bool Mp4Container = false; int16_t Quality = 100; };
 
-// Format codes: 1 chosen by the output's extension, 2 MP3, 3 WMA, 4 OGG Vorbis, 6 AAC.
+// The values of OutputFormatSettings::FormatCode.
+namespace format_code {
+constexpr int32_t ByExtension = 1;
+constexpr int32_t Mp3 = 2;
+constexpr int32_t Wma = 3;
+constexpr int32_t Ogg = 4;
+constexpr int32_t Aac = 6;
+}  // namespace format_code
+
 struct OutputFormatSettings {
-    int32_t FormatCode = 1;
+    int32_t FormatCode = format_code::ByExtension;
     DefaultOptionGroup DefaultOptions;
     Mp3OptionGroup Mp3Options;
     WmaOptionGroup WmaOptions;
