@@ -14,12 +14,14 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSizeGrip>
+#include <QStyle>
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
 #include "folderbrowser/FolderBrowseDialog.h"
 #include "folderbrowser/modPath.h"
+#include "widgets/FitFont.h"
 #include "platform/Dialogs.h"
 
 namespace clipwren {
@@ -233,8 +235,14 @@ void createExtras(FolderBrowseDialog& dialog) {
         state.extraButton = createControl<QPushButton>(dialog, "Button", "newFolderButton", QRect(0, 0, 75, 23));
         state.extraButton->setText(settings.NewFolderCaption);
     } else if (settings.ShowCheckBox) {
-        state.extraButton = createControl<QCheckBox>(dialog, "Button", "checkBox", QRect(20, 0, 110, 23));
-        state.extraButton->setText(settings.CheckBoxCaption);
+        auto* box = createControl<QCheckBox>(dialog, "Button", "checkBox", QRect(20, 0, 110, 23));
+        box->setText(settings.CheckBoxCaption);
+        // The fixed 110 pixels hold the indicator too; a face wider than the layout's is fitted.
+        const QStyle* style = box->style();
+        const int indicator = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+                              style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
+        box->setFont(FitFontToWidth(box->font(), box->text(), box->width() - indicator));
+        state.extraButton = box;
     }
     if (state.extraButton) {
         // Like the created windows it stands for, it is not a tab stop: only the mouse works it.

@@ -15,6 +15,7 @@
 #include <QShortcut>
 #include <QSizeGrip>
 #include <QTemporaryDir>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTreeView>
 #include <QWhatsThis>
@@ -419,6 +420,11 @@ TEST_F(FolderDialog, CheckBoxTogglesOnEveryPressAndResetsAtEachCall) {
         auto* box = child<QCheckBox>(dialog, "checkBox");
         EXPECT_EQ(box->geometry(), QRect(20, H - 71, 110, 23));
         EXPECT_EQ(box->text(), "Include subfolders");
+        // The caption is readable whole beside the indicator, whatever the face.
+        QStyleOptionButton option;
+        option.initFrom(box);
+        EXPECT_GE(box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box).width(),
+                  box->fontMetrics().horizontalAdvance(box->text()));
         EXPECT_EQ(child(dialog, "cancelButton")->geometry(), QRect(W - 96, H - 71, 75, 23));
         EXPECT_EQ(child(dialog, "okButton")->geometry(), QRect(W - 177, H - 71, 75, 23));
 
