@@ -436,17 +436,19 @@ void frmMain::cmdCutAndSave_Click() {
     };
     const QString loadFailed = QStringLiteral("File could not be loaded.");
     const QString exportFailed = QStringLiteral("Export to file failed.");
+    // Waits for a started operation's completion event; its result decides whether the cut goes on.
+    const auto completed = [&](const bool& done, const int32_t& result, const QString& failure) {
+        if (!waitFor(done)) return false;
+        if (result != err::Ok) failed(failure, result);
+        return result == err::Ok;
+    };
 
     if (cutter_.OpenFile(player_.FileName(kPlayer)) != err::Ok) {
         failed(loadFailed, cutter_.LastErrorCode());
         return;
     }
     loadDone_ = false;
-    if (!waitFor(loadDone_)) return;
-    if (loadResult_ != err::Ok) {
-        failed(loadFailed, loadResult_);
-        return;
-    }
+    if (!completed(loadDone_, loadResult_, loadFailed)) return;
 
     // The marks are read only now, so marks set while the file was loading count.
     cropDone_ = false;
@@ -454,22 +456,14 @@ void frmMain::cmdCutAndSave_Click() {
     int32_t endMs = 0;
     if (!readMarks(beginMs, endMs)) return;
     cutter_.CropToRange(beginMs, endMs);
-    if (!waitFor(cropDone_)) return;
-    if (cropResult_ != err::Ok) {
-        failed(exportFailed, cropResult_);
-        return;
-    }
+    if (!completed(cropDone_, cropResult_, exportFailed)) return;
 
     if (cutter_.ExportFile(44100, 2, 0, 0, -1, outputPath_) != err::Ok) {
         failed(exportFailed, cutter_.LastErrorCode());
         return;
     }
     exportDone_ = false;
-    if (!waitFor(exportDone_)) return;
-    if (exportResult_ != err::Ok) {
-        failed(exportFailed, exportResult_);
-        return;
-    }
+    if (!completed(exportDone_, exportResult_, exportFailed)) return;
     showMessage(QStringLiteral("Audio file successfuly exported."), MessageIcon::None);
 }
 
