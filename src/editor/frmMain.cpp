@@ -19,13 +19,10 @@
 
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/LevelMeterSet.h"
-#include "components/soundeditor/OutputFormatForPath.h"
-#include "editor/modSpecialFolders.h"
-#include "editor/modTimeText.h"
+#include "core/OutputLocation.h"
+#include "core/modTimeText.h"
 #include "folderbrowser/modBrowseForFolderNew.h"
-#include "folderbrowser/modPath.h"
 #include "platform/DocumentOpener.h"
-#include "platform/SettingsStore.h"
 #include "progressbar/XP_ProgressBar.h"
 #include "widgets/FitFont.h"
 #include "widgets/MyButton.h"
@@ -45,8 +42,6 @@ const QString kPublisherAddress = QStringLiteral("https://www.vantrel.com/");
 
 namespace {
 
-const QString kSettingsSection = QStringLiteral("Options");
-const QString kSettingsKey = QStringLiteral("OutputFolder");
 const QString kZeroTime = QStringLiteral("00:00:000");
 constexpr int kPositionIntervalMs = 80;
 constexpr int16_t kPlayer = 0;
@@ -109,17 +104,8 @@ QString droppedAudioFile(const QMimeData* mime) {
 
 int TwipsToPixels(int twips) { return int(std::nearbyint(twips / 15.0)); }
 
-QString frmMain::settingsAppName() { return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(); }
-
-QString frmMain::defaultOutputFolder() {
-    return GetMyDocumentsFolder() + QDir::separator() + QStringLiteral("My Ringtones");
-}
-
-QString frmMain::defaultOutputPath(const QString& outputFolder, const QString& inputPath) {
-    return outputFolder + QDir::separator() + GetPathPart(inputPath, 2) + QStringLiteral("-part.mp3");
-}
-
-frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+frmMain::frmMain(QWidget* parent)
+    : QWidget(parent), settings_(OutputLocation::userStore()), cutJob_(cutter_) {
     buildControls();
     Form_Load();
 }
@@ -269,7 +255,7 @@ void frmMain::Form_Load() {
     setWindowTitle(QStringLiteral("Clipwren Pro"));
     fraSpeed->show();
 
-    outputFolder_ = platform::GetSetting(settingsAppName(), kSettingsSection, kSettingsKey, defaultOutputFolder());
+    outputFolder_ = OutputLocation::storedFolder(*settings_);
 
     if (const int32_t code = cutter_.AttachWindow(this); code != err::Ok)
         throw StartUpError("The sound editor could not be attached: " + GetErrorDescription(code).toStdString());
@@ -305,7 +291,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
     if (cutBusy_) {
         // A cut waits in a nested loop: stop its work so the handler can unwind.
         closing_ = true;
-        cutter_.Cancel();
+        cutJob_.cancel();
     }
     Form_Unload();
     event->accept();
@@ -333,7 +319,7 @@ void frmMain::cmdInput_Click() {
 void frmMain::loadInputFile(const QString& path) {
     txtInput->setText(path);
     txtInput->setCursorPosition(0);
-    txtOutput->setText(defaultOutputPath(outputFolder_, txtInput->text()));
+    txtOutput->setText(OutputLocation::defaultOutputPath(outputFolder_, txtInput->text()));
     txtOutput->setCursorPosition(0);
     outputPath_ = txtOutput->text();
     player_.OpenFile(kPlayer, txtInput->text());
@@ -366,8 +352,7 @@ void frmMain::dropEvent(QDropEvent* event) {
 // ---- Output file and folder -------------------------------------------------------
 
 void frmMain::cmdOutput_Click() {
-    const QString initialFolder =
-        platform::GetSetting(settingsAppName(), kSettingsSection, kSettingsKey, defaultOutputFolder());
+    const QString initialFolder = OutputLocation::storedFolder(*settings_);
     const QString chosen = platform::dialogs().saveFileName(this, QStringLiteral("Choose output audio file"),
                                                             kAudioFileFilter, initialFolder);
     if (chosen.isEmpty()) return;
@@ -387,7 +372,7 @@ void frmMain::cmdOutputFolder_Click() {
     const QString chosen = BrowseForFolder();
     if (!chosen.isEmpty()) outputFolder_ = chosen;
     // Written after every use, a cancel included, so a default folder becomes a stored one.
-    platform::SaveSetting(settingsAppName(), kSettingsSection, kSettingsKey, outputFolder_);
+    OutputLocation::storeFolder(*settings_, outputFolder_);
 }
 
 // ---- Cut and save -----------------------------------------------------------------
@@ -396,26 +381,18 @@ void frmMain::showMessage(const QString& text, platform::MessageIcon icon) {
     platform::dialogs().message(this, text, platform::applicationTitle(), icon);
 }
 
-bool frmMain::waitFor(const bool& flag) {
-    // Blocks until events arrive; the completion handlers set the flag, a close sets closing_.
-    while (!flag && !closing_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return !closing_;
-}
-
-bool frmMain::readMarks(int32_t& beginMs, int32_t& endMs) {
+std::optional<CutRange> frmMain::readMarks() {
     const auto begin = ParseTimeText(txtBeginMark->text());
     if (!begin) {
         showMessage(QStringLiteral("The begin mark is not a valid time (mm:ss:mmm)."), platform::MessageIcon::Information);
-        return false;
+        return std::nullopt;
     }
     const auto end = ParseTimeText(txtEndMark->text());
     if (!end) {
         showMessage(QStringLiteral("The end mark is not a valid time (mm:ss:mmm)."), platform::MessageIcon::Information);
-        return false;
+        return std::nullopt;
     }
-    beginMs = *begin;
-    endMs = *end;
-    return true;
+    return CutRange{*begin, *end};
 }
 
 void frmMain::cmdCutAndSave_Click() {
@@ -425,46 +402,26 @@ void frmMain::cmdCutAndSave_Click() {
         return;
     }
     if (cutBusy_) return;
-    SetOutputFormatForPath(cutter_.OutputFormat(), outputPath_);
 
     cutBusy_ = true;
     // cutBusy ends false on every way out of the handler.
     const auto idleAgain = qScopeGuard([this] { cutBusy_ = false; });
-    const QString lineBreak = QStringLiteral("\r\n");
-    const auto failed = [&](const QString& what, int32_t code) {
-        if (!closing_) showMessage(what + lineBreak + GetErrorDescription(code), MessageIcon::Error);
-    };
-    const QString loadFailed = QStringLiteral("File could not be loaded.");
-    const QString exportFailed = QStringLiteral("Export to file failed.");
-    // Waits for a started operation's completion event; its result decides whether the cut goes on.
-    const auto completed = [&](const bool& done, const int32_t& result, const QString& failure) {
-        if (!waitFor(done)) return false;
-        if (result != err::Ok) failed(failure, result);
-        return result == err::Ok;
-    };
-
-    if (cutter_.OpenFile(player_.FileName(kPlayer)) != err::Ok) {
-        failed(loadFailed, cutter_.LastErrorCode());
-        return;
-    }
-    loadDone_ = false;
-    if (!completed(loadDone_, loadResult_, loadFailed)) return;
-
-    // The marks are read only now, so marks set while the file was loading count.
-    cropDone_ = false;
-    int32_t beginMs = 0;
-    int32_t endMs = 0;
-    if (!readMarks(beginMs, endMs)) return;
-    cutter_.CropToRange(beginMs, endMs);
-    if (!completed(cropDone_, cropResult_, exportFailed)) return;
-
-    if (cutter_.ExportFile(44100, 2, 0, 0, -1, outputPath_) != err::Ok) {
-        failed(exportFailed, cutter_.LastErrorCode());
-        return;
-    }
-    exportDone_ = false;
-    if (!completed(exportDone_, exportResult_, exportFailed)) return;
-    showMessage(QStringLiteral("Audio file successfuly exported."), MessageIcon::None);
+    std::optional<CutJob::Result> result;
+    const QMetaObject::Connection reported =
+        connect(&cutJob_, &CutJob::finished, this, [&result](const CutJob::Result& r) { result = r; });
+    const auto disconnectReport = qScopeGuard([reported] { disconnect(reported); });
+    // The encoding follows the output's name now; the marks are read when cropping
+    // starts, so marks set while the file loads count, and the output when the export
+    // starts.
+    cutJob_.start({player_.FileName(kPlayer), outputPath_, [this] { return readMarks(); },
+                   [this] { return outputPath_; }});
+    // The window's loop runs on while the editor works: every other control stays usable.
+    while (!result) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (closing_) return;
+    if (result->succeeded())
+        showMessage(QStringLiteral("Audio file successfuly exported."), MessageIcon::None);
+    else if (!result->message.isEmpty())
+        showMessage(result->message, MessageIcon::Error);
 }
 
 void frmMain::showProgress(const QString& phase, int32_t percent) {
@@ -481,23 +438,9 @@ void frmMain::Cutter_LoadProgress(qint16 percent) { showProgress(QStringLiteral(
 void frmMain::Cutter_CropProgress(qint32, qint16 percent) { showProgress(QStringLiteral("Cropping"), percent); }
 void frmMain::Cutter_ExportProgress(qint32 percent) { showProgress(QStringLiteral("Exporting"), percent); }
 
-void frmMain::Cutter_LoadCompleted(qint32 result) {
-    loadResult_ = result;
-    loadDone_ = true;
-    clearProgress();
-}
-
-void frmMain::Cutter_CropCompleted(qint32 result, qint32) {
-    cropResult_ = result;
-    cropDone_ = true;
-    clearProgress();
-}
-
-void frmMain::Cutter_ExportCompleted(qint32 result) {
-    exportResult_ = result;
-    exportDone_ = true;
-    clearProgress();
-}
+void frmMain::Cutter_LoadCompleted(qint32) { clearProgress(); }
+void frmMain::Cutter_CropCompleted(qint32, qint32) { clearProgress(); }
+void frmMain::Cutter_ExportCompleted(qint32) { clearProgress(); }
 
 // ---- Marks ------------------------------------------------------------------------
 
@@ -527,10 +470,7 @@ void frmMain::cmdStop_Click() { player_.Stop(kPlayer); }
 
 void frmMain::cmdPlaySelected_Click() {
     player_.Stop(kPlayer);
-    int32_t beginMs = 0;
-    int32_t endMs = 0;
-    if (!readMarks(beginMs, endMs)) return;
-    player_.PlayRange(kPlayer, beginMs, endMs);
+    if (const std::optional<CutRange> marks = readMarks()) player_.PlayRange(kPlayer, marks->beginMs, marks->endMs);
 }
 
 void frmMain::tmrPosition_Timer() {

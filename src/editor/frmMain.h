@@ -5,10 +5,14 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "components/player/SoundPlayer.h"
 #include "components/soundeditor/SoundEditor.h"
+#include "core/CutJob.h"
+#include "core/SettingsStore.h"
 #include "platform/Dialogs.h"
 
 class QGroupBox;
@@ -58,13 +62,6 @@ public:
     // False, and nothing changed, for any other path.
     bool openAudioFile(const QString& path);
 
-    // The settings store's application name: the executable's base name.
-    static QString settingsAppName();
-    // The output folder used when none is stored: documents folder, then "My Ringtones".
-    static QString defaultOutputFolder();
-    // The output file named after an input file: the folder, the input's base name, "-part.mp3".
-    static QString defaultOutputPath(const QString& outputFolder, const QString& inputPath);
-
 public slots:
     void cmdInput_Click();
     void cmdOutput_Click();
@@ -106,10 +103,8 @@ private:
     // Steps shared by the open dialog and a dropped file: show, name the output, load.
     void loadInputFile(const QString& path);
     void setMarkFromPlayer(QLineEdit* mark);
-    // Runs the event loop until flag is set or the window is closing; false when closing.
-    bool waitFor(const bool& flag);
-    // The mark boxes' text in milliseconds, or a message naming the bad mark.
-    bool readMarks(int32_t& beginMs, int32_t& endMs);
+    // The mark boxes' text in milliseconds, or none after a message naming the bad mark.
+    std::optional<CutRange> readMarks();
     void showMessage(const QString& text, platform::MessageIcon icon);
     void showProgress(const QString& phase, int32_t percent);
     void clearProgress();
@@ -118,6 +113,9 @@ private:
     SoundEditor cutter_;
     SoundPlayer player_;
     QTimer tmrPosition_;
+    std::unique_ptr<SettingsStore> settings_;
+    // Load, crop and export of "Save selection" on the hosted editor.
+    CutJob cutJob_;
 
     QLineEdit* txtInput = nullptr;
     MyButton* cmdInput = nullptr;
@@ -158,13 +156,6 @@ private:
     int32_t rightMeterId_ = 0;
 
     bool cutBusy_ = false;
-    bool loadDone_ = false;
-    bool cropDone_ = false;
-    bool exportDone_ = false;
-    // What the completion events reported: 0 or the failure's error code.
-    int32_t loadResult_ = 0;
-    int32_t cropResult_ = 0;
-    int32_t exportResult_ = 0;
     // Set when the window closes while a cut waits, so the cut unwinds quietly.
     bool closing_ = false;
 };

@@ -11,7 +11,7 @@
 #include <QTreeView>
 #include <QWhatsThis>
 
-#include "folderbrowser/modPath.h"
+#include "core/modPath.h"
 #include "platform/Dialogs.h"
 
 namespace clipwren {

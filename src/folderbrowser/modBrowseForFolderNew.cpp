@@ -20,7 +20,7 @@
 #include <system_error>
 
 #include "folderbrowser/FolderBrowseDialog.h"
-#include "folderbrowser/modPath.h"
+#include "core/modPath.h"
 #include "widgets/FitFont.h"
 #include "platform/Dialogs.h"
 
@@ -490,6 +490,14 @@ bool isExistingWindow(const QWidget* window) {
 }
 
 }  // namespace
+
+QString GetWindowTextAll(const QWidget* window) {
+    if (!window) return {};
+    if (const auto* edit = qobject_cast<const QLineEdit*>(window)) return edit->text();
+    if (const auto* label = qobject_cast<const QLabel*>(window)) return label->text();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(window)) return button->text();
+    return window->windowTitle();
+}
 
 BrowseSettings& browseSettings() {
     static BrowseSettings settings;

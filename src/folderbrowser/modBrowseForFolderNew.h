@@ -39,4 +39,7 @@ BrowseSettings& browseSettings();
 // (tree, okButton, cancelButton, newFolderButton, checkBox, pathBox, pathLabel, sizeGrip).
 QString BrowseForFolder();
 
+// The whole text of a window (a line edit's or a label's text, or a widget's title).
+QString GetWindowTextAll(const QWidget* window);
+
 }  // namespace clipwren

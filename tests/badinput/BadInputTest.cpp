@@ -13,7 +13,7 @@
 #include "CutToolProcess.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/SoundPlayer.h"
-#include "platform/SettingsStore.h"
+#include "core/OutputLocation.h"
 #include "support/TestSupport.h"
 
 using cuttooltest::CutRun;
@@ -199,7 +199,7 @@ TEST_F(BadInput, NamesWithSpacesAndOtherScripts) {
     const QString folder = dir.filePath(QString::fromUtf8("Ringtöne 铃声"));
     const QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    clipwren::platform::SaveSetting(clipwren::platform::kProgramSettingsName, "Options", "OutputFolder", folder);
+    clipwren::OutputLocation::storeFolder(*clipwren::OutputLocation::userStore(), folder);
     ASSERT_TRUE(runCut({input, "--end", "00:01:500"}).succeeded());
     const QString defaultOutput = folder + QDir::separator() + name + "-part.mp3";
     ASSERT_TRUE(QFile::exists(defaultOutput)) << entriesOf(folder).join(", ").toStdString();

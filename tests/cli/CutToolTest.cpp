@@ -11,8 +11,8 @@
 
 #include "CutCommandLine.h"
 #include "CutToolProcess.h"
-#include "editor/modSpecialFolders.h"
-#include "platform/SettingsStore.h"
+#include "core/modSpecialFolders.h"
+#include "core/OutputLocation.h"
 #include "support/TestSupport.h"
 
 using namespace clipwren::cut;
@@ -41,7 +41,7 @@ const bool homeIsolated = [] {
 constexpr int kRate = 44100;
 
 void storeOutputFolder(const QString& folder) {
-    clipwren::platform::SaveSetting(clipwren::platform::kProgramSettingsName, "Options", "OutputFolder", folder);
+    clipwren::OutputLocation::storeFolder(*clipwren::OutputLocation::userStore(), folder);
 }
 
 }  // namespace

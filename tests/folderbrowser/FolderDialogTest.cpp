@@ -577,3 +577,16 @@ TEST_F(FolderDialog, InitialFolderIsScrolledIntoViewOnceTheTreeHasLoaded) {
     });
     BrowseForFolder();
 }
+
+TEST(WindowText, OfEachKindOfWidget) {
+    QWidget window;
+    window.setWindowTitle("Title");
+    auto* edit = new QLineEdit("typed", &window);
+    auto* label = new QLabel("Folder :", &window);
+    auto* button = new QPushButton("OK", &window);
+    EXPECT_EQ(GetWindowTextAll(edit), "typed");
+    EXPECT_EQ(GetWindowTextAll(label), "Folder :");
+    EXPECT_EQ(GetWindowTextAll(button), "OK");
+    EXPECT_EQ(GetWindowTextAll(&window), "Title");
+    EXPECT_TRUE(GetWindowTextAll(nullptr).isEmpty());
+}

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QStandardPaths>
 
-#include "editor/modSpecialFolders.h"
+#include "core/modSpecialFolders.h"
 
 using namespace clipwren;
 

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "editor/modTimeText.h"
+#include "core/modTimeText.h"
 
 using clipwren::FormatTimeText;
 using clipwren::ParseTimeText;

@@ -9,8 +9,8 @@
 
 #include "WindowTestSupport.h"
 #include "components/player/LevelMeterWidget.h"
-#include "editor/modTimeText.h"
-#include "platform/SettingsStore.h"
+#include "core/modTimeText.h"
+#include "core/OutputLocation.h"
 #include "progressbar/XP_ProgressBar.h"
 #include "support/TestSupport.h"
 #include "widgets/MyButton.h"
@@ -30,7 +30,7 @@ protected:
         WindowTest::SetUp();
         ASSERT_TRUE(work.isValid());
         // The default output folder lies inside the temporary folder, not in the user's documents.
-        platform::SaveSetting(QCoreApplication::applicationName(), "Options", "OutputFolder", work.filePath("out"));
+        OutputLocation::storeFolder(*OutputLocation::userStore(), work.filePath("out"));
         source = work.filePath("source.wav");
         auto samples = testsupport::tone(kRate, 2, 3 * kRate, 440, 0.2);
         testsupport::addClick(samples, 2, kClickFrame);

@@ -10,7 +10,7 @@
 
 #include "WindowTestSupport.h"
 #include "folderbrowser/modBrowseForFolderNew.h"
-#include "platform/SettingsStore.h"
+#include "core/OutputLocation.h"
 #include "progressbar/XP_ProgressBar.h"
 #include "widgets/MyButton.h"
 #include "widgets/TimeFormatSlider.h"
@@ -27,10 +27,10 @@ const QString kFilter =
     "OGG Vorbis sounds (*.ogg)|*.ogg|Windows Media sounds (*.wma)|*.wma|";
 
 QString storedOutputFolder() {
-    return platform::GetSetting(QCoreApplication::applicationName(), "Options", "OutputFolder", "<absent>");
+    return OutputLocation::userStore()->value("Options", "OutputFolder", "<absent>");
 }
 void storeOutputFolder(const QString& value) {
-    platform::SaveSetting(QCoreApplication::applicationName(), "Options", "OutputFolder", value);
+    OutputLocation::storeFolder(*OutputLocation::userStore(), value);
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 
 #include "WindowTestSupport.h"
 #include "components/player/LevelMeterWidget.h"
-#include "editor/modSpecialFolders.h"
-#include "platform/SettingsStore.h"
+#include "core/modSpecialFolders.h"
+#include "core/OutputLocation.h"
 #include "widgets/MyButton.h"
 
 using namespace clipwren;
@@ -16,7 +16,7 @@ using windowtest::WindowTest;
 
 namespace {
 void storeOutputFolder(const QString& value) {
-    platform::SaveSetting(QCoreApplication::applicationName(), "Options", "OutputFolder", value);
+    OutputLocation::storeFolder(*OutputLocation::userStore(), value);
 }
 }  // namespace
 

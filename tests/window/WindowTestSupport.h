@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 
+#include "core/OutputLocation.h"
 #include "editor/frmMain.h"
 #include "platform/Dialogs.h"
 #include "platform/DocumentOpener.h"
@@ -107,9 +108,8 @@ protected:
     }
     // The file the settings store keeps the program's values in.
     QString settingsFile() const {
-        return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Clipwren"),
-                         QCoreApplication::applicationName())
-            .fileName();
+        return clipwren::IniSettingsStore(clipwren::OutputLocation::kOrganisation, clipwren::OutputLocation::kApplication)
+            .filePath();
     }
 
     QTemporaryDir settingsDir;

@@ -6,9 +6,8 @@
 #include <QRegularExpression>
 #include <cmath>
 
-#include "editor/frmMain.h"
-#include "editor/modTimeText.h"
-#include "platform/SettingsStore.h"
+#include "core/OutputLocation.h"
+#include "core/modTimeText.h"
 
 namespace clipwren::cut {
 
@@ -28,11 +27,9 @@ std::optional<int32_t> parseCutTime(const QString& text) {
 
 QString defaultOutputPath(const QString& input) {
     // The window's store and default, read under the window program's name, not ours.
-    const QString folder = platform::GetSetting(QString::fromLatin1(platform::kProgramSettingsName),
-                                                QStringLiteral("Options"), QStringLiteral("OutputFolder"),
-                                                frmMain::defaultOutputFolder());
+    const QString folder = OutputLocation::storedFolder(*OutputLocation::userStore());
     // The window always has a full path; a bare "song" would otherwise name nothing.
-    return frmMain::defaultOutputPath(folder, QFileInfo(input).absoluteFilePath());
+    return OutputLocation::defaultOutputPath(folder, QFileInfo(input).absoluteFilePath());
 }
 
 CommandLine parseCommandLine(const QStringList& args) {

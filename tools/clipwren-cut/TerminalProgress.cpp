@@ -10,11 +10,11 @@ namespace clipwren::cut {
 namespace {
 constexpr int kBarWidth = 40;
 
-const char* phaseName(Phase phase) {
+const char* phaseName(CutJob::Phase phase) {
     switch (phase) {
-        case Phase::Loading: return "Loading";
-        case Phase::Cropping: return "Cropping";
-        case Phase::Exporting: return "Exporting";
+        case CutJob::Phase::Loading: return "Loading";
+        case CutJob::Phase::Cropping: return "Cropping";
+        case CutJob::Phase::Exporting: return "Exporting";
     }
     return "";
 }

@@ -3,12 +3,13 @@
 // that logs and pipes get nothing but the final messages.
 #include <cstdio>
 
-#include "CutRunner.h"
+#include "core/CutJob.h"
 
 namespace clipwren::cut {
 
 class TerminalProgress {
 public:
+    using Phase = CutJob::Phase;
     explicit TerminalProgress(std::FILE* stream);
     void show(Phase phase, int percent);
     // Ends the bar's line so that a following message starts on a fresh one.

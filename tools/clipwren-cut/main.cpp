@@ -1,6 +1,5 @@
 // clipwren-cut: the cut of Clipwren Pro's "Save selection" without the window.
 #include <QCoreApplication>
-#include <QTimer>
 #include <cstdio>
 
 extern "C" {
@@ -8,10 +7,12 @@ extern "C" {
 }
 
 #include "CutCommandLine.h"
-#include "CutRunner.h"
 #include "InterruptNotifier.h"
 #include "TerminalProgress.h"
+#include "components/soundeditor/SoundEditor.h"
+#include "core/CutJob.h"
 
+using namespace clipwren;
 using namespace clipwren::cut;
 
 namespace {
@@ -39,21 +40,27 @@ int main(int argc, char** argv) {
         case CommandLine::Action::Cut: break;
     }
 
+    SoundEditor editor;
+    editor.AttachWindow(nullptr);
+    CutJob job(editor);
     TerminalProgress progress(stderr);
-    CutRunner runner(commandLine.request, [&progress](Phase phase, int percent) { progress.show(phase, percent); });
+    QObject::connect(&job, &CutJob::progress, &job,
+                     [&progress](CutJob::Phase phase, int percent) { progress.show(phase, percent); });
     InterruptNotifier interrupts;
     int interruptSignal = 0;
-    QObject::connect(&interrupts, &InterruptNotifier::interrupted, &runner, [&](int signalNumber) {
+    QObject::connect(&interrupts, &InterruptNotifier::interrupted, &job, [&](int signalNumber) {
         if (interruptSignal == 0) interruptSignal = signalNumber;
-        runner.cancel();
+        job.cancel();
     });
-    QObject::connect(&runner, &CutRunner::finished, &app, [&](bool success, const QString& message) {
+    QObject::connect(&job, &CutJob::finished, &app, [&](const CutJob::Result& result) {
         progress.finish();
-        if (success) return app.exit(0);
+        if (result.succeeded()) return app.exit(0);
+        // One line: the failure and the editor's text for it.
+        const QString message = QString(result.message).replace(QStringLiteral("\r\n"), QStringLiteral(" ")).trimmed();
         print(stderr, QStringLiteral("clipwren-cut: %1\n").arg(message));
         app.exit(interruptSignal != 0 ? 128 + interruptSignal : kCutFailed);
     });
-    // Started from the event loop, so that even a failure at once ends it.
-    QTimer::singleShot(0, &runner, &CutRunner::start);
+    const CutRequest& request = commandLine.request;
+    job.start(CutJob::fixedPlan(request.input, {request.beginMs, request.endMs}, request.output));
     return app.exec();
 }

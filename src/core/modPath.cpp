@@ -1,11 +1,7 @@
-#include "folderbrowser/modPath.h"
+#include "core/modPath.h"
 
-#include <QAbstractButton>
 #include <QDir>
 #include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QWidget>
 
 #include <algorithm>
 
@@ -93,14 +89,6 @@ QString JoinPath(const QString& folder, const QString& name) { return folder + Q
 
 // Every platform this program runs on has the modern look of version 5 and later.
 bool IsVersion5OrLater() { return true; }
-
-QString GetWindowTextAll(const QWidget* window) {
-    if (!window) return {};
-    if (const auto* edit = qobject_cast<const QLineEdit*>(window)) return edit->text();
-    if (const auto* label = qobject_cast<const QLabel*>(window)) return label->text();
-    if (const auto* button = qobject_cast<const QAbstractButton*>(window)) return button->text();
-    return window->windowTitle();
-}
 
 QString FolderNameOf(const QString& path) {
     if (isDriveRoot(path) || path == QLatin1String("/")) return path;

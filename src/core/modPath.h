@@ -3,13 +3,9 @@
 // their rules. None raises an error for ordinary input.
 #include <QString>
 
-class QWidget;
-
 namespace clipwren {
 
 bool IsVersion5OrLater();
-// The whole text of a window (a line edit's or a label's text, or a widget's title).
-QString GetWindowTextAll(const QWidget* window);
 // The last name of a path; a root ("C:\", "/") is returned whole.
 QString FolderNameOf(const QString& path);
 // The text before the last separator: C:\Music\Rock gives C:\Music, C:\Music gives C:.

@@ -1,4 +1,4 @@
-#include "editor/modTimeText.h"
+#include "core/modTimeText.h"
 
 #include <cstdlib>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "editor/modSpecialFolders.h"
+#include "core/modSpecialFolders.h"
 
 #include <QDir>
 #include <QStandardPaths>
