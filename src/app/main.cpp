@@ -4,29 +4,34 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "core/OutputLocation.h"
 #include "editor/frmMain.h"
 #include "platform/Dialogs.h"
+#include "platform/DocumentOpener.h"
 
 int main(int argc, char** argv) {
+    using namespace clipwren;
     // FFmpeg's notes and warnings (encoder statistics, duration guesses) mean nothing to
     // the user; real failures reach the window as error codes.
     av_log_set_level(AV_LOG_ERROR);
     QApplication app(argc, argv);
-    // The title of the program's message boxes; the settings keep the executable's name.
-    // Set as the application's name, not its display name: Qt appends a display name to
-    // every window title, and the dialogs' titles must stand as they are.
+    // The title of the program's message boxes. Set as the application's name, not its
+    // display name: Qt appends a display name to every window title, and the dialogs'
+    // titles must stand as they are.
     QApplication::setApplicationName(QStringLiteral("Clipwren Pro"));
+    platform::DialogProvider dialogs;
+    platform::DocumentOpener opener;
+    const std::unique_ptr<SettingsStore> settings = OutputLocation::userStore();
     try {
-        clipwren::frmMain window;
+        frmMain window({dialogs, opener, *settings});
         window.show();
         // The desktop's "Open with" hands over the file to work on.
         if (const QStringList arguments = QApplication::arguments(); arguments.size() == 2)
             window.openAudioFile(arguments.at(1));
         return app.exec();
-    } catch (const clipwren::StartUpError& error) {
-        clipwren::platform::dialogs().message(nullptr, QString::fromStdString(error.what()),
-                                              clipwren::platform::applicationTitle(),
-                                              clipwren::platform::MessageIcon::Error);
+    } catch (const StartUpError& error) {
+        dialogs.message(nullptr, QString::fromStdString(error.what()), platform::applicationTitle(),
+                        platform::MessageIcon::Error);
         return 1;
     }
 }

@@ -21,8 +21,6 @@
 #include "components/player/LevelMeterSet.h"
 #include "core/OutputLocation.h"
 #include "core/modTimeText.h"
-#include "folderbrowser/modBrowseForFolderNew.h"
-#include "platform/DocumentOpener.h"
 #include "progressbar/XP_ProgressBar.h"
 #include "widgets/FitFont.h"
 #include "widgets/MyButton.h"
@@ -104,8 +102,8 @@ QString droppedAudioFile(const QMimeData* mime) {
 
 int TwipsToPixels(int twips) { return int(std::nearbyint(twips / 15.0)); }
 
-frmMain::frmMain(QWidget* parent)
-    : QWidget(parent), settings_(OutputLocation::userStore()), cutJob_(cutter_) {
+frmMain::frmMain(const WindowServices& services, QWidget* parent)
+    : QWidget(parent), services_(services), folderBrowser_(services.dialogs), cutJob_(cutter_) {
     buildControls();
     Form_Load();
 }
@@ -255,7 +253,7 @@ void frmMain::Form_Load() {
     setWindowTitle(QStringLiteral("Clipwren Pro"));
     fraSpeed->show();
 
-    outputFolder_ = OutputLocation::storedFolder(*settings_);
+    outputFolder_ = OutputLocation::storedFolder(services_.settings);
 
     if (const int32_t code = cutter_.AttachWindow(this); code != err::Ok)
         throw StartUpError("The sound editor could not be attached: " + GetErrorDescription(code).toStdString());
@@ -311,7 +309,7 @@ void frmMain::Form_Unload() {
 
 void frmMain::cmdInput_Click() {
     const QString chosen =
-        platform::dialogs().openFileName(this, QStringLiteral("Choose input audio file"), kAudioFileFilter);
+        services_.dialogs.openFileName(this, QStringLiteral("Choose input audio file"), kAudioFileFilter);
     if (chosen.isEmpty()) return;
     loadInputFile(chosen);
 }
@@ -352,8 +350,8 @@ void frmMain::dropEvent(QDropEvent* event) {
 // ---- Output file and folder -------------------------------------------------------
 
 void frmMain::cmdOutput_Click() {
-    const QString initialFolder = OutputLocation::storedFolder(*settings_);
-    const QString chosen = platform::dialogs().saveFileName(this, QStringLiteral("Choose output audio file"),
+    const QString initialFolder = OutputLocation::storedFolder(services_.settings);
+    const QString chosen = services_.dialogs.saveFileName(this, QStringLiteral("Choose output audio file"),
                                                             kAudioFileFilter, initialFolder);
     if (chosen.isEmpty()) return;
     txtOutput->setText(chosen);
@@ -362,23 +360,23 @@ void frmMain::cmdOutput_Click() {
 }
 
 void frmMain::cmdOutputFolder_Click() {
-    BrowseSettings& settings = browseSettings();
+    BrowseSettings& settings = folderBrowser_.Settings();
     settings.Caption = QStringLiteral("Select Destination Folder for edited MP3");
     settings.Prompt =
         QStringLiteral("Please select, or create a folder on your hard disk where edited MP3 copy will be saved :");
     settings.InitialFolder = outputFolder_;
     settings.CenterOnScreen = true;
     settings.ShowNewFolderButton = true;
-    const QString chosen = BrowseForFolder();
+    const QString chosen = folderBrowser_.BrowseForFolder();
     if (!chosen.isEmpty()) outputFolder_ = chosen;
     // Written after every use, a cancel included, so a default folder becomes a stored one.
-    OutputLocation::storeFolder(*settings_, outputFolder_);
+    OutputLocation::storeFolder(services_.settings, outputFolder_);
 }
 
 // ---- Cut and save -----------------------------------------------------------------
 
 void frmMain::showMessage(const QString& text, platform::MessageIcon icon) {
-    platform::dialogs().message(this, text, platform::applicationTitle(), icon);
+    services_.dialogs.message(this, text, platform::applicationTitle(), icon);
 }
 
 std::optional<CutRange> frmMain::readMarks() {
@@ -506,12 +504,12 @@ void frmMain::cmdHelp_Click() {
     const QString document = QDir(QCoreApplication::applicationDirPath()).filePath(kHelpFileName);
     // A missing help file would only make the desktop show an error of its own.
     if (!QFileInfo::exists(document)) return;
-    platform::documentOpener().open(QDir::toNativeSeparators(document), QDir::rootPath(),
+    services_.opener.open(QDir::toNativeSeparators(document), QDir::rootPath(),
                                     platform::ShowCommand::Maximized);
 }
 
 void frmMain::cmdVantrel_Click() {
-    platform::documentOpener().open(kPublisherAddress, QDir::rootPath(), platform::ShowCommand::Normal);
+    services_.opener.open(kPublisherAddress, QDir::rootPath(), platform::ShowCommand::Normal);
 }
 
 }  // namespace clipwren

@@ -5,7 +5,6 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -13,7 +12,9 @@
 #include "components/soundeditor/SoundEditor.h"
 #include "core/CutJob.h"
 #include "core/SettingsStore.h"
+#include "folderbrowser/modBrowseForFolderNew.h"
 #include "platform/Dialogs.h"
+#include "platform/DocumentOpener.h"
 
 class QGroupBox;
 class QLabel;
@@ -40,12 +41,20 @@ extern const QString kAudioFileFilter;
 // The publisher's home page, opened by the logo button.
 extern const QString kPublisherAddress;
 
+// What the window asks the world for, made by main() (the real ones) or by a test
+// (its fakes); none is owned by the window, and each must outlive it.
+struct WindowServices {
+    platform::DialogProvider& dialogs;
+    platform::DocumentOpener& opener;
+    SettingsStore& settings;
+};
+
 class frmMain : public QWidget {
     Q_OBJECT
 public:
     // Builds the window and runs its start-up; throws StartUpError when a component
     // or a level meter cannot be readied.
-    explicit frmMain(QWidget* parent = nullptr);
+    explicit frmMain(const WindowServices& services, QWidget* parent = nullptr);
     ~frmMain() override;
 
     const QString& outputFolder() const { return outputFolder_; }
@@ -113,7 +122,8 @@ private:
     SoundEditor cutter_;
     SoundPlayer player_;
     QTimer tmrPosition_;
-    std::unique_ptr<SettingsStore> settings_;
+    WindowServices services_;
+    modBrowseForFolderNew folderBrowser_;
     // Load, crop and export of "Save selection" on the hosted editor.
     CutJob cutJob_;
 

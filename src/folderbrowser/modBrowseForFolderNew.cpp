@@ -4,25 +4,24 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSizeGrip>
 #include <QStyle>
+#include <QTreeView>
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
-#include "folderbrowser/FolderBrowseDialog.h"
 #include "core/modPath.h"
-#include "widgets/FitFont.h"
+#include "folderbrowser/FolderBrowseDialog.h"
 #include "platform/Dialogs.h"
+#include "widgets/FitFont.h"
 
 namespace clipwren {
 
@@ -37,72 +36,6 @@ constexpr int32_t kSpecialRootFolders[] = {3, 4, 10, 18, 19};
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-// What one opening of the dialog works on; it outlives a call, like the settings.
-struct BrowseState {
-    QRect DialogRect;  // outer rectangle, frame and caption included
-    QSize DialogFrame;  // what frame and caption added to the inner size when DialogRect was read
-    QPointer<FolderBrowseDialog> dialog;
-    QPointer<QWidget> tree;
-    QPointer<QWidget> okButton;
-    QPointer<QWidget> cancelButton;
-    QPointer<QWidget> editBox;
-    QPointer<QWidget> statusLabel;
-    QPointer<QAbstractButton> extraButton;
-    QPointer<QLineEdit> pathBox;
-    QPointer<QLabel> pathLabel;
-    QPointer<QSizeGrip> sizeBox;
-    int TreeTop = 0;
-    int EditTop = 0;
-    int EditHeight = 0;
-    int StatusTop = 0;
-    int StatusHeight = 0;
-    QString CurrentPath;
-    bool ReopenPending = false;
-};
-
-BrowseState state;
-
-// Event filters stand where window procedures were subclassed: each hook runs one
-// procedure, which returns true when it has handled the event and it goes no further.
-class EventHook : public QObject {
-public:
-    explicit EventHook(bool (*procedure)(QObject*, QEvent*)) : procedure_(procedure) {}
-    bool eventFilter(QObject* watched, QEvent* event) override { return procedure_(watched, event); }
-
-private:
-    bool (*procedure_)(QObject*, QEvent*);
-};
-
-bool DialogSubclassProc(QObject* window, QEvent* event);
-bool ExtraButtonSubclassProc(QObject* window, QEvent* event);
-bool PathBoxSubclassProc(QObject* window, QEvent* event);
-
-EventHook& dialogHook() {
-    static EventHook hook(DialogSubclassProc);
-    return hook;
-}
-EventHook& extraButtonHook() {
-    static EventHook hook(ExtraButtonSubclassProc);
-    return hook;
-}
-EventHook& pathBoxHook() {
-    static EventHook hook(PathBoxSubclassProc);
-    return hook;
-}
-
-void readDialogRect(const QWidget& dialog) {
-    state.DialogRect = dialog.frameGeometry();
-    state.DialogFrame = dialog.frameGeometry().size() - dialog.size();
-}
-
-// Places the dialog so that its outer rectangle is rect. A reopened dialog is not yet
-// shown and has no frame of its own, so the frame measured with DialogRect is used.
-void moveDialog(QWidget& dialog, const QRect& rect) {
-    dialog.move(rect.topLeft());
-    dialog.resize(rect.size() - state.DialogFrame);
-    dialog.update();
-}
-
 QRect screenRect() { return QGuiApplication::primaryScreen()->geometry(); }
 
 // A child's top edge measured from the dialog's outer top edge.
@@ -114,175 +47,9 @@ void place(QWidget* widget, int x, int y, int width, int height) {
     if (widget) widget->setGeometry(x, y, width, height);
 }
 
-void showPathInPathBox(const QString& path) {
-    if (!state.pathBox) return;
-    state.pathBox->setText(FolderNameOf(TrimAtNull(path)));
-    state.pathBox->setCursorPosition(int(state.pathBox->text().size()));
-}
-
 void applyMinimumTrackingSize(QWidget& dialog) {
     const QSize frame = dialog.frameGeometry().size() - dialog.size();
     dialog.setMinimumSize(QSize(kMinimumTrackingSize, kMinimumTrackingSize) - frame);
-}
-
-void ArrangeControls() {
-    const BrowseSettings& settings = browseSettings();
-    const int W = state.DialogRect.width();
-    const int H = state.DialogRect.height();
-    place(state.pathBox, 68, H - 107, W - 90, 23);
-    place(state.pathLabel, 19, H - 101, 45, 13);
-    place(state.tree, 21, state.TreeTop, W - 44, H - state.TreeTop - (settings.ShowPathBox ? 120 : 81));
-    place(state.sizeBox, W - 24, H - 44, 16, 16);
-    if (settings.ShowNewFolderButton) {
-        place(state.extraButton, W - 96, H - 71, 75, 23);
-        place(state.cancelButton, W - 177, H - 71, 75, 23);
-        place(state.okButton, W - 258, H - 71, 75, 23);
-    } else if (settings.ShowCheckBox) {
-        place(state.cancelButton, W - 96, H - 71, 75, 23);
-        place(state.okButton, W - 177, H - 71, 75, 23);
-        place(state.extraButton, 20, H - 71, 110, 23);
-    } else {
-        place(state.cancelButton, W - 96, H - 71, 75, 23);
-        place(state.okButton, W - 177, H - 71, 75, 23);
-    }
-    if (settings.ShowEditBox) place(state.editBox, 21, state.EditTop, W - 44, state.EditHeight);
-    if (settings.ShowStatusText) place(state.statusLabel, 21, state.StatusTop, W - 44, state.StatusHeight);
-    if (state.dialog) state.dialog->update();
-}
-
-void RestorePreviousProcedures() {
-    if (state.extraButton) state.extraButton->removeEventFilter(&extraButtonHook());
-    if (state.dialog) state.dialog->removeEventFilter(&dialogHook());
-    if (state.pathBox) state.pathBox->removeEventFilter(&pathBoxHook());
-}
-
-// Later deletion: the New Folder button destroys itself from inside its own event.
-template <typename Widget>
-void destroyCreated(QPointer<Widget>& widget) {
-    if (widget) {
-        widget->hide();
-        widget->deleteLater();
-    }
-    widget = nullptr;
-}
-
-void DestroyCreatedControls() {
-    destroyCreated(state.pathLabel);
-    destroyCreated(state.pathBox);
-    destroyCreated(state.extraButton);
-    destroyCreated(state.sizeBox);
-}
-
-void ReleaseDialogControls() {
-    RestorePreviousProcedures();
-    DestroyCreatedControls();
-}
-
-template <typename Widget>
-Widget* createControl(FolderBrowseDialog& dialog, const char* windowClass, const char* name, const QRect& geometry) {
-    auto* widget = new Widget(&dialog);
-    widget->setProperty(kWindowClassProperty, QString::fromLatin1(windowClass));
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    if (state.okButton) widget->setFont(state.okButton->font());
-    return widget;
-}
-
-void scanChildren(FolderBrowseDialog& dialog) {
-    const BrowseSettings& settings = browseSettings();
-    for (QObject* object : dialog.children()) {
-        auto* child = qobject_cast<QWidget*>(object);
-        if (!child) continue;
-        const QString windowClass = child->property(kWindowClassProperty).toString();
-        const QString text = GetWindowTextAll(child);
-        if (windowClass.startsWith(QLatin1String("Button"))) {
-            const QString upper = text.left(99).toUpper();
-            auto* button = qobject_cast<QAbstractButton*>(child);
-            if (upper.startsWith(QLatin1String("OK"))) {
-                state.okButton = child;
-                if (button) button->setText(settings.OkCaption);
-            } else if (upper.startsWith(QLatin1String("CANCEL"))) {
-                state.cancelButton = child;
-                if (button) button->setText(settings.CancelCaption);
-            }
-        } else if (windowClass.startsWith(QLatin1String("SysTreeView32"))) {
-            state.tree = child;
-            state.TreeTop = topInDialog(*child, dialog);
-        } else if (settings.ShowEditBox && windowClass.startsWith(QLatin1String("Edit"))) {
-            state.editBox = child;
-            state.EditTop = topInDialog(*child, dialog);
-            state.EditHeight = child->height();
-        } else if (windowClass.startsWith(QLatin1String("Static")) &&
-                   !text.toUpper().startsWith(settings.Prompt.toUpper())) {
-            state.statusLabel = child;
-            state.StatusTop = topInDialog(*child, dialog);
-            state.StatusHeight = child->height();
-        }
-    }
-}
-
-void createExtras(FolderBrowseDialog& dialog) {
-    const BrowseSettings& settings = browseSettings();
-    if (settings.ShowPathBox) {
-        state.pathBox = createControl<QLineEdit>(dialog, "Edit", "pathBox", QRect(0, 0, 0, 23));
-        state.pathLabel = createControl<QLabel>(dialog, "Static", "pathLabel", QRect(0, 0, 0, 23));
-        state.pathLabel->setText(QStringLiteral("Folder :"));
-        state.pathBox->show();
-        state.pathLabel->show();
-        state.pathBox->installEventFilter(&pathBoxHook());
-    }
-    if (settings.ShowNewFolderButton) {
-        state.extraButton = createControl<QPushButton>(dialog, "Button", "newFolderButton", QRect(0, 0, 75, 23));
-        state.extraButton->setText(settings.NewFolderCaption);
-    } else if (settings.ShowCheckBox) {
-        auto* box = createControl<QCheckBox>(dialog, "Button", "checkBox", QRect(20, 0, 110, 23));
-        box->setText(settings.CheckBoxCaption);
-        // The fixed 110 pixels hold the indicator too; a face wider than the layout's is fitted.
-        const QStyle* style = box->style();
-        const int indicator = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
-                              style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
-        box->setFont(FitFontToWidth(box->font(), box->text(), box->width() - indicator));
-        state.extraButton = box;
-    }
-    if (state.extraButton) {
-        // Like the created windows it stands for, it is not a tab stop: only the mouse works it.
-        state.extraButton->setFocusPolicy(Qt::NoFocus);
-        state.extraButton->show();
-        state.extraButton->installEventFilter(&extraButtonHook());
-    }
-}
-
-void createSizeGrip(FolderBrowseDialog& dialog) {
-    const int W = state.DialogRect.width();
-    const int H = state.DialogRect.height();
-    state.sizeBox = createControl<QSizeGrip>(dialog, "ScrollBar", "sizeGrip", QRect(W - 24, H - 44, 16, 16));
-    state.sizeBox->show();
-    dialog.installEventFilter(&dialogHook());
-    applyMinimumTrackingSize(dialog);
-}
-
-void sizeAndPlace(FolderBrowseDialog& dialog) {
-    const BrowseSettings& settings = browseSettings();
-    if (state.ReopenPending) {
-        moveDialog(dialog, state.DialogRect);
-        return;
-    }
-    readDialogRect(dialog);
-    const QRect screen = screenRect();
-    if (settings.LargeSize)
-        moveDialog(dialog, QRect(state.DialogRect.topLeft(), QSize(kLargeSize, kLargeSize)));
-    else if (settings.FullScreenSize)
-        moveDialog(dialog, screen);
-    else
-        moveDialog(dialog, QRect(state.DialogRect.topLeft(), QSize(kStandardSize, kStandardSize)));
-    readDialogRect(dialog);
-    if (settings.CenterOnScreen) {
-        const QSize size = state.DialogRect.size();
-        const QPoint topLeft(screen.x() + (screen.width() - size.width()) / 2,
-                             screen.y() + (screen.height() - size.height()) / 2);
-        moveDialog(dialog, QRect(topLeft, size));
-        readDialogRect(dialog);
-    }
 }
 
 // The output folder is often not made yet on first use. Opening on the folder that would
@@ -294,192 +61,11 @@ QString nearestExistingFolder(const QString& folder) {
     return info.isDir() ? QDir::toNativeSeparators(info.absoluteFilePath()) : folder;
 }
 
-void onInitialized(FolderBrowseDialog& dialog) {
-    BrowseSettings& settings = browseSettings();
-    if (settings.InitialFolder.isEmpty()) settings.InitialFolder = QDir::toNativeSeparators(QDir::rootPath());
-    if (settings.OkCaption.isEmpty()) settings.OkCaption = QStringLiteral("OK");
-    if (settings.CancelCaption.isEmpty()) settings.CancelCaption = QStringLiteral("Cancel");
-    if (settings.NewFolderCaption.isEmpty()) settings.NewFolderCaption = QStringLiteral("New Folder");
-    if (settings.CheckBoxCaption.isEmpty()) settings.CheckBoxCaption = QStringLiteral("Include subfolders");
-
-    const QString opened = nearestExistingFolder(settings.InitialFolder);
-    dialog.setSelection(opened);
-    state.CurrentPath = opened;
-    sizeAndPlace(dialog);
-    state.ReopenPending = false;
-    scanChildren(dialog);
-
-    const bool specialRoot = std::find(std::begin(kSpecialRootFolders), std::end(kSpecialRootFolders),
-                                       settings.RootFolder) != std::end(kSpecialRootFolders);
-    if (specialRoot) {
-        settings.ShowNewFolderButton = false;
-        settings.ShowCheckBox = false;
-        settings.ShowPathBox = false;
-    } else {
-        createExtras(dialog);
-    }
-    if (settings.ShowSizeGrip) createSizeGrip(dialog);
-    showPathInPathBox(state.CurrentPath);
-    ArrangeControls();
-}
-
-void onSelectionChanged(FolderBrowseDialog& dialog, const QString& itemPath) {
-    if (itemPath.isEmpty()) return;  // an item without a file-system path changes nothing
-    dialog.setStatusText(itemPath);
-    showPathInPathBox(itemPath);
-    state.CurrentPath = itemPath;
-}
-
-int BrowseCallbackProc(FolderBrowseDialog& dialog, unsigned message, const QString& itemPath) {
-    BrowseSettings& settings = browseSettings();
-    state.dialog = &dialog;
-    if (settings.Caption.isEmpty()) settings.Caption = QStringLiteral("Browse for Folder");
-    dialog.setWindowTitle(settings.Caption);
-    if (message == browse::Initialized)
-        onInitialized(dialog);
-    else if (message == browse::SelectionChanged)
-        onSelectionChanged(dialog, itemPath);
-    return 0;
-}
-
 // Creates one folder level; on failure returns the system's reason.
 QString makeFolder(const QString& path) {
     std::error_code error;
     std::filesystem::create_directory(std::filesystem::path(path.toStdU16String()), error);
     return error ? QString::fromLocal8Bit(error.message()) : QString();
-}
-
-void CreateNewFolder() {
-    BrowseSettings& settings = browseSettings();
-    QWidget* parent = state.dialog;
-    QString base = TrimAtNull(state.CurrentPath);
-    QString full;
-    for (;;) {
-        base = WithoutTrailingSeparator(base);
-        const QString prompt = QStringLiteral("Enter a name for your new folder") + kCrLf +
-                               JoinPath(base, QStringLiteral("..."));
-        const QString answer = platform::dialogs().inputBox(parent, prompt, settings.Caption);
-        if (answer.trimmed().isEmpty()) return;
-        full = JoinPath(base, answer);
-        if (!PathExists(full)) break;
-        platform::dialogs().message(parent,
-                                    QStringLiteral("A Folder of that name already exists.") + kCrLf +
-                                        QStringLiteral("Enter a different name and try again."),
-                                    settings.Caption, platform::MessageIcon::Error);
-    }
-
-    // A refused name or a missing permission is reported, and the dialog stays as it was.
-    const QString failure = makeFolder(full);
-    if (!failure.isEmpty()) {
-        platform::dialogs().message(parent,
-                                    QStringLiteral("The folder could not be created:") + kCrLf + full + kCrLf +
-                                        failure,
-                                    settings.Caption, platform::MessageIcon::Error);
-        return;
-    }
-
-    settings.InitialFolder = full;
-    state.ReopenPending = true;
-    // The dialog comes back where the user left it, even if it was moved without the size grip.
-    // Only the place is taken: the size stays as it was measured, before the window manager
-    // framed the window, so that the reopened dialog is laid out exactly like the first one.
-    if (state.dialog) state.DialogRect.moveTopLeft(state.dialog->frameGeometry().topLeft());
-    RestorePreviousProcedures();
-    if (auto* cancel = qobject_cast<QAbstractButton*>(state.cancelButton.data()))
-        cancel->click();
-    else if (state.dialog)
-        state.dialog->reject();
-    DestroyCreatedControls();
-}
-
-bool DialogSubclassProc(QObject* window, QEvent* event) {
-    auto* dialog = qobject_cast<QWidget*>(window);
-    switch (event->type()) {
-        case QEvent::Resize:
-        case QEvent::Move:
-            readDialogRect(*dialog);
-            ArrangeControls();
-            applyMinimumTrackingSize(*dialog);
-            break;
-        case QEvent::Show:
-            applyMinimumTrackingSize(*dialog);
-            break;
-        default:
-            break;
-    }
-    return false;
-}
-
-bool isLeftButton(QEvent* event) { return static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton; }
-
-// Qt hands the release to the widget the press went to, wherever the mouse is by then; a
-// button whose press never took the mouse hears only a release over itself, so a user who
-// drags off the button has changed their mind.
-bool releasedOver(QObject* window, QEvent* event) {
-    const auto* widget = qobject_cast<QWidget*>(window);
-    return widget && widget->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint());
-}
-
-bool ExtraButtonSubclassProc(QObject* window, QEvent* event) {
-    BrowseSettings& settings = browseSettings();
-    switch (event->type()) {
-        case QEvent::QueryWhatsThis:
-            event->accept();
-            return true;
-        case QEvent::WhatsThis:
-            platform::dialogs().message(state.dialog,
-                                        QStringLiteral("Creates a new folder in the currently selected directory"),
-                                        QStringLiteral("Olvaris Enterprises"), platform::MessageIcon::Information);
-            return true;
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick:
-            if (!isLeftButton(event)) return false;
-            if (settings.ShowCheckBox && state.extraButton) {
-                settings.CheckBoxValue = state.extraButton->isChecked();
-                settings.CheckBoxValue = !settings.CheckBoxValue;
-                state.extraButton->setChecked(settings.CheckBoxValue);
-                if (state.dialog) state.dialog->setFocus();
-            }
-            // The button-down never reaches the button, so it never shows a pressed state.
-            return true;
-        case QEvent::MouseButtonRelease:
-            if (!isLeftButton(event) || !settings.ShowNewFolderButton || !releasedOver(window, event)) return false;
-            CreateNewFolder();
-            // After a created folder the button is on its way out: the event ends here.
-            return state.ReopenPending;
-        default:
-            return false;
-    }
-}
-
-bool isEnterKey(QEvent* event) {
-    if (event->type() != QEvent::KeyPress) return false;
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    return key == Qt::Key_Return || key == Qt::Key_Enter;
-}
-
-void selectTypedFolder(const QString& path) {
-    state.CurrentPath = path;
-    if (state.dialog) state.dialog->setSelection(path);
-}
-
-bool PathBoxSubclassProc(QObject*, QEvent* event) {
-    if (!isEnterKey(event)) return false;
-    const QString current = WithoutTrailingSeparator(TrimAtNull(state.CurrentPath));
-    const QString typed = WithoutTrailingSeparator(GetWindowTextAll(state.pathBox));
-    const QString sibling = JoinPath(ParentFolderOf(current), typed);
-    // With no name the sibling rule would name the parent folder itself and move there.
-    if (!typed.isEmpty() && PathExists(sibling)) {
-        selectTypedFolder(sibling);
-    } else if (PathExists(typed)) {
-        selectTypedFolder(typed);
-    } else {
-        platform::dialogs().message(state.dialog,
-                                    typed + kCrLf + QStringLiteral("The specified path does not exist.") + kCrLf +
-                                        kCrLf + QStringLiteral("Check the path, and try again."),
-                                    QStringLiteral("Browse for Folder"), platform::MessageIcon::Error);
-    }
-    return true;
 }
 
 // An owner pointer is only trusted while it still names a live widget.
@@ -499,13 +85,316 @@ QString GetWindowTextAll(const QWidget* window) {
     return window->windowTitle();
 }
 
-BrowseSettings& browseSettings() {
-    static BrowseSettings settings;
-    return settings;
-}
+// What one opening of the dialog works on; it outlives a call, like the settings.
+struct modBrowseForFolderNew::State {
+    explicit State(platform::DialogProvider& dialogs) : dialogs(dialogs) {}
 
-QString BrowseForFolder() {
-    BrowseSettings& settings = browseSettings();
+    platform::DialogProvider& dialogs;
+    BrowseSettings settings;
+
+    QRect DialogRect;   // outer rectangle, frame and caption included
+    QSize DialogFrame;  // what frame and caption added to the inner size when DialogRect was read
+    QPointer<FolderBrowseDialog> dialog;
+    int TreeTop = 0;
+    int EditTop = 0;
+    int EditHeight = 0;
+    int StatusTop = 0;
+    int StatusHeight = 0;
+    QString CurrentPath;
+    bool ReopenPending = false;
+    // The dialog's notifications this module listens to, cut when the dialog is let go.
+    std::vector<QMetaObject::Connection> hooks;
+
+    void readDialogRect(const QWidget& window) {
+        DialogRect = window.frameGeometry();
+        DialogFrame = window.frameGeometry().size() - window.size();
+    }
+
+    // Places the dialog so that its outer rectangle is rect. A reopened dialog is not yet
+    // shown and has no frame of its own, so the frame measured with DialogRect is used.
+    void moveDialog(QWidget& window, const QRect& rect) {
+        window.move(rect.topLeft());
+        window.resize(rect.size() - DialogFrame);
+        window.update();
+    }
+
+    void showPathInPathBox(const QString& path) {
+        QLineEdit* pathBox = dialog ? dialog->pathBox() : nullptr;
+        if (!pathBox) return;
+        pathBox->setText(FolderNameOf(TrimAtNull(path)));
+        pathBox->setCursorPosition(int(pathBox->text().size()));
+    }
+
+    void ArrangeControls() {
+        if (!dialog) return;
+        const int W = DialogRect.width();
+        const int H = DialogRect.height();
+        place(dialog->pathBox(), 68, H - 107, W - 90, 23);
+        place(dialog->pathLabel(), 19, H - 101, 45, 13);
+        place(dialog->tree(), 21, TreeTop, W - 44, H - TreeTop - (settings.ShowPathBox ? 120 : 81));
+        place(dialog->sizeGrip(), W - 24, H - 44, 16, 16);
+        QWidget* ok = dialog->okButton();
+        QWidget* cancel = dialog->cancelButton();
+        if (settings.ShowNewFolderButton) {
+            place(dialog->extraButton(), W - 96, H - 71, 75, 23);
+            place(cancel, W - 177, H - 71, 75, 23);
+            place(ok, W - 258, H - 71, 75, 23);
+        } else if (settings.ShowCheckBox) {
+            place(cancel, W - 96, H - 71, 75, 23);
+            place(ok, W - 177, H - 71, 75, 23);
+            place(dialog->extraButton(), 20, H - 71, 110, 23);
+        } else {
+            place(cancel, W - 96, H - 71, 75, 23);
+            place(ok, W - 177, H - 71, 75, 23);
+        }
+        if (settings.ShowEditBox) place(dialog->editBox(), 21, EditTop, W - 44, EditHeight);
+        if (settings.ShowStatusText) place(dialog->statusLabel(), 21, StatusTop, W - 44, StatusHeight);
+        dialog->update();
+    }
+
+    void RestorePreviousProcedures() {
+        for (const QMetaObject::Connection& hook : hooks) QObject::disconnect(hook);
+        hooks.clear();
+    }
+
+    void ReleaseDialogControls() {
+        RestorePreviousProcedures();
+        if (dialog) dialog->removeExtras();
+    }
+
+    void sizeAndPlace(FolderBrowseDialog& window) {
+        if (ReopenPending) {
+            moveDialog(window, DialogRect);
+            return;
+        }
+        readDialogRect(window);
+        const QRect screen = screenRect();
+        if (settings.LargeSize)
+            moveDialog(window, QRect(DialogRect.topLeft(), QSize(kLargeSize, kLargeSize)));
+        else if (settings.FullScreenSize)
+            moveDialog(window, screen);
+        else
+            moveDialog(window, QRect(DialogRect.topLeft(), QSize(kStandardSize, kStandardSize)));
+        readDialogRect(window);
+        if (settings.CenterOnScreen) {
+            const QSize size = DialogRect.size();
+            const QPoint topLeft(screen.x() + (screen.width() - size.width()) / 2,
+                                 screen.y() + (screen.height() - size.height()) / 2);
+            moveDialog(window, QRect(topLeft, size));
+            readDialogRect(window);
+        }
+    }
+
+    // The browser's own children: relabel the buttons, measure where the shell put the
+    // tree, the edit box and the status line.
+    void readBrowserChildren(FolderBrowseDialog& window) {
+        window.okButton()->setText(settings.OkCaption);
+        window.cancelButton()->setText(settings.CancelCaption);
+        TreeTop = topInDialog(*window.tree(), window);
+        if (settings.ShowEditBox && window.editBox()) {
+            EditTop = topInDialog(*window.editBox(), window);
+            EditHeight = window.editBox()->height();
+        }
+        if (window.statusLabel()) {
+            StatusTop = topInDialog(*window.statusLabel(), window);
+            StatusHeight = window.statusLabel()->height();
+        }
+    }
+
+    void createExtras(FolderBrowseDialog& window) {
+        if (settings.ShowPathBox) {
+            window.addPathBox();
+            window.pathBox()->show();
+            window.pathLabel()->show();
+            hooks.push_back(QObject::connect(&window, &FolderBrowseDialog::pathBoxEnterPressed,
+                                             [this] { PathBoxSubclassProc(); }));
+        }
+        QAbstractButton* extra = nullptr;
+        if (settings.ShowNewFolderButton) {
+            extra = window.addNewFolderButton();
+            extra->setGeometry(0, 0, 75, 23);
+            extra->setText(settings.NewFolderCaption);
+            extra->setFont(window.okButton()->font());
+        } else if (settings.ShowCheckBox) {
+            extra = window.addCheckBox();
+            extra->setGeometry(20, 0, 110, 23);
+            extra->setText(settings.CheckBoxCaption);
+            // The fixed 110 pixels hold the indicator too; a face wider than the layout's is fitted.
+            const QStyle* style = extra->style();
+            const int indicator = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, extra) +
+                                  style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, extra);
+            extra->setFont(FitFontToWidth(window.okButton()->font(), extra->text(), extra->width() - indicator));
+        }
+        if (extra) {
+            // Like the created windows it stands for, it is not a tab stop: only the mouse works it.
+            extra->setFocusPolicy(Qt::NoFocus);
+            extra->show();
+            hooks.push_back(QObject::connect(&window, &FolderBrowseDialog::extraButtonPressed,
+                                             [this] { ExtraButtonPressed(); }));
+            hooks.push_back(QObject::connect(&window, &FolderBrowseDialog::extraButtonReleased,
+                                             [this] { ExtraButtonReleased(); }));
+            hooks.push_back(QObject::connect(&window, &FolderBrowseDialog::extraButtonHelpRequested,
+                                             [this] { ExtraButtonHelp(); }));
+        }
+    }
+
+    void createSizeGrip(FolderBrowseDialog& window) {
+        QSizeGrip* grip = window.addSizeGrip();
+        grip->setGeometry(DialogRect.width() - 24, DialogRect.height() - 44, 16, 16);
+        grip->show();
+        hooks.push_back(QObject::connect(&window, &FolderBrowseDialog::geometryChanged, [this] { DialogSubclassProc(); }));
+        hooks.push_back(QObject::connect(&window, &FolderBrowseDialog::shown, [this] {
+            if (dialog) applyMinimumTrackingSize(*dialog);
+        }));
+        applyMinimumTrackingSize(window);
+    }
+
+    void onInitialized(FolderBrowseDialog& window) {
+        if (settings.InitialFolder.isEmpty()) settings.InitialFolder = QDir::toNativeSeparators(QDir::rootPath());
+        if (settings.OkCaption.isEmpty()) settings.OkCaption = QStringLiteral("OK");
+        if (settings.CancelCaption.isEmpty()) settings.CancelCaption = QStringLiteral("Cancel");
+        if (settings.NewFolderCaption.isEmpty()) settings.NewFolderCaption = QStringLiteral("New Folder");
+        if (settings.CheckBoxCaption.isEmpty()) settings.CheckBoxCaption = QStringLiteral("Include subfolders");
+
+        const QString opened = nearestExistingFolder(settings.InitialFolder);
+        window.setSelection(opened);
+        CurrentPath = opened;
+        sizeAndPlace(window);
+        ReopenPending = false;
+        readBrowserChildren(window);
+
+        const bool specialRoot = std::find(std::begin(kSpecialRootFolders), std::end(kSpecialRootFolders),
+                                           settings.RootFolder) != std::end(kSpecialRootFolders);
+        if (specialRoot) {
+            settings.ShowNewFolderButton = false;
+            settings.ShowCheckBox = false;
+            settings.ShowPathBox = false;
+        } else {
+            createExtras(window);
+        }
+        if (settings.ShowSizeGrip) createSizeGrip(window);
+        showPathInPathBox(CurrentPath);
+        ArrangeControls();
+    }
+
+    void onSelectionChanged(FolderBrowseDialog& window, const QString& itemPath) {
+        if (itemPath.isEmpty()) return;  // an item without a file-system path changes nothing
+        window.setStatusText(itemPath);
+        showPathInPathBox(itemPath);
+        CurrentPath = itemPath;
+    }
+
+    int BrowseCallbackProc(FolderBrowseDialog& window, unsigned message, const QString& itemPath) {
+        dialog = &window;
+        if (settings.Caption.isEmpty()) settings.Caption = QStringLiteral("Browse for Folder");
+        window.setWindowTitle(settings.Caption);
+        if (message == browse::Initialized)
+            onInitialized(window);
+        else if (message == browse::SelectionChanged)
+            onSelectionChanged(window, itemPath);
+        return 0;
+    }
+
+    void CreateNewFolder() {
+        QWidget* parent = dialog;
+        QString base = TrimAtNull(CurrentPath);
+        QString full;
+        for (;;) {
+            base = WithoutTrailingSeparator(base);
+            const QString prompt =
+                QStringLiteral("Enter a name for your new folder") + kCrLf + JoinPath(base, QStringLiteral("..."));
+            const QString answer = dialogs.inputBox(parent, prompt, settings.Caption);
+            if (answer.trimmed().isEmpty()) return;
+            full = JoinPath(base, answer);
+            if (!PathExists(full)) break;
+            dialogs.message(parent,
+                            QStringLiteral("A Folder of that name already exists.") + kCrLf +
+                                QStringLiteral("Enter a different name and try again."),
+                            settings.Caption, platform::MessageIcon::Error);
+        }
+
+        // A refused name or a missing permission is reported, and the dialog stays as it was.
+        const QString failure = makeFolder(full);
+        if (!failure.isEmpty()) {
+            dialogs.message(parent, QStringLiteral("The folder could not be created:") + kCrLf + full + kCrLf + failure,
+                            settings.Caption, platform::MessageIcon::Error);
+            return;
+        }
+
+        settings.InitialFolder = full;
+        ReopenPending = true;
+        // The dialog comes back where the user left it, even if it was moved without the size
+        // grip. Only the place is taken: the size stays as it was measured, before the window
+        // manager framed the window, so that the reopened dialog is laid out exactly like the
+        // first one.
+        if (dialog) DialogRect.moveTopLeft(dialog->frameGeometry().topLeft());
+        RestorePreviousProcedures();
+        if (dialog) dialog->cancelButton()->click();
+        ReleaseDialogControls();
+    }
+
+    // Runs, with the size grip, when the dialog has been moved or resized.
+    void DialogSubclassProc() {
+        if (!dialog) return;
+        readDialogRect(*dialog);
+        ArrangeControls();
+        applyMinimumTrackingSize(*dialog);
+    }
+
+    // The parts of the extra button's procedure: a press toggles the check box, a release
+    // over the New Folder button asks for a new folder, help explains that button.
+    void ExtraButtonPressed() {
+        if (!settings.ShowCheckBox || !dialog || !dialog->extraButton()) return;
+        QAbstractButton* box = dialog->extraButton();
+        settings.CheckBoxValue = box->isChecked();
+        settings.CheckBoxValue = !settings.CheckBoxValue;
+        box->setChecked(settings.CheckBoxValue);
+        dialog->setFocus();
+    }
+
+    void ExtraButtonReleased() {
+        if (settings.ShowNewFolderButton) CreateNewFolder();
+    }
+
+    void ExtraButtonHelp() {
+        dialogs.message(dialog, QStringLiteral("Creates a new folder in the currently selected directory"),
+                        QStringLiteral("Olvaris Enterprises"), platform::MessageIcon::Information);
+    }
+
+    void selectTypedFolder(const QString& path) {
+        CurrentPath = path;
+        if (dialog) dialog->setSelection(path);
+    }
+
+    // Enter in the path box.
+    void PathBoxSubclassProc() {
+        const QString current = WithoutTrailingSeparator(TrimAtNull(CurrentPath));
+        const QString typed = WithoutTrailingSeparator(GetWindowTextAll(dialog ? dialog->pathBox() : nullptr));
+        const QString sibling = JoinPath(ParentFolderOf(current), typed);
+        // With no name the sibling rule would name the parent folder itself and move there.
+        if (!typed.isEmpty() && PathExists(sibling)) {
+            selectTypedFolder(sibling);
+        } else if (PathExists(typed)) {
+            selectTypedFolder(typed);
+        } else {
+            dialogs.message(dialog,
+                            typed + kCrLf + QStringLiteral("The specified path does not exist.") + kCrLf + kCrLf +
+                                QStringLiteral("Check the path, and try again."),
+                            QStringLiteral("Browse for Folder"), platform::MessageIcon::Error);
+        }
+    }
+};
+
+modBrowseForFolderNew::modBrowseForFolderNew(platform::DialogProvider& dialogs)
+    : state_(std::make_unique<State>(dialogs)) {}
+
+modBrowseForFolderNew::~modBrowseForFolderNew() = default;
+
+BrowseSettings& modBrowseForFolderNew::Settings() { return state_->settings; }
+
+QString modBrowseForFolderNew::BrowseForFolder() {
+    State& state = *state_;
+    BrowseSettings& settings = state.settings;
     settings.CheckBoxValue = false;
     for (;;) {
         if (!isExistingWindow(settings.OwnerWindow)) settings.OwnerWindow = nullptr;
@@ -515,11 +404,14 @@ QString BrowseForFolder() {
         if (settings.ShowStatusText) flags |= browse::StatusTextFlag;
         if (settings.IncludeFiles) flags |= browse::IncludeFilesFlag;
 
-        FolderBrowseDialog dialog(settings.OwnerWindow, settings.Prompt, flags, BrowseCallbackProc);
+        FolderBrowseDialog dialog(state.dialogs, settings.OwnerWindow, settings.Prompt, flags,
+                                  [&state](FolderBrowseDialog& window, unsigned message, const QString& itemPath) {
+                                      return state.BrowseCallbackProc(window, message, itemPath);
+                                  });
         const QString chosen = TrimAtNull(dialog.browse());
         // A dialog closed by the new-folder flow opens again on the new folder.
         if (state.ReopenPending) continue;
-        ReleaseDialogControls();
+        state.ReleaseDialogControls();
         return chosen;
     }
 }

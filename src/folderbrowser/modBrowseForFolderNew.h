@@ -1,11 +1,16 @@
 #pragma once
 // The program's folder dialog: a folder tree with relabelled buttons, an optional
-// "New Folder" button or check box, path box and size grip. One dialog at a time.
+// "New Folder" button or check box, path box and size grip.
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 
 namespace clipwren {
+
+namespace platform {
+class DialogProvider;
+}
 
 struct BrowseSettings {
     QString Caption;
@@ -30,14 +35,25 @@ struct BrowseSettings {
     bool CheckBoxValue = false;
 };
 
-// The module's settings record, filled by the caller before BrowseForFolder.
-// Defaults the dialog fills in are written back into it and stay.
-BrowseSettings& browseSettings();
+// One folder dialog at a time: the settings the caller fills in before BrowseForFolder,
+// and what the open dialog works on. Defaults the dialog fills in are written back
+// into the settings and stay for the next call.
+class modBrowseForFolderNew {
+public:
+    // The dialog, the input box and the messages run through dialogs.
+    explicit modBrowseForFolderNew(platform::DialogProvider& dialogs);
+    ~modBrowseForFolderNew();
+    modBrowseForFolderNew(const modBrowseForFolderNew&) = delete;
+    modBrowseForFolderNew& operator=(const modBrowseForFolderNew&) = delete;
 
-// Shows the dialog; returns the chosen folder's path, or empty text on cancel.
-// The dialog runs through platform::dialogs().exec; its children carry object names
-// (tree, okButton, cancelButton, newFolderButton, checkBox, pathBox, pathLabel, sizeGrip).
-QString BrowseForFolder();
+    BrowseSettings& Settings();
+    // Shows the dialog; returns the chosen folder's path, or empty text on cancel.
+    QString BrowseForFolder();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The whole text of a window (a line edit's or a label's text, or a widget's title).
 QString GetWindowTextAll(const QWidget* window);

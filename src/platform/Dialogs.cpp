@@ -11,16 +11,6 @@
 
 namespace clipwren::platform {
 
-namespace {
-DialogProvider defaultProvider;
-DialogProvider* current = &defaultProvider;
-QString lastOpenFileName;  // the open dialog keeps what it held from its previous use
-}  // namespace
-
-DialogProvider& dialogs() { return *current; }
-
-void setDialogProvider(DialogProvider* provider) { current = provider ? provider : &defaultProvider; }
-
 QString toQtFilter(const QString& filter) {
     const QStringList parts = filter.split('|');
     QStringList entries;
@@ -39,8 +29,8 @@ QString applicationTitle() {
 }
 
 QString DialogProvider::openFileName(QWidget* parent, const QString& title, const QString& filter) {
-    const QString chosen = QFileDialog::getOpenFileName(parent, title, lastOpenFileName, toQtFilter(filter));
-    if (!chosen.isEmpty()) lastOpenFileName = chosen;
+    const QString chosen = QFileDialog::getOpenFileName(parent, title, lastOpenFileName_, toQtFilter(filter));
+    if (!chosen.isEmpty()) lastOpenFileName_ = chosen;
     return chosen;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The one place the program asks the user something in a modal window: open and
-// save dialogs, message boxes, the input box and any other modal dialog. Tests
-// install their own DialogProvider to script the answers.
+// save dialogs, message boxes, the input box and any other modal dialog. main()
+// makes the real one and hands it to the window; tests hand over their own to
+// script the answers.
 #include <QString>
 
 class QDialog;
@@ -26,12 +27,10 @@ public:
     virtual QString inputBox(QWidget* parent, const QString& prompt, const QString& title);
     // Runs any other modal dialog (the folder dialog) and returns its result code.
     virtual int exec(QDialog& dialog);
-};
 
-// The provider in use; the default one shows real windows.
-DialogProvider& dialogs();
-// Installs a provider (tests); nullptr puts the default one back. Not owned.
-void setDialogProvider(DialogProvider* provider);
+private:
+    QString lastOpenFileName_;  // the open dialog keeps what it held from its previous use
+};
 
 // "A|a|B|b|" -> "A (a);;B (b)" with ';'-separated patterns turned into blanks, as Qt wants.
 QString toQtFilter(const QString& filter);

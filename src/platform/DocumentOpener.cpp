@@ -5,15 +5,6 @@
 
 namespace clipwren::platform {
 
-namespace {
-DocumentOpener defaultOpener;
-DocumentOpener* current = &defaultOpener;
-}  // namespace
-
-DocumentOpener& documentOpener() { return *current; }
-
-void setDocumentOpener(DocumentOpener* opener) { current = opener ? opener : &defaultOpener; }
-
 bool DocumentOpener::open(const QString& documentOrUrl, const QString& /*workingFolder*/, ShowCommand /*show*/) {
     // The desktop's opener decides the viewer and its window state; the working
     // folder and the wish for a maximised window cannot be passed on portably.

@@ -13,8 +13,4 @@ public:
     virtual bool open(const QString& documentOrUrl, const QString& workingFolder, ShowCommand show);
 };
 
-DocumentOpener& documentOpener();
-// Installs an opener (tests); nullptr puts the default one back. Not owned.
-void setDocumentOpener(DocumentOpener* opener);
-
 }  // namespace clipwren::platform

@@ -26,54 +26,13 @@
 #include "folderbrowser/FolderBrowseDialog.h"
 #include "folderbrowser/modBrowseForFolderNew.h"
 #include "platform/Dialogs.h"
+#include "support/ScriptedDialogs.h"
 
 using namespace clipwren;
 using platform::MessageIcon;
+using testsupport::ShownMessage;
 
 namespace {
-
-struct ShownMessage {
-    QString text;
-    QString caption;
-    MessageIcon icon;
-};
-
-struct AskedInput {
-    QString prompt;
-    QString title;
-};
-
-// Plays the user: each opening of the folder dialog runs one scripted step, which
-// returns the dialog's result code; input boxes take the queued answers.
-class ScriptedDialogs : public platform::DialogProvider {
-public:
-    std::deque<std::function<int(FolderBrowseDialog&)>> openings;
-    std::deque<QString> answers;
-    std::vector<ShownMessage> messages;
-    std::vector<AskedInput> inputs;
-    int opened = 0;
-
-    int exec(QDialog& dialog) override {
-        ++opened;
-        if (openings.empty()) {
-            ADD_FAILURE() << "the folder dialog opened once too often";
-            return QDialog::Rejected;
-        }
-        auto step = std::move(openings.front());
-        openings.pop_front();
-        return step(static_cast<FolderBrowseDialog&>(dialog));
-    }
-    QString inputBox(QWidget*, const QString& prompt, const QString& title) override {
-        inputs.push_back({prompt, title});
-        if (answers.empty()) return {};
-        QString answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    void message(QWidget*, const QString& text, const QString& caption, MessageIcon icon) override {
-        messages.push_back({text, caption, icon});
-    }
-};
 
 int accept(QDialog& dialog) {
     dialog.accept();
@@ -126,10 +85,14 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(temp.isValid());
         root = QDir::toNativeSeparators(temp.path());
-        browseSettings() = BrowseSettings{};
-        platform::setDialogProvider(&user);
     }
-    void TearDown() override { platform::setDialogProvider(nullptr); }
+    void TearDown() override { EXPECT_EQ(user.unscriptedDialogs, 0) << "the folder dialog opened once too often"; }
+
+    // The next opening of the folder dialog runs step, which plays the user.
+    void onOpening(std::function<int(FolderBrowseDialog&)> step) {
+        user.dialogSteps.push_back(
+            [step = std::move(step)](QDialog& dialog) { return step(static_cast<FolderBrowseDialog&>(dialog)); });
+    }
 
     QString path(const QString& name) const { return root + QDir::separator() + QDir::toNativeSeparators(name); }
     QString makeFolder(const QString& name) const {
@@ -143,7 +106,7 @@ protected:
     }
     // What the main window sets before it asks for the output folder.
     void mainWindowSettings(const QString& initialFolder) {
-        BrowseSettings& settings = browseSettings();
+        BrowseSettings& settings = browser.Settings();
         settings.Caption = "Select Destination Folder for edited MP3";
         settings.Prompt =
             "Please select, or create a folder on your hard disk where edited MP3 copy will be saved :";
@@ -154,14 +117,15 @@ protected:
 
     QTemporaryDir temp;
     QString root;
-    ScriptedDialogs user;
+    testsupport::ScriptedDialogs user;
+    modBrowseForFolderNew browser{user};
 };
 
 TEST_F(FolderDialog, EmptySettingsShowAndKeepTheDefaults) {
     QWidget* goneOwner = new QWidget;
     delete goneOwner;
-    browseSettings().OwnerWindow = goneOwner;
-    user.openings.push_back([](FolderBrowseDialog& dialog) {
+    browser.Settings().OwnerWindow = goneOwner;
+    onOpening([](FolderBrowseDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), "Browse for Folder");
         EXPECT_EQ(child<QLabel>(dialog, "prompt")->text(), "Select a folder");
         EXPECT_EQ(child<QPushButton>(dialog, "okButton")->text(), "OK");
@@ -172,9 +136,9 @@ TEST_F(FolderDialog, EmptySettingsShowAndKeepTheDefaults) {
         EXPECT_EQ(child(dialog, "sizeGrip"), nullptr);
         return reject(dialog);
     });
-    EXPECT_TRUE(BrowseForFolder().isEmpty());
+    EXPECT_TRUE(browser.BrowseForFolder().isEmpty());
 
-    const BrowseSettings& settings = browseSettings();
+    const BrowseSettings& settings = browser.Settings();
     EXPECT_EQ(settings.Caption, "Browse for Folder");
     EXPECT_EQ(settings.Prompt, "Select a folder");
     EXPECT_EQ(settings.InitialFolder, QDir::toNativeSeparators(QDir::rootPath()));
@@ -190,8 +154,8 @@ TEST_F(FolderDialog, MainWindowSettingsGiveACentredStandardDialog) {
     const QString music = makeFolder("Music");
     const QString rock = makeFolder("Music/Rock");
     mainWindowSettings(music);
-    browseSettings().OkCaption = "Choose";
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    browser.Settings().OkCaption = "Choose";
+    onOpening([&](FolderBrowseDialog& dialog) {
         const QRect rect = outer(dialog);
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         EXPECT_EQ(rect.size(), QSize(320, 320));
@@ -218,57 +182,57 @@ TEST_F(FolderDialog, MainWindowSettingsGiveACentredStandardDialog) {
         EXPECT_EQ(dialog.windowTitle(), "Select Destination Folder for edited MP3");
         return accept(dialog);
     });
-    EXPECT_EQ(BrowseForFolder(), rock);
-    EXPECT_EQ(user.opened, 1);
+    EXPECT_EQ(browser.BrowseForFolder(), rock);
+    EXPECT_EQ(user.dialogsShown, 1);
 }
 
 TEST_F(FolderDialog, MissingInitialFolderOpensOnTheFolderThatWouldHoldIt) {
     const QString documents = makeFolder("Documents");
     const QString ringtones = path("Documents/My Ringtones");
     mainWindowSettings(QDir::toNativeSeparators(ringtones + "/Old"));
-    user.answers = {"My Ringtones"};
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    user.inputAnswers = {"My Ringtones"};
+    onOpening([&](FolderBrowseDialog& dialog) {
         EXPECT_EQ(dialog.selectedPath(), documents);
         click(child(dialog, "newFolderButton"));
         return dialog.result();
     });
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    onOpening([&](FolderBrowseDialog& dialog) {
         EXPECT_EQ(dialog.selectedPath(), ringtones);
         return accept(dialog);
     });
-    EXPECT_EQ(BrowseForFolder(), ringtones);
+    EXPECT_EQ(browser.BrowseForFolder(), ringtones);
     ASSERT_EQ(user.inputs.size(), 1u);
     EXPECT_TRUE(user.inputs[0].prompt.endsWith(documents + QDir::separator() + "..."));
     EXPECT_TRUE(user.messages.empty());
 }
 
 TEST_F(FolderDialog, LargeAndFullScreenSizes) {
-    browseSettings().InitialFolder = root;
-    browseSettings().LargeSize = true;
-    browseSettings().FullScreenSize = true;  // large wins
-    user.openings.push_back([](FolderBrowseDialog& dialog) {
+    browser.Settings().InitialFolder = root;
+    browser.Settings().LargeSize = true;
+    browser.Settings().FullScreenSize = true;  // large wins
+    onOpening([](FolderBrowseDialog& dialog) {
         EXPECT_EQ(outer(dialog).size(), QSize(480, 480));
         const int W = 480, H = 480;
         EXPECT_EQ(child(dialog, "cancelButton")->geometry(), QRect(W - 96, H - 71, 75, 23));
         EXPECT_EQ(child(dialog, "okButton")->geometry(), QRect(W - 177, H - 71, 75, 23));
         return reject(dialog);
     });
-    BrowseForFolder();
+    browser.BrowseForFolder();
 
-    browseSettings().LargeSize = false;
-    user.openings.push_back([](FolderBrowseDialog& dialog) {
+    browser.Settings().LargeSize = false;
+    onOpening([](FolderBrowseDialog& dialog) {
         EXPECT_EQ(outer(dialog), QGuiApplication::primaryScreen()->geometry());
         return reject(dialog);
     });
-    BrowseForFolder();
+    browser.BrowseForFolder();
 }
 
 TEST_F(FolderDialog, PathBoxLayoutAndTheNameOfTheSelection) {
     const QString rock = makeFolder("Rock");
-    BrowseSettings& settings = browseSettings();
+    BrowseSettings& settings = browser.Settings();
     settings.InitialFolder = rock;
     settings.ShowPathBox = true;
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    onOpening([&](FolderBrowseDialog& dialog) {
         const int W = outer(dialog).width(), H = outer(dialog).height();
         auto* box = child<QLineEdit>(dialog, "pathBox");
         auto* label = child<QLabel>(dialog, "pathLabel");
@@ -287,17 +251,17 @@ TEST_F(FolderDialog, PathBoxLayoutAndTheNameOfTheSelection) {
         EXPECT_EQ(box->text(), QFileInfo(temp.path()).fileName());
         return reject(dialog);
     });
-    BrowseForFolder();
+    browser.BrowseForFolder();
 }
 
 TEST_F(FolderDialog, EnterInThePathBoxMovesToASiblingOrATypedPath) {
     const QString a = makeFolder("a");
     const QString b = makeFolder("b");
     const QString d = makeFolder("c/d");
-    BrowseSettings& settings = browseSettings();
+    BrowseSettings& settings = browser.Settings();
     settings.InitialFolder = a;
     settings.ShowPathBox = true;
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    onOpening([&](FolderBrowseDialog& dialog) {
         int closed = 0;
         QObject::connect(&dialog, &QDialog::finished, [&closed] { ++closed; });
         auto* box = child<QLineEdit>(dialog, "pathBox");
@@ -321,7 +285,7 @@ TEST_F(FolderDialog, EnterInThePathBoxMovesToASiblingOrATypedPath) {
         EXPECT_EQ(closed, 0);  // Enter does not press OK
         return accept(dialog);
     });
-    EXPECT_EQ(BrowseForFolder(), a);
+    EXPECT_EQ(browser.BrowseForFolder(), a);
     ASSERT_EQ(user.messages.size(), 2u);
     EXPECT_EQ(user.messages[0].text, "nope\r\nThe specified path does not exist.\r\n\r\nCheck the path, and try again.");
     EXPECT_EQ(user.messages[0].caption, "Browse for Folder");
@@ -335,29 +299,29 @@ TEST_F(FolderDialog, NewFolderRefusesTakenNamesThenReopensOnTheNewFolder) {
     mainWindowSettings(root);
     const QString created = path(" spaced ");
     const QRect moved(37, 53, 320, 320);
-    user.answers = {"taken", "song.mp3", " spaced "};
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    user.inputAnswers = {"taken", "song.mp3", " spaced "};
+    onOpening([&](FolderBrowseDialog& dialog) {
         dialog.move(moved.topLeft());
         click(child(dialog, "newFolderButton"));
         return dialog.result();
     });
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    onOpening([&](FolderBrowseDialog& dialog) {
         EXPECT_EQ(outer(dialog), moved);
         EXPECT_EQ(dialog.selectedPath(), created);
         EXPECT_NE(child(dialog, "newFolderButton"), nullptr);
         return accept(dialog);
     });
 
-    EXPECT_EQ(BrowseForFolder(), created);
-    EXPECT_EQ(user.opened, 2);
+    EXPECT_EQ(browser.BrowseForFolder(), created);
+    EXPECT_EQ(user.dialogsShown, 2);
     EXPECT_TRUE(QFileInfo(created).isDir());
-    EXPECT_EQ(browseSettings().InitialFolder, created);
+    EXPECT_EQ(browser.Settings().InitialFolder, created);
 
     ASSERT_EQ(user.inputs.size(), 3u);
     EXPECT_EQ(user.inputs[0].prompt, "Enter a name for your new folder\r\n" + root + QDir::separator() + "...");
     EXPECT_EQ(user.inputs[0].title, "Select Destination Folder for edited MP3");
     ASSERT_EQ(user.messages.size(), 2u);
-    for (const ShownMessage& message : user.messages) {
+    for (const testsupport::ShownMessage& message : user.messages) {
         EXPECT_EQ(message.text, "A Folder of that name already exists.\r\nEnter a different name and try again.");
         EXPECT_EQ(message.caption, "Select Destination Folder for edited MP3");
         EXPECT_EQ(message.icon, MessageIcon::Error);
@@ -366,8 +330,8 @@ TEST_F(FolderDialog, NewFolderRefusesTakenNamesThenReopensOnTheNewFolder) {
 
 TEST_F(FolderDialog, DraggedOffBlankOrCancelledNewFolderLeavesTheDialogAsItWas) {
     mainWindowSettings(root);
-    user.answers = {"   ", ""};
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    user.inputAnswers = {"   ", ""};
+    onOpening([&](FolderBrowseDialog& dialog) {
         int closed = 0;
         QObject::connect(&dialog, &QDialog::finished, [&closed] { ++closed; });
         // Pressed, then released away from the button: the user changed their mind.
@@ -382,8 +346,8 @@ TEST_F(FolderDialog, DraggedOffBlankOrCancelledNewFolderLeavesTheDialogAsItWas) 
         EXPECT_EQ(dialog.selectedPath(), root);
         return accept(dialog);
     });
-    EXPECT_EQ(BrowseForFolder(), root);
-    EXPECT_EQ(user.opened, 1);
+    EXPECT_EQ(browser.BrowseForFolder(), root);
+    EXPECT_EQ(user.dialogsShown, 1);
     EXPECT_EQ(user.inputs.size(), 2u);
     EXPECT_TRUE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
@@ -392,17 +356,17 @@ TEST_F(FolderDialog, RefusedFolderNameIsReportedAndTheDialogStaysUsable) {
     const QString kept = makeFolder("kept");
     mainWindowSettings(root);
     const QString tooLong(300, QLatin1Char('x'));
-    user.answers = {tooLong};
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    user.inputAnswers = {tooLong};
+    onOpening([&](FolderBrowseDialog& dialog) {
         click(child(dialog, "newFolderButton"));
         EXPECT_NE(child(dialog, "newFolderButton"), nullptr);
         selectInTree(dialog, kept);
         return accept(dialog);
     });
-    EXPECT_EQ(BrowseForFolder(), kept);
-    EXPECT_EQ(user.opened, 1);  // no reopening: nothing was created
+    EXPECT_EQ(browser.BrowseForFolder(), kept);
+    EXPECT_EQ(user.dialogsShown, 1);  // no reopening: nothing was created
     ASSERT_EQ(user.messages.size(), 1u);
-    const ShownMessage& message = user.messages[0];
+    const testsupport::ShownMessage& message = user.messages[0];
     EXPECT_EQ(message.caption, "Select Destination Folder for edited MP3");
     EXPECT_EQ(message.icon, MessageIcon::Error);
     const QStringList lines = message.text.split("\r\n");
@@ -412,10 +376,10 @@ TEST_F(FolderDialog, RefusedFolderNameIsReportedAndTheDialogStaysUsable) {
 }
 
 TEST_F(FolderDialog, CheckBoxTogglesOnEveryPressAndResetsAtEachCall) {
-    BrowseSettings& settings = browseSettings();
+    BrowseSettings& settings = browser.Settings();
     settings.InitialFolder = root;
     settings.ShowCheckBox = true;
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    onOpening([&](FolderBrowseDialog& dialog) {
         const int W = outer(dialog).width(), H = outer(dialog).height();
         auto* box = child<QCheckBox>(dialog, "checkBox");
         EXPECT_EQ(box->geometry(), QRect(20, H - 71, 110, 23));
@@ -430,10 +394,10 @@ TEST_F(FolderDialog, CheckBoxTogglesOnEveryPressAndResetsAtEachCall) {
 
         click(box);
         EXPECT_TRUE(box->isChecked());
-        EXPECT_TRUE(browseSettings().CheckBoxValue);
+        EXPECT_TRUE(browser.Settings().CheckBoxValue);
         click(box);
         EXPECT_FALSE(box->isChecked());
-        EXPECT_FALSE(browseSettings().CheckBoxValue);
+        EXPECT_FALSE(browser.Settings().CheckBoxValue);
         click(box);
 
         // Shift+F1 starts the help mode in which a click asks a control for help.
@@ -446,27 +410,27 @@ TEST_F(FolderDialog, CheckBoxTogglesOnEveryPressAndResetsAtEachCall) {
         QApplication::sendEvent(box, &help);
         return reject(dialog);
     });
-    EXPECT_TRUE(BrowseForFolder().isEmpty());
+    EXPECT_TRUE(browser.BrowseForFolder().isEmpty());
     EXPECT_TRUE(settings.CheckBoxValue);
     ASSERT_EQ(user.messages.size(), 1u);
     EXPECT_EQ(user.messages[0].text, "Creates a new folder in the currently selected directory");
     EXPECT_EQ(user.messages[0].caption, "Olvaris Enterprises");
     EXPECT_EQ(user.messages[0].icon, MessageIcon::Information);
 
-    user.openings.push_back(reject);
-    BrowseForFolder();
+    onOpening(reject);
+    browser.BrowseForFolder();
     EXPECT_FALSE(settings.CheckBoxValue);
 }
 
 TEST_F(FolderDialog, SpecialRootFoldersClearTheExtrasForGood) {
     for (int32_t special : {3, 4, 10, 18, 19}) {
-        BrowseSettings& settings = browseSettings();
+        BrowseSettings& settings = browser.Settings();
         settings.InitialFolder = root;
         settings.RootFolder = special;
         settings.ShowNewFolderButton = true;
         settings.ShowCheckBox = true;
         settings.ShowPathBox = true;
-        user.openings.push_back([](FolderBrowseDialog& dialog) {
+        onOpening([](FolderBrowseDialog& dialog) {
             for (const char* absent : {"newFolderButton", "checkBox", "pathBox", "pathLabel"})
                 EXPECT_EQ(child(dialog, absent), nullptr) << absent;
             const int H = outer(dialog).height();
@@ -474,23 +438,23 @@ TEST_F(FolderDialog, SpecialRootFoldersClearTheExtrasForGood) {
             EXPECT_EQ(tree.height(), H - tree.y() - 81);
             return reject(dialog);
         });
-        BrowseForFolder();
+        browser.BrowseForFolder();
         EXPECT_FALSE(settings.ShowNewFolderButton) << special;
         EXPECT_FALSE(settings.ShowCheckBox) << special;
         EXPECT_FALSE(settings.ShowPathBox) << special;
     }
-    browseSettings().RootFolder = 5;
-    browseSettings().ShowNewFolderButton = true;
-    user.openings.push_back([](FolderBrowseDialog& dialog) {
+    browser.Settings().RootFolder = 5;
+    browser.Settings().ShowNewFolderButton = true;
+    onOpening([](FolderBrowseDialog& dialog) {
         EXPECT_NE(child(dialog, "newFolderButton"), nullptr);
         return reject(dialog);
     });
-    BrowseForFolder();
+    browser.BrowseForFolder();
 }
 
 TEST_F(FolderDialog, OnlyWithTheSizeGripIsThereRelayoutAndAMinimumSize) {
-    browseSettings().InitialFolder = root;
-    user.openings.push_back([](FolderBrowseDialog& dialog) {
+    browser.Settings().InitialFolder = root;
+    onOpening([](FolderBrowseDialog& dialog) {
         EXPECT_EQ(child(dialog, "sizeGrip"), nullptr);
         dialog.show();
         const QRect cancel = child(dialog, "cancelButton")->geometry();
@@ -499,10 +463,10 @@ TEST_F(FolderDialog, OnlyWithTheSizeGripIsThereRelayoutAndAMinimumSize) {
         EXPECT_EQ(child(dialog, "cancelButton")->geometry(), cancel);
         return reject(dialog);
     });
-    BrowseForFolder();
+    browser.BrowseForFolder();
 
-    browseSettings().ShowSizeGrip = true;
-    user.openings.push_back([](FolderBrowseDialog& dialog) {
+    browser.Settings().ShowSizeGrip = true;
+    onOpening([](FolderBrowseDialog& dialog) {
         auto* grip = child<QSizeGrip>(dialog, "sizeGrip");
         if (!grip) {
             ADD_FAILURE() << "no size grip";
@@ -523,18 +487,18 @@ TEST_F(FolderDialog, OnlyWithTheSizeGripIsThereRelayoutAndAMinimumSize) {
         EXPECT_EQ(child(dialog, "tree")->width(), W - 44);
         return reject(dialog);
     });
-    BrowseForFolder();
+    browser.BrowseForFolder();
 }
 
 TEST_F(FolderDialog, StatusLineEditBoxAndListedFiles) {
     const QString song = makeFile("song.mp3");
     const QString sub = makeFolder("sub");
-    BrowseSettings& settings = browseSettings();
+    BrowseSettings& settings = browser.Settings();
     settings.InitialFolder = root;
     settings.ShowStatusText = true;
     settings.ShowEditBox = true;
     settings.IncludeFiles = true;
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    onOpening([&](FolderBrowseDialog& dialog) {
         const int W = outer(dialog).width();
         auto* status = child<QLabel>(dialog, "status");
         auto* edit = child<QLineEdit>(dialog, "editBox");
@@ -552,7 +516,7 @@ TEST_F(FolderDialog, StatusLineEditBoxAndListedFiles) {
         edit->setText("sub");
         return accept(dialog);
     });
-    EXPECT_EQ(BrowseForFolder(), sub);
+    EXPECT_EQ(browser.BrowseForFolder(), sub);
 }
 
 }  // namespace
@@ -561,8 +525,8 @@ TEST_F(FolderDialog, InitialFolderIsScrolledIntoViewOnceTheTreeHasLoaded) {
     // Enough folders above the initial one that the tree must scroll to show it.
     for (int i = 0; i < 80; ++i) makeFolder(QStringLiteral("a%1").arg(i, 2, 10, QLatin1Char('0')));
     const QString deep = makeFolder("zz/deep");
-    browseSettings().InitialFolder = deep;
-    user.openings.push_back([&](FolderBrowseDialog& dialog) {
+    browser.Settings().InitialFolder = deep;
+    onOpening([&](FolderBrowseDialog& dialog) {
         dialog.show();
         auto* tree = child<QTreeView>(dialog, "tree");
         const auto selectionVisible = [tree] {
@@ -575,7 +539,7 @@ TEST_F(FolderDialog, InitialFolderIsScrolledIntoViewOnceTheTreeHasLoaded) {
         EXPECT_TRUE(selectionVisible());
         return reject(dialog);
     });
-    BrowseForFolder();
+    browser.BrowseForFolder();
 }
 
 TEST(WindowText, OfEachKindOfWidget) {

@@ -30,7 +30,7 @@ protected:
         WindowTest::SetUp();
         ASSERT_TRUE(work.isValid());
         // The default output folder lies inside the temporary folder, not in the user's documents.
-        OutputLocation::storeFolder(*OutputLocation::userStore(), work.filePath("out"));
+        storeOutputFolder(work.filePath("out"));
         source = work.filePath("source.wav");
         auto samples = testsupport::tone(kRate, 2, 3 * kRate, 440, 0.2);
         testsupport::addClick(samples, 2, kClickFrame);

@@ -9,7 +9,10 @@
 #include <QUrl>
 
 #include "WindowTestSupport.h"
-#include "folderbrowser/modBrowseForFolderNew.h"
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "folderbrowser/FolderBrowseDialog.h"
 #include "core/OutputLocation.h"
 #include "progressbar/XP_ProgressBar.h"
 #include "widgets/MyButton.h"
@@ -26,12 +29,6 @@ const QString kFilter =
     "AAC and MP4 sounds (*.aac;*.mp4;*.m4a)|*.aac;*.mp4;*.m4a|WAV sounds (*.wav)|*.wav|"
     "OGG Vorbis sounds (*.ogg)|*.ogg|Windows Media sounds (*.wma)|*.wma|";
 
-QString storedOutputFolder() {
-    return OutputLocation::userStore()->value("Options", "OutputFolder", "<absent>");
-}
-void storeOutputFolder(const QString& value) {
-    OutputLocation::storeFolder(*OutputLocation::userStore(), value);
-}
 
 }  // namespace
 
@@ -105,14 +102,21 @@ TEST_F(WindowTest, CancelledFolderDialogStillStoresTheFolder) {
     open();
     const QString folder = window->outputFolder();
     EXPECT_EQ(storedOutputFolder(), "<absent>");
+    dialogs.dialogSteps.push_back([&](QDialog& dialog) {
+        auto& browser = static_cast<FolderBrowseDialog&>(dialog);
+        EXPECT_EQ(browser.windowTitle(), "Select Destination Folder for edited MP3");
+        EXPECT_EQ(browser.findChild<QLabel*>("prompt")->text(),
+                  "Please select, or create a folder on your hard disk where edited MP3 copy will be saved :");
+        // Opened on the output folder, or on the nearest folder that holds it while it is not made yet.
+        EXPECT_TRUE(QDir::fromNativeSeparators(folder).startsWith(QDir::fromNativeSeparators(browser.selectedPath())));
+        const QPoint offCentre = browser.frameGeometry().center() - QGuiApplication::primaryScreen()->geometry().center();
+        EXPECT_LE(offCentre.manhattanLength(), 2);
+        EXPECT_NE(browser.findChild<QWidget*>("newFolderButton"), nullptr);
+        browser.reject();
+        return browser.result();
+    });
     control<MyButton>("cmdOutputFolder")->click();
-    const BrowseSettings& settings = browseSettings();
-    EXPECT_EQ(settings.Caption, "Select Destination Folder for edited MP3");
-    EXPECT_EQ(settings.Prompt,
-              "Please select, or create a folder on your hard disk where edited MP3 copy will be saved :");
-    EXPECT_EQ(settings.InitialFolder, folder);
-    EXPECT_TRUE(settings.CenterOnScreen);
-    EXPECT_TRUE(settings.ShowNewFolderButton);
+    EXPECT_EQ(dialogs.dialogsShown, 1);
     EXPECT_EQ(window->outputFolder(), folder);
     EXPECT_EQ(storedOutputFolder(), folder);
     EXPECT_EQ(text("txtOutput"), "choose output audio file");

@@ -14,12 +14,6 @@
 using namespace clipwren;
 using windowtest::WindowTest;
 
-namespace {
-void storeOutputFolder(const QString& value) {
-    OutputLocation::storeFolder(*OutputLocation::userStore(), value);
-}
-}  // namespace
-
 TEST_F(WindowTest, StartUpSetsCaptionFixedClientAreaAndShowsTheSpeedFrame) {
     frmMain& w = open();
     EXPECT_EQ(w.windowTitle(), "Clipwren Pro");
@@ -137,7 +131,7 @@ TEST_F(WindowTest, FirstRunUsesTheDocumentsFolderAndWritesNothing) {
     EXPECT_EQ(window->outputFolder(), expected);
     window->close();
     window.reset();
-    EXPECT_FALSE(QFile::exists(settingsFile()));
+    EXPECT_FALSE(QFile::exists(settings.filePath()));
 }
 
 TEST_F(WindowTest, StoredFolderIsUsedAndAStoredEmptyValueStaysEmpty) {
@@ -157,5 +151,5 @@ TEST_F(WindowTest, ClosingTheWindowClosesTheProgramsOtherWindowsAndStoresNothing
     w.close();
     EXPECT_FALSE(older.isVisible());
     EXPECT_FALSE(newer.isVisible());
-    EXPECT_FALSE(QFile::exists(settingsFile()));
+    EXPECT_FALSE(QFile::exists(settings.filePath()));
 }
