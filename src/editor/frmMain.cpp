@@ -114,6 +114,11 @@ frmMain::~frmMain() = default;
 
 void frmMain::buildControls() {
     setWindowTitle(QStringLiteral("Clipwren"));
+    for (const auto& [part, name] : {std::pair<QObject*, const char*>{&cutter_, "Cutter"}, {&player_, "Player"},
+                                     {&tmrPosition_, "tmrPosition"}}) {
+        part->setParent(this);
+        part->setObjectName(QLatin1String(name));
+    }
     setFont(controlFont());
     // A fixed layout: the client area never changes size.
     setFixedSize(TwipsToPixels(9045), TwipsToPixels(4935));
@@ -314,13 +319,16 @@ void frmMain::cmdInput_Click() {
     loadInputFile(chosen);
 }
 
+void frmMain::showPath(QLineEdit* box, const QString& path) {
+    box->setText(path);
+    box->setCursorPosition(0);
+}
+
 void frmMain::loadInputFile(const QString& path) {
-    txtInput->setText(path);
-    txtInput->setCursorPosition(0);
-    txtOutput->setText(OutputLocation::defaultOutputPath(outputFolder_, txtInput->text()));
-    txtOutput->setCursorPosition(0);
-    outputPath_ = txtOutput->text();
-    player_.OpenFile(kPlayer, txtInput->text());
+    showPath(txtInput, path);
+    outputPath_ = OutputLocation::defaultOutputPath(outputFolder_, path);
+    showPath(txtOutput, outputPath_);
+    player_.OpenFile(kPlayer, path);
     const int32_t duration = player_.Length(kPlayer);
     if (duration <= 0) return;
     sldPosition->setMaximum(duration);
@@ -354,9 +362,8 @@ void frmMain::cmdOutput_Click() {
     const QString chosen = services_.dialogs.saveFileName(this, QStringLiteral("Choose output audio file"),
                                                             kAudioFileFilter, initialFolder);
     if (chosen.isEmpty()) return;
-    txtOutput->setText(chosen);
-    txtOutput->setCursorPosition(0);
-    outputPath_ = txtOutput->text();
+    outputPath_ = chosen;
+    showPath(txtOutput, outputPath_);
 }
 
 void frmMain::cmdOutputFolder_Click() {

@@ -57,21 +57,17 @@ public:
     explicit frmMain(const WindowServices& services, QWidget* parent = nullptr);
     ~frmMain() override;
 
-    const QString& outputFolder() const { return outputFolder_; }
-    const QString& outputPath() const { return outputPath_; }
-    int32_t leftMeterId() const { return leftMeterId_; }
-    int32_t rightMeterId() const { return rightMeterId_; }
-    bool cutBusy() const { return cutBusy_; }
-    SoundPlayer& Player() { return player_; }
-    SoundEditor& Cutter() { return cutter_; }
-    QTimer& tmrPosition() { return tmrPosition_; }
-
     // A file handed over by the desktop ("Open with") or dropped on the window: an
     // existing file of an offered audio type is loaded as if chosen in the open dialog.
     // False, and nothing changed, for any other path.
     bool openAudioFile(const QString& path);
 
-public slots:
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private slots:
     void cmdInput_Click();
     void cmdOutput_Click();
     void cmdOutputFolder_Click();
@@ -99,11 +95,6 @@ public slots:
     void Cutter_ExportProgress(qint32 percent);
     void Cutter_ExportCompleted(qint32 result);
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-
 private:
     void buildControls();
     void Form_Load();
@@ -111,6 +102,8 @@ private:
     int32_t SetUpVuMeter(QWidget* box);
     // Steps shared by the open dialog and a dropped file: show, name the output, load.
     void loadInputFile(const QString& path);
+    // Shows a path in a text box from its start; the window keeps the path itself.
+    static void showPath(QLineEdit* box, const QString& path);
     void setMarkFromPlayer(QLineEdit* mark);
     // The mark boxes' text in milliseconds, or none after a message naming the bad mark.
     std::optional<CutRange> readMarks();
@@ -118,7 +111,7 @@ private:
     void showProgress(const QString& phase, int32_t percent);
     void clearProgress();
 
-    // Hosted components: no visible part.
+    // Hosted components, children named "Cutter" and "Player": no visible part.
     SoundEditor cutter_;
     SoundPlayer player_;
     QTimer tmrPosition_;

@@ -20,7 +20,7 @@ TEST_F(WindowTest, StartUpSetsCaptionFixedClientAreaAndShowsTheSpeedFrame) {
     EXPECT_EQ(w.size(), QSize(603, 329));
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
     EXPECT_FALSE(control<QGroupBox>("fraSpeed")->isHidden());
-    EXPECT_FALSE(w.tmrPosition().isActive());
+    EXPECT_FALSE(positionTimer().isActive());
 }
 
 TEST_F(WindowTest, ControlsStandAtTheirTablePositionsWithTheirTexts) {
@@ -92,18 +92,15 @@ TEST_F(WindowTest, TabOrderFollowsTheTable) {
 }
 
 TEST_F(WindowTest, LevelMetersLieOverThePictureBoxesWithTheProgramsLook) {
-    frmMain& w = open();
-    LevelMeterSet& meters = w.Player().LevelMeters();
-    ASSERT_GT(w.leftMeterId(), 0);
-    ASSERT_GT(w.rightMeterId(), 0);
-    EXPECT_NE(w.leftMeterId(), w.rightMeterId());
-    EXPECT_EQ(meters.meter(w.leftMeterId())->geometry(), QRect(36, 272, 223, 10));
-    EXPECT_EQ(meters.meter(w.rightMeterId())->geometry(), QRect(264, 272, 223, 10));
-    EXPECT_EQ(meters.meter(w.leftMeterId())->parentWidget(), &w);
-    EXPECT_EQ(meters.meter(w.leftMeterId())->maximum(), 32767);
+    open();
+    ASSERT_EQ(meters().size(), 2u);
+    const LevelMeterWidget* left = meters()[0];
+    const LevelMeterWidget* right = meters()[1];
+    EXPECT_EQ(left->geometry(), QRect(36, 272, 223, 10));
+    EXPECT_EQ(right->geometry(), QRect(264, 272, 223, 10));
+    EXPECT_EQ(left->maximum(), 32767);
 
-    MeterLook look{};
-    ASSERT_EQ(meters.GetMeterLook(w.rightMeterId(), &look), 0);
+    const MeterLook look = right->look();
     const MeterLook filled = LevelMeterWidget::defaultLook();
     const auto* bytes = reinterpret_cast<const unsigned char*>(&look);
     const auto* original = reinterpret_cast<const unsigned char*>(&filled);
@@ -117,18 +114,19 @@ TEST_F(WindowTest, LevelMetersLieOverThePictureBoxesWithTheProgramsLook) {
 }
 
 TEST_F(WindowTest, LevelEventsMoveTheTwoMeters) {
-    frmMain& w = open();
-    emit w.Player().LevelsChanged(0, 1000, 32767);
+    open();
+    emit player().LevelsChanged(0, 1000, 32767);
     QCoreApplication::processEvents();
-    EXPECT_EQ(w.Player().LevelMeters().meter(w.leftMeterId())->level(), 1000);
-    EXPECT_EQ(w.Player().LevelMeters().meter(w.rightMeterId())->level(), 32767);
+    ASSERT_EQ(meters().size(), 2u);
+    EXPECT_EQ(meters()[0]->level(), 1000);
+    EXPECT_EQ(meters()[1]->level(), 32767);
 }
 
 TEST_F(WindowTest, FirstRunUsesTheDocumentsFolderAndWritesNothing) {
     open();
     const QString expected = QDir::toNativeSeparators(
         QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)) + "/My Ringtones");
-    EXPECT_EQ(window->outputFolder(), expected);
+    EXPECT_EQ(outputFolderOfNextLoad(), expected);
     window->close();
     window.reset();
     EXPECT_FALSE(QFile::exists(settings.filePath()));
@@ -136,10 +134,12 @@ TEST_F(WindowTest, FirstRunUsesTheDocumentsFolderAndWritesNothing) {
 
 TEST_F(WindowTest, StoredFolderIsUsedAndAStoredEmptyValueStaysEmpty) {
     storeOutputFolder("/srv/tones");
-    EXPECT_EQ(open().outputFolder(), "/srv/tones");
+    open();
+    EXPECT_EQ(outputFolderOfNextLoad(), "/srv/tones");
     window.reset();
     storeOutputFolder("");
-    EXPECT_EQ(open().outputFolder(), "");
+    open();
+    EXPECT_EQ(outputFolderOfNextLoad(), "");
 }
 
 TEST_F(WindowTest, ClosingTheWindowClosesTheProgramsOtherWindowsAndStoresNothing) {

@@ -4,9 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
 #include <memory>
+#include <vector>
+
+#include "components/player/LevelMeterWidget.h"
+#include "components/player/SoundPlayer.h"
+#include "components/soundeditor/SoundEditor.h"
+#include "widgets/MyButton.h"
 
 #include "core/OutputLocation.h"
 #include "core/SettingsStore.h"
@@ -30,6 +39,30 @@ protected:
         return found;
     }
     QString text(const char* name) { return control<QLineEdit>(name)->text(); }
+    // The hosted components and the position timer, children of the window by name.
+    clipwren::SoundPlayer& player() { return *control<clipwren::SoundPlayer>("Player"); }
+    clipwren::SoundEditor& cutter() { return *control<clipwren::SoundEditor>("Cutter"); }
+    QTimer& positionTimer() { return *control<QTimer>("tmrPosition"); }
+    // The level meters drawn over the window, left first.
+    std::vector<clipwren::LevelMeterWidget*> meters() {
+        const QList<clipwren::LevelMeterWidget*> found = window->findChildren<clipwren::LevelMeterWidget*>();
+        std::vector<clipwren::LevelMeterWidget*> sorted(found.begin(), found.end());
+        std::sort(sorted.begin(), sorted.end(), [](auto* a, auto* b) { return a->x() < b->x(); });
+        return sorted;
+    }
+    // Chooses a file in the window's open dialog.
+    void load(const QString& path) {
+        dialogs.openAnswers = {path};
+        control<clipwren::MyButton>("cmdInput")->click();
+    }
+    // The output folder the window names outputs in, as a loaded input shows it.
+    QString outputFolderOfNextLoad() {
+        const QString name = QDir::separator() + QStringLiteral("probe-part.mp3");
+        load("/nowhere/probe.mp3");
+        const QString output = text("txtOutput");
+        EXPECT_TRUE(output.endsWith(name)) << output.toStdString();
+        return output.chopped(name.size());
+    }
     // The user saw exactly one message: this one, with the program's title.
     void expectOnlyMessage(const QString& text, clipwren::platform::MessageIcon icon) {
         ASSERT_EQ(dialogs.messages.size(), 1u);
