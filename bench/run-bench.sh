@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Benchmarks: clipwren-cut beside the ffmpeg command line on the same 30-second cut,
-# several runs each in the same session, then the benchmark programs of the other
-# components when they have been built.
+# Benchmarks: clipwren-cut beside the ffmpeg and sox command lines on the same
+# 30-second cut, several runs each in the same session, its start-up alone, then the
+# benchmark programs of the other components when they have been built.
 #
 #   bench/run-bench.sh [BUILD_DIR]
 #
@@ -15,7 +15,7 @@ runs=${CLIPWREN_BENCH_RUNS:-5}
 cache=${CLIPWREN_BENCH_CACHE:-$build_dir/bench-cache}
 cut_tool=$build_dir/tools/clipwren-cut/clipwren-cut
 
-for tool in ffmpeg ffprobe /usr/bin/time; do
+for tool in ffmpeg ffprobe sox /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "run-bench: $tool is missing" >&2; exit 1; }
 done
 [ -x "$cut_tool" ] || { echo "run-bench: $cut_tool is missing; build the clipwren-cut target first" >&2; exit 1; }
@@ -69,7 +69,7 @@ all_cases=(
 )
 
 # --- Measuring --------------------------------------------------------------------------
-# One run: prints "wall_seconds peak_kb"; fails the script when the tool fails.
+# One run: prints "wall_microseconds peak_kb"; fails the script when the tool fails.
 measure() {
   local start end
   start=$(date +%s%N)
@@ -79,35 +79,47 @@ measure() {
     exit 1
   fi
   end=$(date +%s%N)
-  echo "$(( (end - start) / 1000000 )) $(tail -n 1 "$work/mem")"
+  echo "$(( (end - start) / 1000 )) $(tail -n 1 "$work/mem")"
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 max() { sort -n | tail -n 1; }
 duration_of() { ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$1"; }
 
+printf '\nStart-up: clipwren-cut --version, %d runs\n' $((runs * 4))
+: >"$work/version.txt"
+for ((run = 0; run < runs * 4; run++)); do measure "$cut_tool" --version >>"$work/version.txt"; done
+awk -v us="$(cut -d' ' -f1 "$work/version.txt" | median)" -v kb="$(cut -d' ' -f2 "$work/version.txt" | max)" \
+    'BEGIN { printf "median %.1f ms, peak resident memory %.1f MB\n", us / 1000, kb / 1024 }'
+
 printf '\nCut of 30 s to MP3 128 kbit/s, %d runs each, interleaved (times are medians)\n' "$runs"
-printf '%-14s %12s %10s %7s %12s %10s %8s %8s\n' case clipwren-ms ffmpeg-ms ratio clipwren-MB ffmpeg-MB cut-s ff-s
+printf '%-14s %12s %9s %7s %10s %7s %12s %10s %8s %8s\n' \
+       case clipwren-ms sox-ms ratio ffmpeg-ms ratio clipwren-MB ffmpeg-MB cut-s sox-s
 for entry in "${all_cases[@]}"; do
   read -r name input begin end <<<"$entry"
   if [ -n "${CLIPWREN_BENCH_CASES:-}" ] && [[ " $CLIPWREN_BENCH_CASES " != *" $name "* ]]; then continue; fi
   : >"$work/cut.txt"
+  : >"$work/sox.txt"
   : >"$work/ff.txt"
   for ((run = 0; run < runs; run++)); do
-    rm -f "$work/cut.mp3" "$work/ff.mp3"
+    rm -f "$work/cut.mp3" "$work/sox.mp3" "$work/ff.mp3"
     measure "$cut_tool" "$cache/$input" --begin "$begin" --end "$end" --output "$work/cut.mp3" >>"$work/cut.txt"
+    measure sox "$cache/$input" "$work/sox.mp3" trim "$begin" $((end - begin)) >>"$work/sox.txt"
     measure ffmpeg -nostdin -v error -y -ss "$begin" -to "$end" -i "$cache/$input" -b:a 128k "$work/ff.mp3" >>"$work/ff.txt"
   done
-  cut_ms=$(cut -d' ' -f1 "$work/cut.txt" | median)
-  ff_ms=$(cut -d' ' -f1 "$work/ff.txt" | median)
+  cut_us=$(cut -d' ' -f1 "$work/cut.txt" | median)
+  sox_us=$(cut -d' ' -f1 "$work/sox.txt" | median)
+  ff_us=$(cut -d' ' -f1 "$work/ff.txt" | median)
   cut_kb=$(cut -d' ' -f2 "$work/cut.txt" | max)
   ff_kb=$(cut -d' ' -f2 "$work/ff.txt" | max)
-  awk -v n="$name" -v c="$cut_ms" -v f="$ff_ms" -v cm="$cut_kb" -v fm="$ff_kb" \
-      -v cd="$(duration_of "$work/cut.mp3")" -v fd="$(duration_of "$work/ff.mp3")" \
-      'BEGIN { printf "%-14s %12d %10d %7.2f %12.1f %10.1f %8.3f %8.3f\n", n, c, f, c / f, cm / 1024, fm / 1024, cd, fd }'
+  awk -v n="$name" -v c="$cut_us" -v s="$sox_us" -v f="$ff_us" -v cm="$cut_kb" -v fm="$ff_kb" \
+      -v cd="$(duration_of "$work/cut.mp3")" -v sd="$(duration_of "$work/sox.mp3")" \
+      'BEGIN { printf "%-14s %12d %9d %7.2f %10d %7.2f %12.1f %10.1f %8.3f %8.3f\n",
+               n, c / 1000, s / 1000, c / s, f / 1000, c / f, cm / 1024, fm / 1024, cd, sd }'
 done
-echo "(ratio: clipwren-cut time / ffmpeg time; MB: peak resident memory, the largest of the runs;"
-echo " cut-s, ff-s: duration of the written file as ffprobe reads it)"
+echo "(ratio: clipwren-cut time / the other tool's time (sox IN OUT trim BEGIN LENGTH, ffmpeg -ss -to);"
+echo " MB: peak resident memory, the largest of the runs; cut-s, sox-s: duration of the written file"
+echo " as ffprobe reads it)"
 
 # --- The components' own benchmarks -----------------------------------------------------
 # They find the inputs made above through the same cache folder.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks that everything a desktop needs
-# is where it looks: both programs, the help page beside the program, the menu entry
-# and its icon.
+# is where it looks: both programs, the cutter's module, the help page beside the
+# program, the menu entry and its icon.
 set -euo pipefail
 build_dir=$1
 prefix=$(mktemp -d)
@@ -18,6 +18,12 @@ for program in bin/clipwren bin/clipwren-cut; do
   [ -x "$prefix/$program" ] || { echo "not executable: $program"; status=1; }
 done
 "$prefix/bin/clipwren-cut" --version | grep -q '^clipwren-cut ' || { echo "installed clipwren-cut does not run"; status=1; }
+# A real cut loads the module from where it was installed.
+[ -n "$(find "$prefix" -path '*/clipwren/clipwren-cut-engine.so')" ] || { echo "missing: the cutter's module"; status=1; }
+ffmpeg -v error -f lavfi -i "sine=frequency=440:duration=2" -ac 2 "$prefix/tone.wav"
+"$prefix/bin/clipwren-cut" "$prefix/tone.wav" --begin 0.5 --output "$prefix/piece.wav" ||
+  { echo "installed clipwren-cut cannot cut"; status=1; }
+[ -s "$prefix/piece.wav" ] || { echo "installed clipwren-cut wrote nothing"; status=1; }
 
 entry=$prefix/share/applications/clipwren.desktop
 grep -q '^Exec=clipwren %f$' "$entry" || { echo "Exec line"; status=1; }

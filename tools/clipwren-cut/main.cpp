@@ -1,18 +1,14 @@
 // clipwren-cut: the cut of Clipwren Pro's "Save selection" without the window.
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <cstdio>
-
-extern "C" {
-#include <libavutil/log.h>
-}
+#include <dlfcn.h>
 
 #include "CutCommandLine.h"
-#include "InterruptNotifier.h"
-#include "TerminalProgress.h"
-#include "components/soundeditor/SoundEditor.h"
-#include "core/CutJob.h"
+#include "CutEngine.h"
 
-using namespace clipwren;
 using namespace clipwren::cut;
 
 namespace {
@@ -23,13 +19,30 @@ void print(std::FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
     std::fflush(stream);
 }
+
+// The cut module beside the program (the build tree) or where it is installed.
+RunCutFunction loadCutEngine(QString* error) {
+    const QDir programFolder(QCoreApplication::applicationDirPath());
+    for (const QString& folder : {programFolder.path(), programFolder.filePath(QStringLiteral(CLIPWREN_ENGINE_DIR))}) {
+        const QString path = QDir(folder).filePath(QStringLiteral(CLIPWREN_ENGINE_FILE));
+        if (!QFileInfo::exists(path)) continue;
+        // Kept loaded until the process ends.
+        void* module = dlopen(QFile::encodeName(path).constData(), RTLD_LAZY | RTLD_LOCAL);
+        if (!module) {
+            *error = QString::fromLocal8Bit(dlerror());
+            return nullptr;
+        }
+        if (auto* run = reinterpret_cast<RunCutFunction>(dlsym(module, "clipwren_run_cut"))) return run;
+        *error = QStringLiteral("%1 has no cut in it.").arg(path);
+        return nullptr;
+    }
+    *error = QStringLiteral("The cut module %1 is missing.").arg(QStringLiteral(CLIPWREN_ENGINE_FILE));
+    return nullptr;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    // The decoder's warnings tell the user where a damaged file stops being readable;
-    // a run of identical ones is said once with its count.
-    av_log_set_flags(AV_LOG_SKIP_REPEATED);
     const CommandLine commandLine = parseCommandLine(app.arguments());
     switch (commandLine.action) {
         case CommandLine::Action::Help: print(stdout, helpText()); return 0;
@@ -39,28 +52,11 @@ int main(int argc, char** argv) {
             return kUsageError;
         case CommandLine::Action::Cut: break;
     }
-
-    SoundEditor editor;
-    editor.AttachWindow(nullptr);
-    CutJob job(editor);
-    TerminalProgress progress(stderr);
-    QObject::connect(&job, &CutJob::progress, &job,
-                     [&progress](CutJob::Phase phase, int percent) { progress.show(phase, percent); });
-    InterruptNotifier interrupts;
-    int interruptSignal = 0;
-    QObject::connect(&interrupts, &InterruptNotifier::interrupted, &job, [&](int signalNumber) {
-        if (interruptSignal == 0) interruptSignal = signalNumber;
-        job.cancel();
-    });
-    QObject::connect(&job, &CutJob::finished, &app, [&](const CutJob::Result& result) {
-        progress.finish();
-        if (result.succeeded()) return app.exit(0);
-        // One line: the failure and the editor's text for it.
-        const QString message = QString(result.message).replace(QStringLiteral("\r\n"), QStringLiteral(" ")).trimmed();
-        print(stderr, QStringLiteral("clipwren-cut: %1\n").arg(message));
-        app.exit(interruptSignal != 0 ? 128 + interruptSignal : kCutFailed);
-    });
-    const CutRequest& request = commandLine.request;
-    job.start(CutJob::fixedPlan(request.input, {request.beginMs, request.endMs}, request.output));
-    return app.exec();
+    QString error;
+    const RunCutFunction runCut = loadCutEngine(&error);
+    if (!runCut) {
+        print(stderr, QStringLiteral("clipwren-cut: %1\n").arg(error));
+        return kCutFailed;
+    }
+    return runCut(commandLine.request);
 }

@@ -1,0 +1,48 @@
+#include "CutEngine.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "InterruptNotifier.h"
+#include "TerminalProgress.h"
+#include "components/soundeditor/SoundEditor.h"
+#include "core/CutJob.h"
+
+using namespace clipwren;
+using namespace clipwren::cut;
+
+namespace {
+constexpr int kCutFailed = 1;
+}  // namespace
+
+extern "C" int clipwren_run_cut(const CutRequest& request) {
+    // The decoder's warnings tell the user where a damaged file stops being readable;
+    // a run of identical ones is said once with its count.
+    av_log_set_flags(AV_LOG_SKIP_REPEATED);
+    SoundEditor editor;
+    editor.AttachWindow(nullptr);
+    CutJob job(editor);
+    TerminalProgress progress(stderr);
+    QObject::connect(&job, &CutJob::progress, &job,
+                     [&progress](CutJob::Phase phase, int percent) { progress.show(phase, percent); });
+    InterruptNotifier interrupts;
+    int interruptSignal = 0;
+    QObject::connect(&interrupts, &InterruptNotifier::interrupted, &job, [&](int signalNumber) {
+        if (interruptSignal == 0) interruptSignal = signalNumber;
+        job.cancel();
+    });
+    QObject::connect(&job, &CutJob::finished, &job, [&](const CutJob::Result& result) {
+        progress.finish();
+        if (result.succeeded()) return QCoreApplication::exit(0);
+        // One line: the failure and the editor's text for it.
+        const QString message = QString(result.message).replace(QStringLiteral("\r\n"), QStringLiteral(" ")).trimmed();
+        std::fprintf(stderr, "clipwren-cut: %s\n", message.toLocal8Bit().constData());
+        QCoreApplication::exit(interruptSignal != 0 ? 128 + interruptSignal : kCutFailed);
+    });
+    job.start(CutJob::fixedPlan(request.input, {request.beginMs, request.endMs}, request.output));
+    return QCoreApplication::exec();
+}
