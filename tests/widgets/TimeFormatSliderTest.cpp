@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QStyle>
 #include <QTest>
+#include <cmath>
 
 #include "widgets/TimeFormatSlider.h"
 
@@ -71,4 +74,122 @@ TEST(TimeFormatSlider, TooltipShowsTheValueThroughTheFormatter) {
     EXPECT_EQ(slider.toolTip(), "t=0");
     slider.setValue(83456);
     EXPECT_EQ(slider.toolTip(), "t=83456");
+}
+
+namespace {
+
+// A position slider of the window's size over 0..1000 ms showing a sound: silent in
+// the first half, loud in the second, with marks at 100 and 400 ms.
+struct SoundSlider {
+    TimeFormatSlider slider{Qt::Horizontal};
+    SoundSlider() {
+        slider.setGeometry(0, 0, 454, 24);
+        slider.setRange(0, 1000);
+        const int columns = slider.waveformColumns();
+        std::vector<float> low(size_t(columns), 0.0f), high(size_t(columns), 0.0f);
+        for (int c = columns / 2; c < columns; ++c) {
+            low[size_t(c)] = -0.9f;
+            high[size_t(c)] = 0.9f;
+        }
+        slider.setWaveform(low, high);
+        slider.setMarks(100, 400);
+        // A flag's staff stands at its mark, and the track is linear: found from the two flags.
+        perMs = (slider.flagRect(TimeFormatSlider::Mark::End).right() -
+                 slider.flagRect(TimeFormatSlider::Mark::Begin).left()) / 300.0;
+        zeroX = slider.flagRect(TimeFormatSlider::Mark::Begin).left() - 100 * perMs;
+    }
+    QPoint at(int value, int y) const { return QPoint(int(std::lround(zeroX + value * perMs)), y); }
+    double perMs = 0;
+    double zeroX = 0;
+};
+
+QPalette darkPalette() {
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(53, 53, 53));
+    p.setColor(QPalette::WindowText, Qt::white);
+    p.setColor(QPalette::Base, QColor(35, 35, 35));
+    p.setColor(QPalette::Text, QColor(230, 230, 230));
+    p.setColor(QPalette::Mid, QColor(80, 80, 80));
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(127, 127, 127));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(127, 127, 127));
+    return p;
+}
+
+int lightness(QRgb c) { return QColor(c).lightness(); }
+
+}  // namespace
+
+TEST(TimeFormatSlider, SoundStaysReadableInLightAndDarkPalettesAndDisabled) {
+    const struct {
+        const char* name;
+        QPalette palette;
+        bool enabled;
+        int contrast;  // the least lightness difference of the envelope from the groove
+    } cases[] = {
+        {"light", QApplication::style()->standardPalette(), true, 100},
+        {"dark", darkPalette(), true, 100},
+        {"light disabled", QApplication::style()->standardPalette(), false, 40},
+        {"dark disabled", darkPalette(), false, 40},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SoundSlider s;
+        s.slider.setPalette(c.palette);
+        s.slider.setEnabled(c.enabled);
+        const QImage image = s.slider.grab().toImage();
+        const QRgb groove = image.pixel(s.at(50, 5));
+        // The loud half stands out from the groove, the silent half does not reach that row.
+        EXPECT_GE(std::abs(lightness(image.pixel(s.at(800, 5))) - lightness(groove)), c.contrast);
+        EXPECT_EQ(image.pixel(s.at(200, 5)) == groove, false) << "the marked range is shaded";
+        EXPECT_EQ(image.pixel(s.at(700, 5)) == image.pixel(s.at(800, 5)), true);
+        // Flags at both marks, told apart from the groove.
+        for (const auto mark : {TimeFormatSlider::Mark::Begin, TimeFormatSlider::Mark::End}) {
+            const QPoint staff = s.slider.flagRect(mark).topLeft() +
+                                 QPoint(mark == TimeFormatSlider::Mark::Begin ? 0 : 7, 2);
+            EXPECT_GE(std::abs(lightness(image.pixel(staff)) - lightness(groove)), c.contrast / 2);
+        }
+    }
+
+    // Without a sound the slider looks as a plain one does.
+    SoundSlider s;
+    s.slider.clearWaveform();
+    TimeFormatSlider plain(Qt::Horizontal);
+    plain.setGeometry(0, 0, 454, 24);
+    plain.setRange(0, 1000);
+    EXPECT_EQ(s.slider.grab().toImage(), plain.grab().toImage());
+}
+
+TEST(TimeFormatSlider, DraggingAFlagMovesItsMarkAndLeavesThePosition) {
+    SoundSlider s;
+    s.slider.show();
+    EventLog log(s.slider);
+    std::vector<std::pair<TimeFormatSlider::Mark, int>> moves;
+    QObject::connect(&s.slider, &TimeFormatSlider::markMoved,
+                     [&](TimeFormatSlider::Mark m, int v) { moves.emplace_back(m, v); });
+
+    for (const auto& [mark, to] : {std::pair{TimeFormatSlider::Mark::Begin, 250},
+                                   std::pair{TimeFormatSlider::Mark::End, 900}}) {
+        const QRect flag = s.slider.flagRect(mark);
+        const QPoint grab = flag.center();
+        const QPoint moved = grab + QPoint(s.at(to, 0).x() - s.at(*s.slider.mark(mark), 0).x(), 0);
+        QTest::mousePress(&s.slider, Qt::LeftButton, {}, grab);
+        QTest::mouseMove(&s.slider, (grab + moved) / 2);
+        QTest::mouseMove(&s.slider, moved);
+        QTest::mouseRelease(&s.slider, Qt::LeftButton, {}, moved);
+        ASSERT_GE(moves.size(), 2u) << "the mark follows while it is dragged";
+        EXPECT_EQ(moves.back().first, mark);
+        EXPECT_NEAR(moves.back().second, to, 4);
+        EXPECT_EQ(s.slider.mark(mark), moves.back().second);
+        moves.clear();
+    }
+    EXPECT_EQ(s.slider.value(), 0);
+    EXPECT_TRUE(log.entries.isEmpty());
+
+    // Elsewhere on the groove a click moves the position, as it always did.
+    QTest::mouseClick(&s.slider, Qt::LeftButton, {}, s.at(600, 18));
+    EXPECT_NEAR(s.slider.value(), 600, 4);
+    EXPECT_TRUE(moves.empty());
+    EXPECT_EQ(log.entries.first(), "start");
+    EXPECT_EQ(log.entries.last(), "end");
 }
