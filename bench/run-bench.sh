@@ -124,7 +124,7 @@ echo " as ffprobe reads it)"
 # --- The components' own benchmarks -----------------------------------------------------
 # They find the inputs made above through the same cache folder.
 export CLIPWREN_BENCH_CACHE=$cache
-for area in player decode soundeditor; do
+for area in player decode soundeditor waveform; do
   for program in "$build_dir/bench/$area"/*; do
     [ -f "$program" ] && [ -x "$program" ] || continue
     printf '\n== %s ==\n' "${program#"$build_dir"/}"

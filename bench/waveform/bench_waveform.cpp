@@ -1,0 +1,140 @@
+// Waveform benchmark: how soon the position slider's picture of a 4-minute and a
+// 60-minute MP3 appears (first strokes, the coarse picture across the whole width,
+// the exact envelope), how quickly a file opened again comes from the peak cache, and
+// how long the slider takes to paint with the picture. The inputs are the MP3s that
+// bench/run-bench.sh makes in CLIPWREN_BENCH_CACHE; the peak cache is a temporary folder.
+#include "components/waveform/WaveformLoader.h"
+#include "widgets/TimeFormatSlider.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using clipwren::TimeFormatSlider;
+using clipwren::waveform::PeakCache;
+using clipwren::waveform::WaveformLoader;
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The slider's columns over the sound's length, as the window asks for them.
+int64_t lengthMs(const WaveformLoader& loader) {
+    const auto envelope = loader.envelope();
+    return envelope.sampleRate > 0 ? envelope.frames * 1000 / envelope.sampleRate : 0;
+}
+
+bool everyColumnKnown(const WaveformLoader& loader, int columns) {
+    const int64_t ms = lengthMs(loader);
+    if (ms <= 0) return false;
+    const auto peaks = loader.columns(columns, ms);
+    return std::none_of(peaks.low.begin(), peaks.low.end(), [](float v) { return std::isnan(v); });
+}
+
+struct Timing {
+    double first = -1;     // first strokes drawn
+    double coarse = -1;    // every column has something
+    double complete = -1;  // the exact envelope
+};
+
+// Loads the file and follows changed() until the picture is complete.
+Timing follow(WaveformLoader& loader, const QString& path, int columns) {
+    Timing timing;
+    QEventLoop loop;
+    const auto start = Clock::now();
+    const auto connection = QObject::connect(&loader, &WaveformLoader::changed, &loop, [&] {
+        const double now = msSince(start);
+        if (timing.first < 0) timing.first = now;
+        if (timing.coarse < 0 && everyColumnKnown(loader, columns)) timing.coarse = now;
+        if (loader.stage() != WaveformLoader::Stage::Working) {
+            timing.complete = now;
+            loop.quit();
+        }
+    });
+    loader.load(path);
+    loop.exec();
+    QObject::disconnect(connection);
+    return timing;
+}
+
+void bench(const char* label, const QString& path) {
+    TimeFormatSlider slider(Qt::Horizontal);
+    slider.setGeometry(0, 0, 454, 24);
+    const int columns = slider.waveformColumns();
+
+    std::vector<double> first, coarse, complete, reopen;
+    for (int run = 0; run < 3; ++run) {
+        QTemporaryDir cacheDir;
+        WaveformLoader loader{PeakCache(cacheDir.path())};
+        const Timing t = follow(loader, path, columns);
+        first.push_back(t.first);
+        coarse.push_back(t.coarse);
+        complete.push_back(t.complete);
+        for (int again = 0; again < 3; ++again) {
+            WaveformLoader reopened{PeakCache(cacheDir.path())};
+            reopen.push_back(follow(reopened, path, columns).complete);
+        }
+    }
+    std::printf("%-14s first strokes %7.1f ms, coarse picture %7.1f ms, exact %7.1f ms, from cache %6.1f ms\n",
+                label, median(first), median(coarse), median(complete), median(reopen));
+
+    QTemporaryDir cacheDir;
+    WaveformLoader loader{PeakCache(cacheDir.path())};
+    follow(loader, path, columns);
+    const int64_t ms = lengthMs(loader);
+    std::vector<double> reduce;
+    clipwren::waveform::ColumnPeaks peaks;
+    for (int i = 0; i < 50; ++i) {
+        const auto start = Clock::now();
+        peaks = loader.columns(columns, ms);
+        reduce.push_back(msSince(start));
+    }
+    slider.setRange(0, int(ms));
+    slider.setValue(int(ms / 3));
+    slider.setWaveform(peaks.low, peaks.high);
+    slider.setMarks(int(ms / 4), int(ms / 2));
+    QImage image(slider.size(), QImage::Format_ARGB32_Premultiplied);
+    std::vector<double> paint;
+    for (int i = 0; i < 200; ++i) {
+        const auto start = Clock::now();
+        slider.render(&image);
+        paint.push_back(msSince(start));
+    }
+    std::printf("%-14s columns from the envelope %5.2f ms, slider paint %5.2f ms (medians; %d columns)\n", label,
+                median(reduce), median(paint), columns);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QDir cache(qEnvironmentVariable("CLIPWREN_BENCH_CACHE"));
+    const QString short4 = cache.filePath("piece-cbr-4min.mp3");
+    const QString long60 = cache.filePath("vbr-60min.mp3");
+    if (qEnvironmentVariableIsEmpty("CLIPWREN_BENCH_CACHE") || !QFile::exists(short4) || !QFile::exists(long60)) {
+        std::fprintf(stderr, "bench_waveform: run through bench/run-bench.sh, which makes its inputs\n");
+        return 1;
+    }
+    std::printf("Waveform benchmark (%d decoding threads; medians of 3 loads, 9 cache reopens)\n",
+                WaveformLoader::decodeThreads());
+    bench("MP3 4 min", short4);
+    bench("MP3 VBR 60 min", long60);
+    return 0;
+}

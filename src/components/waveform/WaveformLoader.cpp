@@ -1,0 +1,248 @@
+#include "components/waveform/WaveformLoader.h"
+
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+
+#include "components/decode/AudioDecoder.h"
+#include "components/decode/SpotReader.h"
+
+namespace clipwren::waveform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Repaints of a growing picture: about 30 a second are smooth enough.
+constexpr auto kNotifyInterval = std::chrono::milliseconds(33);
+// Shorter sounds get no coarse picture: the exact decode of two minutes of MP3 takes
+// about 0.1 s here, no longer than the coarse pass.
+constexpr int64_t kCoarseMinSeconds = 120;
+// A spread of spots a little finer than the slider's 440 or so columns, in bit-reversed
+// order so that the picture fills in evenly. 512 spots of a 60-minute MP3 take about
+// 0.15 s, mostly in seeking.
+constexpr int kSpotBits = 9;
+constexpr int kSpots = 1 << kSpotBits;
+// Frames decoded at each spot: about four MP3 frames.
+constexpr int64_t kSpotFrames = 4096;
+// A second decoder (open and seek) costs about 0.1 s; below a minute one part is quicker.
+constexpr int64_t kParallelMinSeconds = 60;
+// Frames read at a time by the exact pass, between checks for cancellation.
+constexpr int64_t kChunkFrames = 64 * kFramesPerPeak;
+
+int bitReversed(int value, int bits) {
+    int result = 0;
+    for (int b = 0; b < bits; ++b) result |= ((value >> b) & 1) << (bits - 1 - b);
+    return result;
+}
+
+// The lowest and highest of interleaved samples, all channels together.
+Peak peakOfSamples(const float* from, const float* to) {
+    float low = *from;
+    float high = *from;
+    for (const float* s = from; s < to; ++s) {
+        low = std::min(low, *s);
+        high = std::max(high, *s);
+    }
+    return PeakEnvelope::peakOf(low, high);
+}
+
+}  // namespace
+
+struct WaveformLoader::Job {
+    Job(QString p, uint64_t g) : path(std::move(p)), generation(g) {}
+    const QString path;
+    const uint64_t generation;
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> finished{false};
+    std::atomic<Clock::rep> lastNotify{0};
+
+    mutable std::mutex mutex;
+    PeakEnvelope envelope;        // guarded by mutex
+    Stage stage = Stage::Working;  // guarded by mutex
+
+    // Writes peaks from index `first` on.
+    void put(size_t first, const std::vector<Peak>& peaks) {
+        std::lock_guard lock(mutex);
+        const size_t end = std::min(envelope.peaks.size(), first + peaks.size());
+        if (first < end) std::copy_n(peaks.begin(), end - first, envelope.peaks.begin() + ptrdiff_t(first));
+    }
+};
+
+WaveformLoader::WaveformLoader(PeakCache cache, QObject* parent) : QObject(parent), cache_(std::move(cache)) {}
+
+WaveformLoader::~WaveformLoader() {
+    retire();
+    for (auto& [job, thread] : retired_) thread.join();
+}
+
+int WaveformLoader::decodeThreads() {
+    // One part per core, two at most: the program is tuned on two cores, where an
+    // hour of MP3 takes about 3.7 s to decode on one.
+    return std::clamp(QThread::idealThreadCount(), 1, 2);
+}
+
+void WaveformLoader::load(const QString& path) {
+    retire();
+    current_ = std::make_shared<Job>(path, ++generation_);
+    worker_ = std::thread([this, job = current_] {
+        run(job);
+        job->finished = true;
+    });
+}
+
+void WaveformLoader::clear() { retire(); }
+
+void WaveformLoader::retire() {
+    if (current_) {
+        current_->cancelled = true;
+        retired_.emplace_back(std::move(current_), std::move(worker_));
+        current_.reset();
+    }
+    // Threads that have ended are joined now; the others when they do, or at the end.
+    std::erase_if(retired_, [](auto& entry) {
+        if (!entry.first->finished) return false;
+        entry.second.join();
+        return true;
+    });
+}
+
+WaveformLoader::Stage WaveformLoader::stage() const {
+    if (!current_) return Stage::Empty;
+    std::lock_guard lock(current_->mutex);
+    return current_->stage;
+}
+
+ColumnPeaks WaveformLoader::columns(int count, int64_t lengthMs) const {
+    if (!current_) return PeakEnvelope().columns(count, lengthMs);
+    std::lock_guard lock(current_->mutex);
+    return current_->envelope.columns(count, lengthMs);
+}
+
+PeakEnvelope WaveformLoader::envelope() const {
+    if (!current_) return {};
+    std::lock_guard lock(current_->mutex);
+    return current_->envelope;
+}
+
+// ---- On the worker thread ----------------------------------------------------------
+
+void WaveformLoader::notify(Job& job, bool finalUpdate) {
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    Clock::rep last = job.lastNotify.load();
+    if (!finalUpdate) {
+        if (Clock::duration(now - last) < kNotifyInterval) return;
+        // Two decoding threads may both be due; one of them tells.
+        if (!job.lastNotify.compare_exchange_strong(last, now)) return;
+    }
+    if (job.cancelled) return;
+    // Runs on the loader's thread, where current_ lives; a job replaced meanwhile stays quiet.
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation = job.generation] {
+            if (current_ && current_->generation == generation) emit changed();
+        },
+        Qt::QueuedConnection);
+}
+
+void WaveformLoader::run(const std::shared_ptr<Job>& job) {
+    if (auto cached = cache_.find(job->path)) {
+        std::lock_guard lock(job->mutex);
+        job->envelope = std::move(*cached);
+        job->stage = Stage::Complete;
+    } else {
+        coarsePass(*job);
+        if (job->cancelled) return;
+        const bool decoded = exactPass(*job);
+        if (job->cancelled) return;
+        PeakEnvelope finished;
+        {
+            std::lock_guard lock(job->mutex);
+            job->stage = decoded ? Stage::Complete : Stage::Failed;
+            if (!decoded) job->envelope = PeakEnvelope();
+            finished = job->envelope;
+        }
+        // The file is drawn already; writing the entry only makes the next opening quick.
+        if (decoded) cache_.store(job->path, finished);
+    }
+    notify(*job, true);
+}
+
+bool WaveformLoader::coarsePass(Job& job) {
+    int32_t error = 0;
+    const auto reader = decode::SpotReader::open(job.path, &error);
+    if (!reader) return false;
+    const int64_t frames = reader->durationFrames();
+    if (frames < kCoarseMinSeconds * reader->sampleRate()) return false;
+    {
+        std::lock_guard lock(job.mutex);
+        job.envelope = PeakEnvelope(reader->sampleRate(), frames);
+    }
+    for (int i = 0; i < kSpots && !job.cancelled; ++i) {
+        const int spot = bitReversed(i, kSpotBits);
+        const int64_t begin = frames * spot / kSpots;
+        const int64_t end = frames * (spot + 1) / kSpots;
+        float low = 0.0f;
+        float high = 0.0f;
+        if (!reader->peaksNear(begin, kSpotFrames, &low, &high)) continue;
+        // The spot stands for its whole share of the sound until the exact pass gets there.
+        const size_t first = size_t(begin / kFramesPerPeak);
+        const size_t last = size_t((end + kFramesPerPeak - 1) / kFramesPerPeak);
+        job.put(first, std::vector<Peak>(last - first, PeakEnvelope::peakOf(low, high)));
+        notify(job, false);
+    }
+    return true;
+}
+
+bool WaveformLoader::exactPass(Job& job) {
+    int32_t error = 0;
+    auto decoder = decode::AudioDecoder::open(job.path, 0, 0, &error);
+    if (!decoder) return false;
+    const int64_t frames = decoder->lengthFrames();
+    const int rate = decoder->outputRate();
+    {
+        std::lock_guard lock(job.mutex);
+        if (job.envelope.sampleRate == rate)
+            job.envelope.resize(frames);
+        else
+            job.envelope = PeakEnvelope(rate, frames);
+    }
+
+    // Each part starts on a whole peak; the first uses the decoder opened above.
+    const int64_t totalPeaks = (frames + kFramesPerPeak - 1) / kFramesPerPeak;
+    const int parts = frames >= kParallelMinSeconds * rate ? decodeThreads() : 1;
+    const auto partStart = [&](int part) { return totalPeaks * part / parts * kFramesPerPeak; };
+    const auto decodePart = [&](decode::AudioDecoder& d, int part) {
+        const int64_t begin = partStart(part);
+        const int64_t end = part + 1 == parts ? frames : partStart(part + 1);
+        if (d.seek(begin) != 0) return;
+        const int channels = d.outputChannels();
+        std::vector<float> samples(size_t(kChunkFrames * channels));
+        std::vector<Peak> peaks;
+        for (int64_t pos = begin; pos < end && !job.cancelled;) {
+            const int64_t got = d.read(samples.data(), std::min(kChunkFrames, end - pos));
+            if (got <= 0) break;  // damage ends the sound here
+            peaks.clear();
+            for (int64_t f = 0; f < got; f += kFramesPerPeak)
+                peaks.push_back(peakOfSamples(samples.data() + f * channels,
+                                              samples.data() + std::min(got, f + kFramesPerPeak) * channels));
+            job.put(size_t(pos / kFramesPerPeak), peaks);
+            pos += got;
+            notify(job, false);
+        }
+    };
+
+    std::vector<std::thread> helpers;
+    for (int part = 1; part < parts; ++part)
+        helpers.emplace_back([&, part] {
+            int32_t code = 0;
+            if (auto own = decode::AudioDecoder::open(job.path, 0, 0, &code)) decodePart(*own, part);
+        });
+    decodePart(*decoder, 0);
+    for (std::thread& helper : helpers) helper.join();
+    return true;
+}
+
+}  // namespace clipwren::waveform
