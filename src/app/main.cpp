@@ -22,8 +22,9 @@ int main(int argc, char** argv) {
     platform::DialogProvider dialogs;
     platform::DocumentOpener opener;
     const std::unique_ptr<SettingsStore> settings = OutputLocation::userStore();
+    const waveform::PeakCache peakCache(waveform::PeakCache::defaultFolder());
     try {
-        frmMain window({dialogs, opener, *settings});
+        frmMain window({dialogs, opener, *settings, peakCache});
         window.show();
         // The desktop's "Open with" hands over the file to work on.
         if (const QStringList arguments = QApplication::arguments(); arguments.size() == 2)

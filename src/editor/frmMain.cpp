@@ -9,9 +9,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QShortcut>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
@@ -24,7 +26,6 @@
 #include "progressbar/XP_ProgressBar.h"
 #include "widgets/FitFont.h"
 #include "widgets/MyButton.h"
-#include "widgets/TimeFormatSlider.h"
 
 namespace clipwren {
 
@@ -103,7 +104,11 @@ QString droppedAudioFile(const QMimeData* mime) {
 int TwipsToPixels(int twips) { return int(std::nearbyint(twips / 15.0)); }
 
 frmMain::frmMain(const WindowServices& services, QWidget* parent)
-    : QWidget(parent), services_(services), folderBrowser_(services.dialogs), cutJob_(cutter_) {
+    : QWidget(parent),
+      services_(services),
+      folderBrowser_(services.dialogs),
+      cutJob_(cutter_),
+      waveform_(services.peakCache) {
     buildControls();
     Form_Load();
 }
@@ -115,7 +120,7 @@ frmMain::~frmMain() = default;
 void frmMain::buildControls() {
     setWindowTitle(QStringLiteral("Clipwren"));
     for (const auto& [part, name] : {std::pair<QObject*, const char*>{&cutter_, "Cutter"}, {&player_, "Player"},
-                                     {&tmrPosition_, "tmrPosition"}}) {
+                                     {&tmrPosition_, "tmrPosition"}, {&waveform_, "Waveform"}}) {
         part->setParent(this);
         part->setObjectName(QLatin1String(name));
     }
@@ -178,6 +183,7 @@ void frmMain::buildControls() {
     sldPosition->setTooltipFormatter([](int value) { return FormatTimeText(value); });
     connect(sldPosition, &TimeFormatSlider::userStartsMoving, this, &frmMain::sldPosition_UserStartsMoving);
     connect(sldPosition, &TimeFormatSlider::userEndsMoving, this, &frmMain::sldPosition_UserEndsMoving);
+    connect(sldPosition, &TimeFormatSlider::markMoved, this, &frmMain::sldPosition_MarkMoved);
 
     frame(Frame1, "Frame1", QStringLiteral("Positions"), {555, 2160, 6765, 750});
     label(Frame1, Label1, "Label1", QStringLiteral("Begin mark :"), {135, 225, 1125, 195});
@@ -187,6 +193,8 @@ void frmMain::buildControls() {
     lblTime->setAlignment(Qt::AlignCenter);
     label(Frame1, Label2, "Label2", QStringLiteral("End mark :"), {5505, 225, 945, 195});
     textBox(Frame1, txtEndMark, "txtEndMark", kZeroTime, {5505, 420, 960, 255}, 28, true);
+    for (QLineEdit* mark : {txtBeginMark, txtEndMark})
+        connect(mark, &QLineEdit::textChanged, this, &frmMain::showMarkFlags);
 
     frame(fraConvertPreview, "fraConvertPreview", QStringLiteral("Preview"), {555, 2895, 6765, 1005});
     const QString cutPoint = QStringLiteral("Insert cut point");
@@ -243,6 +251,8 @@ void frmMain::buildControls() {
     tmrPosition_.setInterval(kPositionIntervalMs);
     connect(&tmrPosition_, &QTimer::timeout, this, &frmMain::tmrPosition_Timer);
     connect(&player_, &SoundPlayer::LevelsChanged, this, &frmMain::Player_LevelsChanged);
+    connect(&waveform_, &waveform::WaveformLoader::changed, this, &frmMain::Waveform_Changed);
+    addShortcuts();
     connect(&cutter_, &SoundEditor::LoadProgress, this, &frmMain::Cutter_LoadProgress);
     connect(&cutter_, &SoundEditor::LoadCompleted, this, &frmMain::Cutter_LoadCompleted);
     connect(&cutter_, &SoundEditor::CropProgress, this, &frmMain::Cutter_CropProgress);
@@ -296,6 +306,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
         closing_ = true;
         cutJob_.cancel();
     }
+    waveform_.clear();
     Form_Unload();
     event->accept();
 }
@@ -330,12 +341,21 @@ void frmMain::loadInputFile(const QString& path) {
     showPath(txtOutput, outputPath_);
     player_.OpenFile(kPlayer, path);
     const int32_t duration = player_.Length(kPlayer);
-    if (duration <= 0) return;
+    if (duration <= 0) {
+        // Nothing to show: the slider looks as it does before any load.
+        waveform_.clear();
+        sldPosition->clearWaveform();
+        return;
+    }
     sldPosition->setMaximum(duration);
     txtEndMark->setText(FormatTimeText(duration));
     sldPosition->setMinimum(0);
     sldPosition->setValue(0);
     tmrPosition_.start();
+    // An empty groove until the first picture arrives.
+    waveform_.load(path);
+    sldPosition->setWaveform({}, {});
+    showMarkFlags();
 }
 
 bool frmMain::openAudioFile(const QString& path) {
@@ -454,6 +474,54 @@ void frmMain::setMarkFromPlayer(QLineEdit* mark) {
     mark->setText(FormatTimeText(player_.Position(kPlayer)));
 }
 
+void frmMain::showMarkFlags() {
+    const auto flag = [this](const QLineEdit* box) -> std::optional<int> {
+        const std::optional<int32_t> ms = ParseTimeText(box->text());
+        if (!ms || *ms < sldPosition->minimum() || *ms > sldPosition->maximum()) return std::nullopt;
+        return *ms;
+    };
+    sldPosition->setMarks(flag(txtBeginMark), flag(txtEndMark));
+}
+
+// A dragged flag writes its mark's box as if the time had been typed there; the rest
+// of the program reads the marks from the boxes.
+void frmMain::sldPosition_MarkMoved(TimeFormatSlider::Mark mark, int value) {
+    (mark == TimeFormatSlider::Mark::Begin ? txtBeginMark : txtEndMark)->setText(FormatTimeText(value));
+}
+
+bool frmMain::stepMark(QLineEdit* mark, const QKeyEvent& key) {
+    if (key.key() != Qt::Key_Up && key.key() != Qt::Key_Down) return false;
+    // A text that is no time has nothing to step from; the keys do nothing else in the box.
+    const std::optional<int32_t> ms = ParseTimeText(mark->text());
+    if (!ms) return true;
+    const int32_t step = key.modifiers() & Qt::ControlModifier ? 1000 : key.modifiers() & Qt::ShiftModifier ? 100 : 10;
+    // Up to the sound's end, or where a mark typed beyond it already stands.
+    const int32_t stepped =
+        std::clamp(*ms + (key.key() == Qt::Key_Up ? step : -step), 0, std::max(*ms, sldPosition->maximum()));
+    const int cursor = mark->cursorPosition();
+    mark->setText(FormatTimeText(stepped));
+    mark->setCursorPosition(cursor);
+    return true;
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    // A text box with the focus claims every key before the window's shortcuts see it.
+    if (event->type() == QEvent::ShortcutOverride && qobject_cast<QLineEdit*>(watched)) {
+        event->accept();
+        return true;
+    }
+    if (event->type() == QEvent::KeyPress && (watched == txtBeginMark || watched == txtEndMark)) {
+        const auto& key = static_cast<const QKeyEvent&>(*event);
+        // Enter plays the marked piece, so a mark stepped by ear can be heard at once.
+        if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
+            cmdPlaySelected_Click();
+            return true;
+        }
+        if (stepMark(static_cast<QLineEdit*>(watched), key)) return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void frmMain::cmdMarkBegin_Click() { setMarkFromPlayer(txtBeginMark); }
 void frmMain::cmdMarkEnd_Click() { setMarkFromPlayer(txtEndMark); }
 void frmMain::cmdClearBegin_Click() { txtBeginMark->setText(kZeroTime); }
@@ -489,6 +557,49 @@ void frmMain::sldPosition_UserStartsMoving() { tmrPosition_.stop(); }
 void frmMain::sldPosition_UserEndsMoving() {
     player_.Seek(kPlayer, sldPosition->value());
     tmrPosition_.start();
+}
+
+void frmMain::Waveform_Changed() {
+    if (!sldPosition->showsWaveform()) return;
+    waveform::ColumnPeaks peaks = waveform_.columns(sldPosition->waveformColumns(), sldPosition->maximum());
+    sldPosition->setWaveform(std::move(peaks.low), std::move(peaks.high));
+}
+
+// ---- Keyboard ---------------------------------------------------------------------
+
+void frmMain::addShortcuts() {
+    const auto add = [this](const QKeySequence& keys, const std::function<void()>& action) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    // The position moves as with the slider's own keys: by a second, or ten with the page keys.
+    const auto move = [this](QAbstractSlider::SliderAction action) {
+        return [this, action] { sldPosition->moveByUser(action); };
+    };
+    add(Qt::Key_Space, [this] { playOrPause(); });
+    add(Qt::Key_Left, move(QAbstractSlider::SliderSingleStepSub));
+    add(Qt::Key_Right, move(QAbstractSlider::SliderSingleStepAdd));
+    add(Qt::Key_PageUp, move(QAbstractSlider::SliderPageStepAdd));
+    add(Qt::Key_PageDown, move(QAbstractSlider::SliderPageStepSub));
+    add(Qt::Key_I, [this] { cmdMarkBegin_Click(); });
+    add(Qt::Key_O, [this] { cmdMarkEnd_Click(); });
+    add(Qt::Key_P, [this] { cmdPlaySelected_Click(); });
+    add(Qt::SHIFT | Qt::Key_Left, [this] { jumpToMark(txtBeginMark); });
+    add(Qt::SHIFT | Qt::Key_Right, [this] { jumpToMark(txtEndMark); });
+    // A text box keeps every key for typing (eventFilter).
+    for (QLineEdit* box : findChildren<QLineEdit*>()) box->installEventFilter(this);
+}
+
+void frmMain::playOrPause() {
+    if (player_.State(kPlayer) == SoundPlayer::Playing)
+        player_.Pause(kPlayer);
+    else
+        player_.Play(kPlayer);
+}
+
+void frmMain::jumpToMark(QLineEdit* mark) {
+    if (const std::optional<int32_t> ms = ParseTimeText(mark->text())) sldPosition->setValueByUser(*ms);
 }
 
 void frmMain::Player_LevelsChanged(qint16, qint16 left, qint16 right) {

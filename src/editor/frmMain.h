@@ -10,20 +10,22 @@
 
 #include "components/player/SoundPlayer.h"
 #include "components/soundeditor/SoundEditor.h"
+#include "components/waveform/WaveformLoader.h"
 #include "core/CutJob.h"
 #include "core/SettingsStore.h"
 #include "folderbrowser/modBrowseForFolderNew.h"
 #include "platform/Dialogs.h"
 #include "platform/DocumentOpener.h"
+#include "widgets/TimeFormatSlider.h"
 
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 
 namespace clipwren {
 
 class MyButton;
-class TimeFormatSlider;
 class XP_ProgressBar;
 
 // Start-up could not ready a component or a level meter; the program cannot run.
@@ -47,6 +49,8 @@ struct WindowServices {
     platform::DialogProvider& dialogs;
     platform::DocumentOpener& opener;
     SettingsStore& settings;
+    // Where the pictures of opened sounds are kept.
+    const waveform::PeakCache& peakCache;
 };
 
 class frmMain : public QWidget {
@@ -63,6 +67,7 @@ public:
     bool openAudioFile(const QString& path);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -86,7 +91,9 @@ private slots:
     void tmrPosition_Timer();
     void sldPosition_UserStartsMoving();
     void sldPosition_UserEndsMoving();
+    void sldPosition_MarkMoved(TimeFormatSlider::Mark mark, int value);
     void sldTempo_ValueChanged(int value);
+    void Waveform_Changed();
     void Player_LevelsChanged(qint16 player, qint16 left, qint16 right);
     void Cutter_LoadProgress(qint16 percent);
     void Cutter_LoadCompleted(qint32 result);
@@ -105,6 +112,15 @@ private:
     // Shows a path in a text box from its start; the window keeps the path itself.
     static void showPath(QLineEdit* box, const QString& path);
     void setMarkFromPlayer(QLineEdit* mark);
+    // The marks' flags on the slider follow the mark boxes' text.
+    void showMarkFlags();
+    // Window-wide keys, inactive while a text box has the focus; Up and Down in a mark
+    // box and Enter there (eventFilter).
+    void addShortcuts();
+    void playOrPause();
+    void jumpToMark(QLineEdit* mark);
+    // Up and Down in a mark box change its time by 10 ms (Shift 100 ms, Ctrl 1 s).
+    bool stepMark(QLineEdit* mark, const QKeyEvent& key);
     // The mark boxes' text in milliseconds, or none after a message naming the bad mark.
     std::optional<CutRange> readMarks();
     void showMessage(const QString& text, platform::MessageIcon icon);
@@ -119,6 +135,8 @@ private:
     modBrowseForFolderNew folderBrowser_;
     // Load, crop and export of "Save selection" on the hosted editor.
     CutJob cutJob_;
+    // The picture of the loaded sound in the position slider; a child named "Waveform".
+    waveform::WaveformLoader waveform_;
 
     QLineEdit* txtInput = nullptr;
     MyButton* cmdInput = nullptr;

@@ -1,5 +1,6 @@
 // The window with the real player and editor on fixture files made here; what the
 // window writes is checked with the ffmpeg command line.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -8,7 +9,9 @@
 #include <QTimer>
 
 #include "WindowTestSupport.h"
+#include "components/decode/AudioDecoder.h"
 #include "components/player/LevelMeterWidget.h"
+#include "components/waveform/WaveformLoader.h"
 #include "core/modTimeText.h"
 #include "core/OutputLocation.h"
 #include "progressbar/XP_ProgressBar.h"
@@ -273,4 +276,113 @@ TEST_F(WindowAudioTest, ClosingTheWindowDuringACutCancelsItCleanly) {
     EXPECT_TRUE(dialogs.messages.empty());
     window.reset();
     EXPECT_EQ(filesIn(work.path()), QStringList({"long.wav", "source.wav"}));
+}
+
+TEST_F(WindowAudioTest, SliderShowsTheSoundAndADraggedFlagMovesTheMarkAndTheCut) {
+    frmMain& w = open();
+    w.show();
+    load(source);
+    auto* slider = control<TimeFormatSlider>("sldPosition");
+    EXPECT_TRUE(slider->showsWaveform());
+    auto* picture = control<waveform::WaveformLoader>("Waveform");
+    QTRY_VERIFY_WITH_TIMEOUT(picture->stage() == waveform::WaveformLoader::Stage::Complete, 20000);
+    EXPECT_EQ(slider->mark(TimeFormatSlider::Mark::Begin), 0);
+    EXPECT_EQ(slider->mark(TimeFormatSlider::Mark::End), 3000);
+    // A mark typed outside the sound has no flag.
+    setMarks("00:00:000", "00:04:000");
+    EXPECT_FALSE(slider->mark(TimeFormatSlider::Mark::End).has_value());
+    setMarks("00:00:000", "00:03:000");
+
+    // The begin flag dragged about a third of the way: its box follows while dragging.
+    const QRect flag = slider->flagRect(TimeFormatSlider::Mark::Begin);
+    const int third = (slider->flagRect(TimeFormatSlider::Mark::End).right() - flag.left()) / 3;
+    QTest::mousePress(slider, Qt::LeftButton, {}, flag.center());
+    QTest::mouseMove(slider, flag.center() + QPoint(third / 2, 0));
+    EXPECT_GT(ParseTimeText(text("txtBeginMark")).value_or(0), 300);
+    QTest::mouseMove(slider, flag.center() + QPoint(third, 0));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, flag.center() + QPoint(third, 0));
+    const int32_t begin = ParseTimeText(text("txtBeginMark")).value_or(-1);
+    EXPECT_NEAR(begin, 1000, 20);
+    EXPECT_EQ(player().Position(0), 0);
+
+    // The saved piece starts at the dragged mark: the click at 1.5 s lies that much earlier in it.
+    const QString output = work.filePath("dragged.wav");
+    chooseOutput(output);
+    save();
+    expectOnlyMessage(kSuccess, MessageIcon::None);
+    const auto decoded = testsupport::ffmpegDecode(output);
+    EXPECT_EQ(int64_t(decoded.size()) / 2, decode::msToFrames(3000 - begin, kRate));
+    EXPECT_EQ(testsupport::firstFrameAbove(decoded, 2, 20000), kClickFrame - decode::msToFrames(begin, kRate));
+
+    // After a load that fails, the slider is the plain one again.
+    load(work.filePath("missing.wav"));
+    EXPECT_FALSE(slider->showsWaveform());
+}
+
+TEST_F(WindowAudioTest, KeysMoveThePositionPlayAndSetMarksButNotInATextBox) {
+    frmMain& w = open();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    load(source);
+    auto* slider = control<TimeFormatSlider>("sldPosition");
+    control<MyButton>("cmdPlay")->setFocus();
+    const auto press = [](int key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+    };
+
+    // Stopped, the position moves by a second and by ten, within the sound.
+    const struct { int key; int32_t position; } moves[] = {
+        {Qt::Key_Right, 1000}, {Qt::Key_PageUp, 3000}, {Qt::Key_Left, 2000}, {Qt::Key_PageDown, 0}};
+    for (const auto& m : moves) {
+        press(m.key);
+        EXPECT_EQ(player().Position(0), m.position) << m.key;
+        EXPECT_EQ(slider->value(), m.position) << m.key;
+    }
+
+    // Space plays, pauses and resumes.
+    for (int32_t state : {1, 2, 1, 2}) {
+        press(Qt::Key_Space);
+        EXPECT_EQ(player().State(0), state);
+    }
+    // Paused, I and O take the marks from the position; Shift+arrows go back to them.
+    press(Qt::Key_Right);
+    const int32_t beginAt = player().Position(0);
+    press(Qt::Key_I);
+    press(Qt::Key_Right);
+    const int32_t endAt = player().Position(0);
+    press(Qt::Key_O);
+    EXPECT_EQ(text("txtBeginMark"), FormatTimeText(beginAt));
+    EXPECT_EQ(text("txtEndMark"), FormatTimeText(endAt));
+    press(Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(player().Position(0), beginAt);
+    press(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(player().Position(0), endAt);
+    press(Qt::Key_P);
+    EXPECT_EQ(player().State(0), 1);
+    control<MyButton>("cmdStop")->click();
+
+    // In a mark box the keys type and Up/Down step the time; the position stays.
+    auto* mark = control<QLineEdit>("txtEndMark");
+    mark->setFocus();
+    const struct { const char* from; int key; Qt::KeyboardModifiers modifiers; const char* to; } steps[] = {
+        {"00:01:000", Qt::Key_Up, {}, "00:01:010"},
+        {"00:01:000", Qt::Key_Down, Qt::ShiftModifier, "00:00:900"},
+        {"00:01:000", Qt::Key_Up, Qt::ControlModifier, "00:02:000"},
+        {"00:00:005", Qt::Key_Down, {}, "00:00:000"},
+        {"00:02:500", Qt::Key_Up, Qt::ControlModifier, "00:03:000"},  // not past the sound's end
+    };
+    for (const auto& s : steps) {
+        mark->setText(s.from);
+        press(s.key, s.modifiers);
+        EXPECT_EQ(mark->text(), s.to) << s.from;
+    }
+    const int32_t position = player().Position(0);
+    mark->setText("00:01:000");
+    mark->setCursorPosition(0);
+    for (int key : {Qt::Key_Space, Qt::Key_PageUp, Qt::Key_I}) press(key);
+    EXPECT_EQ(mark->text(), " i00:01:000");
+    EXPECT_EQ(player().State(0), 0);
+    EXPECT_EQ(player().Position(0), position);
+    EXPECT_EQ(text("txtBeginMark"), FormatTimeText(beginAt));
 }

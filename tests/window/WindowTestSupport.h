@@ -29,7 +29,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(settingsDir.isValid()); }
     void TearDown() override { window.reset(); }
     clipwren::frmMain& open() {
-        window = std::make_unique<clipwren::frmMain>(clipwren::WindowServices{dialogs, opener, settings});
+        window = std::make_unique<clipwren::frmMain>(clipwren::WindowServices{dialogs, opener, settings, peakCache});
         return *window;
     }
     template <typename T = QWidget>
@@ -77,6 +77,8 @@ protected:
 
     QTemporaryDir settingsDir;
     clipwren::IniSettingsStore settings{settingsDir.filePath("clipwren.ini")};
+    // Pictures of sounds are kept in the temporary folder, never in the user's cache.
+    clipwren::waveform::PeakCache peakCache{settingsDir.filePath("peaks")};
     testsupport::ScriptedDialogs dialogs;
     testsupport::RecordingOpener opener;
     std::unique_ptr<clipwren::frmMain> window;
