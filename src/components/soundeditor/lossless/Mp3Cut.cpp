@@ -1,0 +1,167 @@
+#include "components/soundeditor/lossless/Mp3Cut.h"
+
+#include "components/errors/modSoundErrDesc.h"
+#include "components/soundeditor/lossless/Mp3InfoFrame.h"
+
+#include <QFile>
+#include <algorithm>
+
+namespace clipwren::soundeditor::mp3 {
+
+namespace {
+
+constexpr int64_t kGranule = 576;
+// A granule's output depends on its own coefficients and those of the two granules
+// before it: the overlap-add of the transform reaches one back, and the synthesis
+// filter's history (15 of a granule's 18 subband slots) one more.
+constexpr int64_t kLeadGranules = 2;
+constexpr int kMaxTrim = 4095;  // 12-bit fields
+constexpr int64_t kCopyChunk = 256 * 1024;
+constexpr int64_t kId3v1Size = 128;
+
+// Copies bytes [offset, offset + length) of `in` to `out` in chunks, handing each to
+// `seen`. False when reading or writing fails or the copy is cancelled (*cancelled).
+bool copyRange(QFile& in, QFile& out, int64_t offset, int64_t length, const CopyHooks& hooks, int64_t* done,
+               int64_t total, bool* cancelled, const std::function<void(const QByteArray&)>& seen = {}) {
+    if (!in.seek(offset)) return false;
+    QByteArray chunk;
+    while (length > 0) {
+        if (hooks.cancelled && hooks.cancelled()) {
+            *cancelled = true;
+            return false;
+        }
+        chunk = in.read(std::min(length, kCopyChunk));
+        if (chunk.isEmpty() || out.write(chunk) != chunk.size()) return false;
+        if (seen) seen(chunk);
+        length -= chunk.size();
+        *done += chunk.size();
+        if (hooks.progress) hooks.progress(*done, total);
+    }
+    return true;
+}
+
+QByteArray readAt(QFile& in, int64_t offset, int64_t length) {
+    return in.seek(offset) ? in.read(length) : QByteArray();
+}
+
+// The main data at the end of the frames before `first` that frame `first` starts with.
+std::optional<QByteArray> reservoirBefore(QFile& in, const Mp3Index& index, size_t first) {
+    const int needed = index.frames[first].mainDataBegin;
+    QByteArray reservoir;
+    for (size_t k = first; k-- > 0 && reservoir.size() < needed;) {
+        const QByteArray frame = readAt(in, index.frames[k].offset, index.frames[k].size);
+        const auto header = frame.size() >= 4 ? parseFrameHeader(reinterpret_cast<const uint8_t*>(frame.constData()))
+                                              : std::nullopt;
+        if (!header || frame.size() != header->size) return std::nullopt;
+        reservoir.prepend(frame.mid(header->mainDataOffset()));
+    }
+    if (reservoir.size() < needed) return std::nullopt;
+    return reservoir.right(needed);
+}
+
+// One frame that codes silence (its side info all zero: no bits for any granule) and
+// holds the reservoir bytes at the end of its main data, where the next frame looks.
+// Its header is the next frame's at another rate: FFmpeg takes a frame whose channel
+// mode or flags differ from the next one's for junk before the stream.
+std::optional<QByteArray> leadFrame(const FrameHeader& next, const QByteArray& reservoir, bool constantBitRate) {
+    const int needed = 4 + next.sideInfoSize() + int(reservoir.size());
+    // A constant-rate stream keeps its rate when the reservoir fits.
+    FrameHeader header = ownFrameHeader(next, needed, constantBitRate ? next.bitRateIndex : 1);
+    if (!header.bitRateIndex) header = ownFrameHeader(next, needed);
+    if (!header.bitRateIndex) return std::nullopt;
+    QByteArray frame(header.size, '\0');
+    std::copy(header.bytes, header.bytes + 4, frame.data());
+    std::copy(reservoir.begin(), reservoir.end(), frame.end() - reservoir.size());
+    return frame;
+}
+
+}  // namespace
+
+std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end, QString* whyNot) {
+    auto refuse = [whyNot](const QString& reason) {
+        *whyNot = reason;
+        return std::nullopt;
+    };
+    const int64_t perFrame = index.stream.samplesPerFrame();
+    // Positions in the decoder's raw output, counted from the first audio frame.
+    const int64_t rawBegin = begin + index.decoderSkip();
+    const int64_t rawEnd = end + index.decoderSkip();
+    if (begin < 0 || end <= begin) return refuse(QStringLiteral("the piece is empty"));
+    const int64_t first = std::max<int64_t>(0, (rawBegin / kGranule - kLeadGranules) * kGranule / perFrame);
+    const int64_t last = (rawEnd - 1) / perFrame;
+    if (last >= int64_t(index.frames.size())) return refuse(QStringLiteral("the stream ends before the piece"));
+    // FFmpeg applies the start trim across frames but loses what is left of it when the
+    // frame with the end trim comes: the two must not meet in one frame.
+    if (rawBegin / perFrame == last && rawEnd != (last + 1) * perFrame)
+        return refuse(QStringLiteral("the piece lies within one MP3 frame"));
+    if (first == 0 && index.frames[0].mainDataBegin > 0)
+        return refuse(QStringLiteral("the first frame refers to data before the stream"));
+    Mp3CutPlan plan;
+    plan.firstFrame = size_t(first);
+    plan.lastFrame = size_t(last);
+    // The lead frame and the copied frames before the begin are dropped, less what the
+    // decoder's own delay already drops; the rest of the last frame is the padding.
+    plan.encoderDelay = int(rawBegin - (first - 1) * perFrame - kDecoderDelay);
+    plan.padding = int((last + 1) * perFrame - rawEnd + kDecoderDelay);
+    if (plan.encoderDelay > kMaxTrim || plan.padding > kMaxTrim)
+        return refuse(QStringLiteral("the trim does not fit the LAME tag"));
+    return plan;
+}
+
+CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan, const QString& output,
+                       const CopyHooks& hooks) {
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
+    const Frame& first = index.frames[plan.firstFrame];
+    const Frame& last = index.frames[plan.lastFrame];
+    const bool constantBitRate =
+        std::all_of(&first, &last + 1, [&first](const Frame& f) { return f.bitRateIndex == first.bitRateIndex; });
+    const QByteArray firstHeaderBytes = readAt(in, first.offset, 4);
+    const std::optional<FrameHeader> firstHeader =
+        firstHeaderBytes.size() == 4 ? parseFrameHeader(reinterpret_cast<const uint8_t*>(firstHeaderBytes.constData()))
+                                     : std::nullopt;
+    const std::optional<QByteArray> reservoir = reservoirBefore(in, index, plan.firstFrame);
+    const std::optional<QByteArray> lead =
+        firstHeader && reservoir ? leadFrame(*firstHeader, *reservoir, constantBitRate) : std::nullopt;
+    if (!lead) return CopyResult::notPossible(QStringLiteral("the first frame's reservoir data is not in the file"));
+
+    const int64_t copiedBytes = last.offset + last.size - first.offset;
+    const FrameHeader infoHeader = infoFrameHeader(*firstHeader, constantBitRate);
+    InfoFrameFields fields;
+    fields.constantBitRate = constantBitRate;
+    fields.frames = uint32_t(1 + plan.lastFrame - plan.firstFrame + 1);
+    fields.bytes = uint32_t(infoHeader.size + lead->size() + copiedBytes);
+    for (size_t i = 0; i < fields.toc.size(); ++i) {
+        const size_t frame = i * fields.frames / fields.toc.size();  // 0: the lead frame
+        const int64_t at = infoHeader.size + (frame == 0 ? 0 : lead->size() + index.frames[plan.firstFrame + frame - 1].offset - first.offset);
+        fields.toc[i] = uint8_t(std::min<int64_t>(255, at * 256 / fields.bytes));
+    }
+    fields.quality = index.quality;
+    fields.encoderDelay = plan.encoderDelay;
+    fields.padding = plan.padding;
+    if (index.lame.trusted) fields.sourceLame = index.lame.fields;
+
+    QFile out(output);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return CopyResult::failed(err::FileCreationFailed);
+    const QByteArray tail = readAt(in, in.size() - kId3v1Size, kId3v1Size);
+    const bool id3v1 = in.size() >= kId3v1Size && tail.startsWith("TAG");
+    const int64_t total = index.id3v2Size + copiedBytes;
+    int64_t done = 0;
+    bool cancelled = false;
+    uint16_t musicCrc = crc16(lead->constData(), lead->size());
+    const bool written =
+        copyRange(in, out, 0, index.id3v2Size, hooks, &done, total, &cancelled) &&
+        out.write(QByteArray(infoHeader.size, '\0')) == infoHeader.size && out.write(*lead) == lead->size() &&
+        copyRange(in, out, first.offset, copiedBytes, hooks, &done, total, &cancelled,
+                  [&musicCrc](const QByteArray& chunk) { musicCrc = crc16(chunk.constData(), chunk.size(), musicCrc); }) &&
+        (!id3v1 || out.write(tail) == tail.size());
+    if (cancelled) return CopyResult::cancelled();
+    fields.musicCrc = musicCrc;
+    const QByteArray info = buildInfoFrame(infoHeader, fields);
+    if (!written || !out.seek(index.id3v2Size) || out.write(info) != info.size() || !out.flush())
+        return CopyResult::failed(err::FileCreationFailed);
+    out.close();
+    return out.error() == QFileDevice::NoError ? CopyResult::copied() : CopyResult::failed(err::FileCreationFailed);
+}
+
+}  // namespace clipwren::soundeditor::mp3

@@ -1,0 +1,37 @@
+#pragma once
+// The lossless, sample-exact cut of an MP3. The frames that hold the piece are copied
+// byte for byte, from two granules before the begin, because a granule's sound also
+// depends on the two before it (the transform overlap and the synthesis filter's
+// history). In front of them goes one frame of our own that codes silence and carries,
+// at the end of its main data, the bit-reservoir bytes the first copied frame starts
+// with. A Xing/Info frame with a LAME extension then tells a gapless decoder to drop
+// everything before the begin and after the end: decoded that way the output holds
+// exactly the samples of the source's own decode over the range, bit for bit.
+#include "components/soundeditor/lossless/Mp3Frames.h"
+#include "components/soundeditor/lossless/StreamCopy.h"
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace clipwren::soundeditor::mp3 {
+
+struct Mp3CutPlan {
+    size_t firstFrame = 0;  // index.frames[firstFrame..lastFrame] are copied
+    size_t lastFrame = 0;
+    int encoderDelay = 0;
+    int padding = 0;
+};
+
+// Plans the cut of decoded samples [begin, end). nullopt, with the reason in *whyNot,
+// where the cut cannot be exact: the piece lies within one frame (FFmpeg cannot drop
+// samples at both ends of one frame), or the first frame needs reservoir bytes from
+// before the stream.
+std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end, QString* whyNot);
+
+// Writes the planned cut of `source` to `output`, with the source's ID3v2 block in
+// front and its ID3v1 tag at the end. Returns Copied, Failed or Cancelled.
+CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan, const QString& output,
+                       const CopyHooks& hooks);
+
+}  // namespace clipwren::soundeditor::mp3

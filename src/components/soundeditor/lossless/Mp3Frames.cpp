@@ -1,0 +1,207 @@
+#include "components/soundeditor/lossless/Mp3Frames.h"
+
+#include "components/soundeditor/lossless/FileWindow.h"
+
+#include <QtEndian>
+#include <algorithm>
+
+namespace clipwren::soundeditor::mp3 {
+
+namespace {
+
+constexpr int kBitRatesMpeg1[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+constexpr int kBitRatesMpeg2[15] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+constexpr int kSampleRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+
+constexpr int kXingFlagFrames = 1, kXingFlagBytes = 2, kXingFlagToc = 4, kXingFlagQuality = 8;
+constexpr int kLameTagSize = 36;
+constexpr int kId3v1Size = 128;
+
+int frameBytes(bool mpeg1, int bitRate, int sampleRate, bool padded) {
+    return (mpeg1 ? 144 : 72) * bitRate / sampleRate + (padded ? 1 : 0);
+}
+
+uint32_t bigEndian32(const uint8_t* p) { return qFromBigEndian<quint32>(p); }
+
+// The ID3v2 tag starting at p: its whole length, header and footer included; 0 for none.
+int64_t id3v2Length(const uint8_t* p) {
+    if (p[0] != 'I' || p[1] != 'D' || p[2] != '3' || p[3] == 0xFF || p[4] == 0xFF) return 0;
+    if ((p[6] | p[7] | p[8] | p[9]) & 0x80) return 0;  // the size is four 7-bit bytes
+    const int64_t size = (int64_t(p[6]) << 21) | (p[7] << 14) | (p[8] << 7) | p[9];
+    const bool footer = p[5] & 0x10;
+    return 10 + size + (footer ? 10 : 0);
+}
+
+// FFmpeg's reading of a Xing/Info header (at a fixed place after the side info, whether
+// or not the frame has a CRC) and of a VBRI header (32 bytes after the frame header).
+// Returns false for a header frame FFmpeg would not skip yet trims by.
+bool readHeaderFrame(const uint8_t* frame, const FrameHeader& header, Mp3Index* index) {
+    const int xingAt = 4 + header.sideInfoSize();
+    const uint8_t* tag = frame + xingAt;
+    const bool xing = std::equal(tag, tag + 4, "Xing") || std::equal(tag, tag + 4, "Info");
+    const bool vbri = header.size >= 36 + 18 && std::equal(frame + 36, frame + 40, "VBRI") && frame[40] == 0 &&
+                      frame[41] == 1;  // version 1 is the one FFmpeg reads
+    if (!xing && !vbri) return true;
+    if (vbri) {
+        // Frame count and size say nothing about delay: FFmpeg just skips the frame.
+        index->hasHeaderFrame = bigEndian32(frame + 36 + 10) != 0 || bigEndian32(frame + 36 + 14) != 0;
+        index->variableBitRate = true;
+        return true;
+    }
+    index->variableBitRate = std::equal(tag, tag + 4, "Xing");
+    const uint32_t flags = bigEndian32(tag + 4);
+    int at = xingAt + 8;
+    uint32_t frames = 0, bytes = 0;
+    auto field = [&](uint32_t* value) {
+        if (at + 4 > header.size) return;
+        *value = bigEndian32(frame + at);
+        at += 4;
+    };
+    if (flags & kXingFlagFrames) field(&frames);
+    if (flags & kXingFlagBytes) field(&bytes);
+    if (flags & kXingFlagToc) at += 100;
+    if (flags & kXingFlagQuality) {
+        uint32_t quality = 0;
+        field(&quality);
+        index->quality = quality;
+    }
+    if (at + kLameTagSize <= header.size) {
+        const uint8_t* lame = frame + at;
+        LameTag& tag = index->lame;
+        tag.fields = QByteArray(reinterpret_cast<const char*>(lame), kLameTagSize);
+        tag.trusted = tag.fields.startsWith("LAME") || tag.fields.startsWith("Lavf") || tag.fields.startsWith("Lavc");
+        tag.encoderDelay = (lame[21] << 4) | (lame[22] >> 4);
+        tag.padding = ((lame[22] & 0x0F) << 8) | lame[23];
+    }
+    // Without a frame count or size FFmpeg decodes the header frame as sound and still
+    // trims by its delay: too odd a file to copy from.
+    index->hasHeaderFrame = frames != 0 || bytes != 0;
+    return index->hasHeaderFrame || !index->lame.trusted;
+}
+
+bool sameMaskedHeader(const FrameHeader& a, const FrameHeader& b) {
+    constexpr uint8_t kMask[4] = {0xFF, 0xFE, 0x0C, 0xCF};  // FFmpeg's MP3_MASK
+    for (int i = 0; i < 4; ++i)
+        if ((a.bytes[i] ^ b.bytes[i]) & kMask[i]) return false;
+    return true;
+}
+
+int mainDataBegin(const uint8_t* frame, const FrameHeader& header) {
+    const uint8_t* side = frame + 4 + (header.crcProtected ? 2 : 0);
+    return header.mpeg1 ? (side[0] << 1) | (side[1] >> 7) : side[0];
+}
+
+}  // namespace
+
+bool FrameHeader::sameStream(const FrameHeader& other) const {
+    return mpeg1 == other.mpeg1 && mono == other.mono && sampleRate == other.sampleRate;
+}
+
+std::optional<FrameHeader> parseFrameHeader(const uint8_t* bytes) {
+    if (bytes[0] != 0xFF || (bytes[1] & 0xE0) != 0xE0) return std::nullopt;
+    const int version = (bytes[1] >> 3) & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    const int layer = (bytes[1] >> 1) & 3;    // 1: Layer III
+    const int bitRateIndex = bytes[2] >> 4;
+    const int sampleRateIndex = (bytes[2] >> 2) & 3;
+    if (version == 1 || layer != 1 || bitRateIndex == 0 || bitRateIndex == 15 || sampleRateIndex == 3)
+        return std::nullopt;
+    FrameHeader header;
+    header.mpeg1 = version == 3;
+    header.crcProtected = !(bytes[1] & 1);
+    header.mono = (bytes[3] >> 6) == 3;
+    header.bitRateIndex = bitRateIndex;
+    header.bitRate = (header.mpeg1 ? kBitRatesMpeg1 : kBitRatesMpeg2)[bitRateIndex] * 1000;
+    header.sampleRate = kSampleRates[version][sampleRateIndex];
+    header.size = frameBytes(header.mpeg1, header.bitRate, header.sampleRate, bytes[2] & 2);
+    std::copy(bytes, bytes + 4, header.bytes);
+    return header;
+}
+
+FrameHeader ownFrameHeader(const FrameHeader& stream, int minBytes, int fromIndex) {
+    FrameHeader own = stream;
+    own.crcProtected = false;
+    own.bitRateIndex = 0;
+    for (int index = std::max(fromIndex, 1); index < 15; ++index) {
+        const int bitRate = (stream.mpeg1 ? kBitRatesMpeg1 : kBitRatesMpeg2)[index] * 1000;
+        if (frameBytes(stream.mpeg1, bitRate, stream.sampleRate, false) >= minBytes) {
+            own.bitRateIndex = index;
+            own.bitRate = bitRate;
+            break;
+        }
+    }
+    own.size = own.bitRateIndex ? frameBytes(stream.mpeg1, own.bitRate, stream.sampleRate, false) : 0;
+    own.bytes[1] |= 1;                                                    // no CRC
+    own.bytes[2] = uint8_t((own.bitRateIndex << 4) | (own.bytes[2] & 0x0C));  // sample rate kept, no padding
+    own.bytes[3] &= 0xCF;                                                 // mode extension off
+    return own;
+}
+
+bool Mp3Index::constantBitRate() const {
+    return !variableBitRate && std::all_of(frames.begin(), frames.end(),
+                       [this](const Frame& f) { return f.bitRateIndex == frames.front().bitRateIndex; });
+}
+
+std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot) {
+    auto refuse = [whyNot](const QString& reason) {
+        *whyNot = reason;
+        return std::nullopt;
+    };
+    FileWindow file(path);
+    if (!file.isOpen()) return refuse(QStringLiteral("the file cannot be read"));
+    Mp3Index index;
+    int64_t offset = 0;
+    const uint8_t* bytes = nullptr;
+    while (file.view(offset, 10, &bytes) && id3v2Length(bytes) > 0) offset += id3v2Length(bytes);
+    index.id3v2Size = offset;
+    // Taggers may leave zeros between the tag and the first frame.
+    while (file.view(offset, 1, &bytes) && bytes[0] == 0) ++offset;
+
+    if (!file.view(offset, 4, &bytes)) return refuse(QStringLiteral("no MPEG audio frame was found"));
+    const std::optional<FrameHeader> first = parseFrameHeader(bytes);
+    if (!first) {
+        const bool freeFormat = bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0 && (bytes[2] >> 4) == 0;
+        return refuse(freeFormat ? QStringLiteral("the stream is free-format MPEG audio")
+                                 : QStringLiteral("the file does not start with a Layer III frame"));
+    }
+    if (!file.view(offset, first->size, &bytes)) return refuse(QStringLiteral("the first frame is cut short"));
+    if (!readHeaderFrame(bytes, *first, &index)) return refuse(QStringLiteral("its Xing header is incomplete"));
+    if (index.hasHeaderFrame) offset += first->size;
+
+    const int64_t samplesPerFrame = first->samplesPerFrame();
+    const int64_t framesWanted =
+        untilSample < 0 ? -1 : (untilSample + index.decoderSkip() + samplesPerFrame - 1) / samplesPerFrame;
+    const int64_t fileSize = file.size();
+    while (framesWanted < 0 || int64_t(index.frames.size()) < framesWanted) {
+        if (offset >= fileSize || (offset + kId3v1Size == fileSize && file.view(offset, 3, &bytes) &&
+                                   std::equal(bytes, bytes + 3, "TAG"))) {
+            index.reachedEnd = true;
+            break;
+        }
+        // An APE tag ends the stream as well; a last frame cut short is no frame.
+        if (file.view(offset, 8, &bytes) && std::equal(bytes, bytes + 8, "APETAGEX")) {
+            index.reachedEnd = true;
+            break;
+        }
+        const std::optional<FrameHeader> header = file.view(offset, 4, &bytes) ? parseFrameHeader(bytes) : std::nullopt;
+        if (header && offset + header->size > fileSize) {
+            index.reachedEnd = true;
+            break;
+        }
+        if (!header || !header->sameStream(*first))
+            return refuse(QStringLiteral("the stream is damaged or changes its format at byte %1").arg(offset));
+        if (!file.view(offset, header->mainDataOffset(), &bytes))
+            return refuse(QStringLiteral("the file cannot be read"));
+        if (index.frames.empty()) index.stream = *header;
+        // FFmpeg starts the stream at the first frame whose successor agrees with it in
+        // these header bits; anything before is junk to it.
+        if (index.frames.size() == 1 && !sameMaskedHeader(index.stream, *header))
+            return refuse(QStringLiteral("the stream's first two frames disagree"));
+        index.frames.push_back(Frame{offset, uint16_t(header->size), uint16_t(mainDataBegin(bytes, *header)),
+                                     uint8_t(header->bitRateIndex)});
+        offset += header->size;
+    }
+    if (index.frames.empty()) return refuse(QStringLiteral("the stream holds no audio frame"));
+    return index;
+}
+
+}  // namespace clipwren::soundeditor::mp3

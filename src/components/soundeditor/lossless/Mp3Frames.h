@@ -1,0 +1,85 @@
+#pragma once
+// An MPEG audio Layer III file seen frame by frame, without decoding: the ID3v2 block in
+// front, the Xing/Info/VBRI header frame with its LAME gapless fields, and for every audio
+// frame where it lies, its size and how far back in the bit reservoir its main data starts
+// (main_data_begin). The lossless cut is planned from this index.
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace clipwren::soundeditor::mp3 {
+
+// FFmpeg's decoder delay (528 + 1 samples), which it adds to a LAME tag's encoder delay
+// and subtracts from its padding.
+constexpr int kDecoderDelay = 529;
+
+struct FrameHeader {
+    bool mpeg1 = false;  // MPEG-1: 1152 samples in two granules; MPEG-2 and 2.5: 576 in one
+    bool crcProtected = false;
+    bool mono = false;
+    int bitRateIndex = 0;
+    int bitRate = 0;  // bits per second
+    int sampleRate = 0;
+    int size = 0;  // bytes, header included
+    uint8_t bytes[4] = {};
+
+    int channels() const { return mono ? 1 : 2; }
+    int samplesPerFrame() const { return mpeg1 ? 1152 : 576; }
+    int sideInfoSize() const { return mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17); }
+    // Where the frame's own share of main data starts.
+    int mainDataOffset() const { return 4 + (crcProtected ? 2 : 0) + sideInfoSize(); }
+    // Same stream parameters: what consecutive frames of one stream agree on.
+    bool sameStream(const FrameHeader& other) const;
+};
+
+// nullopt unless the four bytes are a Layer III header with a bit rate from the table
+// (free format, index 0, has no frame size in its header).
+std::optional<FrameHeader> parseFrameHeader(const uint8_t* bytes);
+
+// A header of the same stream for a frame of our own: the given bit rate index, no
+// padding, no CRC and no joint-stereo tools (its side info says nothing is coded).
+// Index 0 when no bit rate gives a frame of at least minBytes; from is the lowest tried.
+FrameHeader ownFrameHeader(const FrameHeader& stream, int minBytes, int fromIndex = 1);
+
+struct Frame {
+    int64_t offset = 0;
+    uint16_t size = 0;
+    uint16_t mainDataBegin = 0;  // bytes of earlier frames' main data this frame starts with
+    uint8_t bitRateIndex = 0;
+};
+
+// The LAME extension of a Xing/Info header, as FFmpeg reads it: it trusts the delay and
+// padding only when the encoder string starts with "LAME", "Lavf" or "Lavc".
+struct LameTag {
+    bool trusted = false;
+    int encoderDelay = 0;  // samples the encoder put before the sound
+    int padding = 0;       // samples after it, in the last frames
+    QByteArray fields;     // the 36 bytes of the extension as found
+};
+
+struct Mp3Index {
+    int64_t id3v2Size = 0;  // the ID3v2 tags at the start of the file: bytes [0, id3v2Size)
+    FrameHeader stream;     // the first audio frame's header: the stream's parameters
+    bool hasHeaderFrame = false;      // a Xing/Info/VBRI frame that decoders skip
+    bool variableBitRate = false;     // the header frame says so ("Xing", VBRI)
+    std::optional<uint32_t> quality;  // the Xing header's quality field
+    LameTag lame;
+    std::vector<Frame> frames;  // the audio frames, from the first on
+    bool reachedEnd = false;    // every frame of the file is indexed
+
+    // Samples FFmpeg drops before the first one of the decoded sound.
+    int64_t decoderSkip() const { return lame.trusted ? lame.encoderDelay + kDecoderDelay : 0; }
+    // Said by no header frame and seen in every frame indexed.
+    bool constantBitRate() const;
+};
+
+// Reads the head of the file and indexes its audio frames up to the one that holds
+// decoded sample `untilSample` (counted as the decoded sound counts them, after the
+// encoder delay), or to the end of the stream when the file ends first. Returns nullopt
+// and says why in *whyNot when the file is not a plain Layer III stream (free format,
+// another layer, data between frames, parameters that change part-way, no frame).
+std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot);
+
+}  // namespace clipwren::soundeditor::mp3

@@ -1,0 +1,76 @@
+#include "components/soundeditor/lossless/Mp3InfoFrame.h"
+
+#include <QtEndian>
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavformat/version.h>
+#include <libavutil/crc.h>
+}
+
+namespace clipwren::soundeditor::mp3 {
+
+namespace {
+
+constexpr uint32_t kAllXingFields = 0x0F;  // frames, bytes, table of contents, quality
+constexpr int kXingFieldsSize = 4 + 4 + 4 + 4 + 100 + 4;
+constexpr int kLameSize = 36;
+// The LAME extension's fields, by offset.
+constexpr int kLameVersion = 0, kLameVersionSize = 9;
+constexpr int kLameRevisionAndMethod = 9, kLameLowpass = 10;
+constexpr int kLamePeakAndGains = 11, kLamePeakAndGainsSize = 8;
+constexpr int kLameDelayAndPadding = 21;
+constexpr int kLameMusicLength = 28, kLameMusicCrc = 32, kLameTagCrc = 34;
+
+void putBig32(char* at, uint32_t value) { qToBigEndian<quint32>(value, at); }
+
+}  // namespace
+
+uint16_t crc16(const char* data, int64_t length, uint16_t crc) {
+    return uint16_t(av_crc(av_crc_get_table(AV_CRC_16_ANSI_LE), crc, reinterpret_cast<const uint8_t*>(data),
+                           size_t(length)));
+}
+
+FrameHeader infoFrameHeader(const FrameHeader& stream, bool constantBitRate) {
+    const int needed = 4 + stream.sideInfoSize() + kXingFieldsSize + kLameSize;
+    const FrameHeader own = ownFrameHeader(stream, needed, constantBitRate ? stream.bitRateIndex : 1);
+    // A rate too low for the fields (below 48 kbit/s at 48 kHz): the smallest that holds them.
+    return own.bitRateIndex ? own : ownFrameHeader(stream, needed);
+}
+
+QByteArray buildInfoFrame(const FrameHeader& header, const InfoFrameFields& fields) {
+    QByteArray frame(header.size, '\0');
+    char* out = frame.data();
+    std::copy(header.bytes, header.bytes + 4, out);
+    char* xing = out + 4 + header.sideInfoSize();
+    std::memcpy(xing, fields.constantBitRate ? "Info" : "Xing", 4);
+    putBig32(xing + 4, kAllXingFields);
+    putBig32(xing + 8, fields.frames);
+    putBig32(xing + 12, fields.bytes);
+    std::copy(fields.toc.begin(), fields.toc.end(), xing + 16);
+    putBig32(xing + 116, fields.quality.value_or(0));
+
+    char* lame = xing + kXingFieldsSize;
+    if (fields.sourceLame.size() == kLameSize) {
+        std::memcpy(lame, fields.sourceLame.constData(), kLameSize);
+        // Peak and replay gain described the whole source, not the piece.
+        std::fill_n(lame + kLamePeakAndGains, kLamePeakAndGainsSize, '\0');
+    } else {
+        // As FFmpeg's own muxer names itself, so that FFmpeg trusts the delay and padding.
+        const char* ident = LIBAVFORMAT_IDENT;
+        std::memcpy(lame + kLameVersion, ident, std::min<size_t>(std::strlen(ident), kLameVersionSize));
+        lame[kLameRevisionAndMethod] = 0;
+        lame[kLameLowpass] = 0;
+    }
+    lame[kLameDelayAndPadding] = char(fields.encoderDelay >> 4);
+    lame[kLameDelayAndPadding + 1] = char(((fields.encoderDelay & 0x0F) << 4) | (fields.padding >> 8));
+    lame[kLameDelayAndPadding + 2] = char(fields.padding & 0xFF);
+    putBig32(lame + kLameMusicLength, fields.bytes);
+    qToBigEndian<quint16>(fields.musicCrc, lame + kLameMusicCrc);
+    const int64_t covered = (lame + kLameTagCrc) - out;
+    qToBigEndian<quint16>(crc16(out, covered), lame + kLameTagCrc);
+    return frame;
+}
+
+}  // namespace clipwren::soundeditor::mp3
