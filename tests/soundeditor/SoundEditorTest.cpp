@@ -1,26 +1,14 @@
 // The editor end to end: load, crop and export real files in the background, with the
 // results checked by the ffmpeg/ffprobe command line.
 #include "SoundEditorTestUtil.h"
-#include "components/errors/modSoundErrDesc.h"
-#include "components/soundeditor/OutputFormatForPath.h"
-#include "components/soundeditor/SoundEditor.h"
 
-#include <QDir>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTest>
-#include <gtest/gtest.h>
 
 using namespace clipwren;
 using namespace soundeditortest;
 
 namespace {
-
-constexpr int kRate = 44100;
-constexpr int kChannels = 2;
-constexpr int kWaitMs = 120000;  // generous: a completion that never comes fails, a slow one does not
-
-int64_t framesAt(int64_t ms, int rate = kRate) { return (ms * rate + 500) / 1000; }
 
 // Records every event with whether the call that started its operation had returned.
 struct EventLog {
@@ -43,49 +31,6 @@ struct EventLog {
     }
     std::vector<Event> events;
     bool callReturned = false;
-};
-
-class SoundEditorTest : public ::testing::Test {
-protected:
-    // A 10 s stereo WAV of quiet tone with clicks at known frames.
-    QString makeSource(int rate = kRate, int channels = kChannels, int64_t seconds = 10,
-                       const std::vector<int64_t>& clicks = {}) {
-        auto samples = testsupport::tone(rate, channels, seconds * rate, 330.0, 0.05);
-        for (int64_t click : clicks) testsupport::addClick(samples, channels, click, 0.95f);
-        const QString path = dir.filePath(QStringLiteral("source-%1-%2.wav").arg(rate).arg(channels));
-        testsupport::writeWav(path, rate, channels, samples);
-        return path;
-    }
-
-    // Each operation must finish with exactly its own completion event, carrying the result.
-    int32_t waitFor(void (SoundEditor::*completion)(qint32), int32_t started) {
-        if (started != err::Ok) return started;
-        QSignalSpy spy(&editor, completion);
-        if (!spy.wait(kWaitMs)) return 1;
-        return spy.first().first().toInt();
-    }
-    int32_t load(const QString& path) { return waitFor(&SoundEditor::LoadCompleted, editor.OpenFile(path)); }
-    int32_t crop(int32_t beginMs, int32_t endMs) {
-        const int32_t started = editor.CropToRange(beginMs, endMs);
-        if (started != err::Ok) return started;
-        QSignalSpy spy(&editor, &SoundEditor::CropCompleted);
-        return spy.wait(kWaitMs) ? spy.first().first().toInt() : 1;
-    }
-    int32_t exportTo(const QString& path, int rate = kRate, int channels = kChannels) {
-        SetOutputFormatForPath(editor.OutputFormat(), path);
-        return waitFor(&SoundEditor::ExportCompleted, editor.ExportFile(rate, channels, 0, 0, -1, path));
-    }
-    int32_t cut(const QString& source, int32_t beginMs, int32_t endMs, const QString& output) {
-        int32_t result = load(source);
-        if (result == err::Ok) result = crop(beginMs, endMs);
-        return result == err::Ok ? exportTo(output) : result;
-    }
-    QStringList filesIn(const QString& folder) const {
-        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-    }
-
-    QTemporaryDir dir;
-    SoundEditor editor;
 };
 
 struct OutputCase {
@@ -190,22 +135,6 @@ TEST_F(SoundEditorTest, EmptyOrInvertedRangeIsRefusedAtExport) {
         EXPECT_EQ(editor.LastErrorCode(), err::NoSelection);
     }
     EXPECT_FALSE(QFile::exists(output));
-}
-
-TEST_F(SoundEditorTest, Mp3CutFromVbrMp3IsGaplessAndExact) {
-    const int64_t click = framesAt(3000) + 777;
-    const QString wav = makeSource(kRate, kChannels, 10, {click});
-    const QString vbr = dir.filePath("vbr-source.mp3");
-    testsupport::ffmpegConvert(wav, vbr, {"-c:a", "libmp3lame", "-q:a", "4"});
-    const QString output = dir.filePath("Ringtone.MP3");
-    ASSERT_EQ(cut(vbr, 2000, 5000, output), err::Ok);
-
-    const auto probe = testsupport::ffprobe(output);
-    EXPECT_EQ(probe.at("codec_name"), "mp3");
-    EXPECT_NEAR(probeNumber(probe, "bit_rate"), 128000, 1000);
-    const auto decoded = testsupport::ffmpegDecode(output);
-    EXPECT_EQ(int64_t(decoded.size()) / kChannels, framesAt(5000) - framesAt(2000));
-    EXPECT_NEAR(double(peakFrame(decoded, kChannels)), double(click - framesAt(2000)), 3);
 }
 
 // A cut whose marks fall between output samples, from sources at other rates: the

@@ -87,7 +87,8 @@ EncodedFileWriter::EncodedFileWriter(PrivateKey) : impl_(std::make_unique<Impl>(
 EncodedFileWriter::~EncodedFileWriter() = default;
 
 std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, const Encoding& encoding,
-                                                           int sampleRate, int channels, int32_t* error) {
+                                                           int sampleRate, int channels, const SourceTags& tags,
+                                                           int32_t* error) {
     auto fail = [error](int32_t code) {
         *error = code;
         return std::unique_ptr<EncodedFileWriter>();
@@ -128,6 +129,7 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, 
     if (!d.stream || avcodec_parameters_from_context(d.stream->codecpar, &encoder) < 0)
         return fail(err::NotEnoughMemory);
     d.stream->time_base = encoder.time_base;
+    const int picture = addTags(d.container.get(), tags);
 
     if (!(d.container->oformat->flags & AVFMT_NOFILE)) {
         if (decode::logIfFailed(avio_open(&d.container->pb, pathBytes.constData(), AVIO_FLAG_WRITE),
@@ -139,6 +141,8 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, 
     const int headerWritten = avformat_write_header(d.container.get(), &rawMuxerOptions);
     av_dict_free(&rawMuxerOptions);
     if (decode::logIfFailed(headerWritten, "starting the output") < 0) return fail(err::EncoderFailedToStart);
+    if (decode::logIfFailed(writeCover(d.container.get(), picture, tags), "writing the cover") < 0)
+        return fail(err::FileCreationFailed);
 
     SwrContext* rawConverter = nullptr;
     if (decode::logIfFailed(swr_alloc_set_opts2(&rawConverter, &encoder.ch_layout, encoder.sample_fmt, sampleRate,

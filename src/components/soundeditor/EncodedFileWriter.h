@@ -3,6 +3,7 @@
 // fed whole frames of its own size with timestamps in samples, so the muxers can
 // record encoder delay and padding (LAME header in MP3, edit list in MP4).
 #include "components/soundeditor/FormatTable.h"
+#include "components/soundeditor/SourceTags.h"
 
 #include <QString>
 #include <cstdint>
@@ -12,11 +13,12 @@ namespace clipwren::soundeditor {
 
 class EncodedFileWriter {
 public:
-    // Creates the file at path. Returns nullptr and sets *error: err::EncoderNotAvailable
-    // when the encoder is missing or refuses the settings, err::EncoderFailedToStart when
-    // the container cannot be started, err::FileCreationFailed when the file cannot be created.
+    // Creates the file at path, with the tags and cover where the container holds them.
+    // Returns nullptr and sets *error: err::EncoderNotAvailable when the encoder is missing
+    // or refuses the settings, err::EncoderFailedToStart when the container cannot be
+    // started, err::FileCreationFailed when the file cannot be created.
     static std::unique_ptr<EncodedFileWriter> open(const QString& path, const Encoding& encoding, int sampleRate,
-                                                   int channels, int32_t* error);
+                                                   int channels, const SourceTags& tags, int32_t* error);
     struct PrivateKey {};  // only open() constructs
     explicit EncodedFileWriter(PrivateKey);
     ~EncodedFileWriter();

@@ -9,9 +9,11 @@ namespace clipwren::soundeditor {
 namespace {
 
 // Format code 1: the output file's own extension decides; unknown extensions get WAV.
+bool isM4a(const QString& suffix) { return suffix == QLatin1String("m4a") || suffix == QLatin1String("m4r"); }
+
 Encoding encodingForExtension(const QString& outputPath, int channels) {
     const QString suffix = QFileInfo(outputPath).suffix().toLower();
-    if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4r"))
+    if (isM4a(suffix))
         return {.muxer = "ipod", .codec = "aac", .bitRate = aacBitRateForQuality(100, channels),
                 .sampleExactEditList = true};
     if (suffix == QLatin1String("flac")) return {.muxer = "flac", .codec = "flac"};
@@ -56,6 +58,15 @@ int32_t chooseEncoding(const OutputFormatSettings& settings, const QString& outp
         *encoding = {.muxer = aac.Mp4Container ? "mp4" : "adts", .codec = "aac",
                      .bitRate = aacBitRateForQuality(aac.Quality, channels),
                      .sampleExactEditList = aac.Mp4Container};
+        return err::Ok;
+    }
+    case format_code::SourceEncoding: {
+        const QString suffix = QFileInfo(outputPath).suffix().toLower();
+        if (suffix == QLatin1String("mp3")) *encoding = {.muxer = "mp3", .codec = "libmp3lame"};
+        else if (isM4a(suffix)) *encoding = {.muxer = "ipod", .codec = "aac"};
+        else if (suffix == QLatin1String("mp4")) *encoding = {.muxer = "mp4", .codec = "aac"};
+        else return err::NotAvailableForFormat;
+        encoding->keepSourceEncoding = true;
         return err::Ok;
     }
     default:

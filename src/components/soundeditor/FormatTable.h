@@ -18,15 +18,18 @@ struct Encoding {
     // MP4 family: keep the movie's time scale at the sample rate, so the edit list that
     // trims encoder delay and padding is exact to the sample rather than to the millisecond.
     bool sampleExactEditList = false;
+    // Only a copy of the source's own encoded frames will do (format code 7).
+    bool keepSourceEncoding = false;
 };
 
 // AAC quality 1..100 maps linearly onto 32..128 kbit/s per channel, so the default
 // quality 100 gives 256 kbit/s for stereo.
 int64_t aacBitRateForQuality(int quality, int channels);
 
-// Fills *encoding for the settings, the output path (format code 1 goes by the path's
-// extension) and the channel count. Returns 0, or err::InvalidExportSettings for a
-// format code, mode or value the table does not know.
+// Fills *encoding for the settings, the output path (format codes 1 and 7 go by the
+// path's extension) and the channel count. Returns 0, err::InvalidExportSettings for a
+// format code, mode or value the table does not know, or err::NotAvailableForFormat
+// for format code 7 with an extension that cannot keep an MP3 or AAC encoding.
 int32_t chooseEncoding(const OutputFormatSettings& settings, const QString& outputPath, int channels,
                        Encoding* encoding);
 

@@ -5,6 +5,8 @@
 #include "components/soundeditor/EncodedFileWriter.h"
 #include "components/soundeditor/FormatTable.h"
 #include "components/soundeditor/PendingOutputFile.h"
+#include "components/soundeditor/SourceTags.h"
+#include "components/soundeditor/lossless/LosslessCut.h"
 
 #include <QFileInfo>
 #include <atomic>
@@ -80,6 +82,7 @@ struct SoundEditor::Impl {
     std::unique_ptr<decode::AudioDecoder> decoder;
     QString soundPath;
     Selection selection;
+    ExportReport report;  // written by the export, read once its completion has arrived
 
     // One background operation: its work, returning the result its completion carries.
     struct Job {
@@ -146,8 +149,14 @@ struct SoundEditor::Impl {
     int32_t load(const QString& path);
     int32_t crop(int64_t beginMs, int64_t endMs);
     int32_t exportRange(int sampleRate, int channels, const soundeditor::Encoding& encoding, const QString& outputPath);
+    std::pair<int64_t, int64_t> selectedFrames(int rate, int64_t length) const;
+    std::optional<int32_t> copyRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
+                                     const soundeditor::SourceTags& tags, const QString& path, PercentSteps& progress);
+    int32_t encodeRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
+                        const soundeditor::SourceTags& tags, const QString& path, PercentSteps& progress);
     int32_t writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame,
-                       const soundeditor::Encoding& encoding, const QString& outputPath);
+                       const soundeditor::Encoding& encoding, const soundeditor::SourceTags& tags, const QString& path,
+                       PercentSteps& progress);
 };
 
 int32_t SoundEditor::Impl::load(const QString& path) {
@@ -185,8 +194,66 @@ int32_t SoundEditor::Impl::crop(int64_t beginMs, int64_t endMs) {
 }
 
 int32_t SoundEditor::Impl::exportRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
-                                    const QString& outputPath) {
+                                       const QString& outputPath) {
     post([this] { emit owner->ExportProgress(0); });
+    soundeditor::PendingOutputFile output(outputPath);
+    int32_t result = output.create();
+    if (result != err::Ok) return result;
+    PercentSteps progress([this](int percent) { post([this, percent] { emit owner->ExportProgress(percent); }); });
+    const soundeditor::SourceTags tags = soundeditor::readSourceTags(soundPath);
+    const std::optional<int32_t> copied =
+        copyRange(sampleRate, channels, encoding, tags, output.temporaryPath(), progress);
+    result = copied ? *copied : encodeRange(sampleRate, channels, encoding, tags, output.temporaryPath(), progress);
+    if (result != err::Ok) return result;
+    if (cancelRequested) return kCancelled;
+    if ((result = output.commit()) != err::Ok) return result;
+    progress.update(1, 1);
+    return err::Ok;
+}
+
+// The selection in frames at a rate, within a sound of `length` frames at that rate.
+std::pair<int64_t, int64_t> SoundEditor::Impl::selectedFrames(int rate, int64_t length) const {
+    const int64_t beginFrame = std::min(decode::msToFrames(selection.beginMs, rate), length);
+    const int64_t endFrame = selection.endMs ? std::min(decode::msToFrames(*selection.endMs, rate), length) : length;
+    return {beginFrame, endFrame};
+}
+
+// Copies the source's own encoded frames where the output keeps their encoding. Returns
+// the export's result, or nothing when the piece is to be encoded instead.
+std::optional<int32_t> SoundEditor::Impl::copyRange(int sampleRate, int channels,
+                                                    const soundeditor::Encoding& encoding,
+                                                    const soundeditor::SourceTags& tags, const QString& path,
+                                                    PercentSteps& progress) {
+    const decode::SourceInfo& source = decoder->source();
+    const auto [beginFrame, endFrame] = selectedFrames(source.sampleRate, source.lengthFrames);
+    if (endFrame <= beginFrame) return err::NoSelection;
+    const soundeditor::LosslessCutRequest request{soundPath, source,   beginFrame,
+                                                  endFrame,  encoding, sampleRate,
+                                                  channels,  encoding.keepSourceEncoding, tags,
+                                                  path};
+    const soundeditor::CopyHooks hooks{[&progress](int64_t done, int64_t total) { progress.update(done, total); },
+                                       [this] { return bool(cancelRequested); }};
+    const soundeditor::CopyResult copy = soundeditor::cutWithoutReencoding(request, hooks);
+    using Status = soundeditor::CopyResult::Status;
+    switch (copy.status) {
+    case Status::Copied:
+        report.copied = true;
+        return err::Ok;
+    case Status::Failed:
+        return copy.error;
+    case Status::Cancelled:
+        return kCancelled;
+    case Status::NotPossible:
+        break;
+    }
+    report.reason = copy.reason;
+    if (encoding.keepSourceEncoding) return err::NotAvailableForFormat;
+    return std::nullopt;
+}
+
+int32_t SoundEditor::Impl::encodeRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
+                                       const soundeditor::SourceTags& tags, const QString& path,
+                                       PercentSteps& progress) {
     int32_t result = err::Ok;
     std::unique_ptr<decode::AudioDecoder> otherFormat;
     decode::AudioDecoder* source = decoder.get();
@@ -194,29 +261,21 @@ int32_t SoundEditor::Impl::exportRange(int sampleRate, int channels, const sound
         otherFormat = decode::AudioDecoder::open(soundPath, sampleRate, channels, &result);
         source = otherFormat.get();
     }
-    if (source) {
-        const int64_t length = source->lengthFrames();
-        const int64_t beginFrame = std::min(decode::msToFrames(selection.beginMs, sampleRate), length);
-        const int64_t endFrame =
-            selection.endMs ? std::min(decode::msToFrames(*selection.endMs, sampleRate), length) : length;
-        result = endFrame > beginFrame ? writeRange(*source, beginFrame, endFrame, encoding, outputPath)
-                                       : err::NoSelection;
-    }
-    return result;
+    if (!source) return result;
+    const auto [beginFrame, endFrame] = selectedFrames(sampleRate, source->lengthFrames());
+    if (endFrame <= beginFrame) return err::NoSelection;
+    return writeRange(*source, beginFrame, endFrame, encoding, tags, path, progress);
 }
 
 int32_t SoundEditor::Impl::writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame,
-                                      const soundeditor::Encoding& encoding, const QString& outputPath) {
+                                      const soundeditor::Encoding& encoding, const soundeditor::SourceTags& tags,
+                                      const QString& path, PercentSteps& progress) {
     int32_t result = source.seek(beginFrame);
     if (result != err::Ok) return result;
-    soundeditor::PendingOutputFile output(outputPath);
-    if ((result = output.create()) != err::Ok) return result;
     const int channels = source.outputChannels();
-    auto writer =
-        soundeditor::EncodedFileWriter::open(output.temporaryPath(), encoding, source.outputRate(), channels, &result);
+    auto writer = soundeditor::EncodedFileWriter::open(path, encoding, source.outputRate(), channels, tags, &result);
     if (!writer) return result;
 
-    PercentSteps progress([this](int percent) { post([this, percent] { emit owner->ExportProgress(percent); }); });
     std::vector<float> chunk(size_t(kChunkFrames * channels));
     const int64_t total = endFrame - beginFrame;
     int64_t done = 0;
@@ -229,12 +288,7 @@ int32_t SoundEditor::Impl::writeRange(decode::AudioDecoder& source, int64_t begi
         done += got;
         progress.update(done, total);
     }
-    if ((result = writer->finish()) != err::Ok) return result;
-    writer.reset();
-    if (cancelRequested) return kCancelled;
-    if ((result = output.commit()) != err::Ok) return result;
-    progress.update(total, total);
-    return err::Ok;
+    return writer->finish();
 }
 
 SoundEditor::SoundEditor(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>(this)) {}
@@ -277,11 +331,16 @@ int32_t SoundEditor::ExportFile(int32_t sampleRate, int32_t channels, int32_t, i
     if (d.selection.empty) return d.refuse(err::NoSelection);
     if (sampleRate < kMinExportRate || sampleRate > kMaxExportRate || channels < 1 || channels > 2)
         return d.refuse(err::InvalidExportSettings);
+    d.report = {};
     soundeditor::Encoding encoding;
     if (const int32_t chosen = soundeditor::chooseEncoding(d.format, outputPath, channels, &encoding);
-        chosen != err::Ok)
+        chosen != err::Ok) {
+        if (chosen == err::NotAvailableForFormat)
+            d.report.reason = QStringLiteral("an MP3 keeps its encoding only as .mp3, AAC only as .m4a, .m4r or .mp4");
         return d.refuse(chosen);
-    if (!avcodec_find_encoder_by_name(encoding.codec)) return d.refuse(err::EncoderNotAvailable);
+    }
+    if (!encoding.keepSourceEncoding && !avcodec_find_encoder_by_name(encoding.codec))
+        return d.refuse(err::EncoderNotAvailable);
     if (outputPath.isEmpty()) return d.refuse(err::FileCreationFailed);
     d.start([&d, sampleRate, channels, encoding, outputPath] {
         return d.exportRange(sampleRate, channels, encoding, outputPath);
@@ -290,5 +349,7 @@ int32_t SoundEditor::ExportFile(int32_t sampleRate, int32_t channels, int32_t, i
 }
 
 void SoundEditor::Cancel() { impl_->cancelRequested = true; }
+
+const ExportReport& SoundEditor::LastExportReport() const { return impl_->report; }
 
 }  // namespace clipwren

@@ -25,6 +25,10 @@ constexpr int32_t Mp3 = 2;
 constexpr int32_t Wma = 3;
 constexpr int32_t Ogg = 4;
 constexpr int32_t Aac = 6;
+// The source's own encoding, copied without decoding (MP3 to .mp3, AAC in MP4 to .m4a,
+// .m4r or .mp4); the export fails where the piece cannot be copied. The other formats
+// copy by themselves when their settings match the source's.
+constexpr int32_t SourceEncoding = 7;
 }  // namespace format_code
 
 struct OutputFormatSettings {
@@ -34,6 +38,12 @@ struct OutputFormatSettings {
     WmaOptionGroup WmaOptions;
     OggOptionGroup OggOptions;
     AacOptionGroup AacOptions;
+};
+
+// How the last export made its file.
+struct ExportReport {
+    bool copied = false;  // the source's encoded frames were copied, not encoded anew
+    QString reason;       // why they could not be, when they were not
 };
 
 class SoundEditor : public QObject {
@@ -59,6 +69,8 @@ public:
     // Stops a running operation; its completion event still arrives, with a failure code
     // (err::UnknownError).
     void Cancel();
+    // Of the last export, once its completion has arrived (or it failed to start).
+    const ExportReport& LastExportReport() const;
 
 signals:
     void LoadProgress(qint16 percent);

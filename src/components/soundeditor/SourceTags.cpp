@@ -80,6 +80,25 @@ const AVStream* frontCoverStream(const AVFormatContext* source) {
     return found;
 }
 
+// Muxers want a picture's size, which demuxers leave unset until the picture is decoded.
+// False for a picture that does not decode.
+bool findPictureSize(CoverPicture* cover) {
+    const AVCodec* codec = avcodec_find_decoder(cover->codec);
+    const decode::CodecContextPtr context(codec ? avcodec_alloc_context3(codec) : nullptr);
+    const decode::PacketPtr packet(av_packet_alloc());
+    const decode::FramePtr frame(av_frame_alloc());
+    if (!context || !packet || !frame || avcodec_open2(context.get(), codec, nullptr) < 0 ||
+        av_new_packet(packet.get(), int(cover->data.size())) < 0)
+        return false;
+    std::memcpy(packet->data, cover->data.constData(), size_t(cover->data.size()));
+    if (avcodec_send_packet(context.get(), packet.get()) < 0 || avcodec_send_packet(context.get(), nullptr) < 0 ||
+        avcodec_receive_frame(context.get(), frame.get()) < 0)
+        return false;
+    cover->width = frame->width;
+    cover->height = frame->height;
+    return cover->width > 0 && cover->height > 0;
+}
+
 }  // namespace
 
 SourceTags tagsOf(const AVFormatContext* source) {
@@ -101,8 +120,9 @@ SourceTags tagsOf(const AVFormatContext* source) {
     }
     if (const AVStream* picture = frontCoverStream(source)) {
         const AVPacket& packet = picture->attached_pic;
-        tags.cover = CoverPicture{QByteArray(reinterpret_cast<const char*>(packet.data), packet.size),
-                                  picture->codecpar->codec_id, picture->codecpar->width, picture->codecpar->height};
+        CoverPicture cover{QByteArray(reinterpret_cast<const char*>(packet.data), packet.size),
+                           picture->codecpar->codec_id, picture->codecpar->width, picture->codecpar->height};
+        if ((cover.width > 0 && cover.height > 0) || findPictureSize(&cover)) tags.cover = std::move(cover);
     }
     return tags;
 }

@@ -1,0 +1,57 @@
+#include "components/soundeditor/lossless/LosslessCut.h"
+
+#include "components/soundeditor/lossless/AacCut.h"
+#include "components/soundeditor/lossless/Mp3Cut.h"
+
+namespace clipwren::soundeditor {
+
+namespace {
+
+enum class Kind { Other, Mp3, AacInMp4 };
+
+Kind sourceKind(const decode::SourceInfo& source) {
+    // By decoder name: "mp3float" or "mp3" decode Layer III only, "aac" or "aac_fixed" AAC.
+    if (source.containerName == QLatin1String("mp3") && source.codecName.startsWith(QLatin1String("mp3")))
+        return Kind::Mp3;
+    if (source.containerName.startsWith(QLatin1String("mov,mp4")) && source.codecName.startsWith(QLatin1String("aac")))
+        return Kind::AacInMp4;
+    return Kind::Other;
+}
+
+Kind outputKind(const Encoding& encoding) {
+    const QLatin1String muxer(encoding.muxer);
+    if (muxer == QLatin1String("mp3")) return Kind::Mp3;
+    if (muxer == QLatin1String("ipod") || muxer == QLatin1String("mp4")) return Kind::AacInMp4;
+    return Kind::Other;
+}
+
+CopyResult cutMp3(const LosslessCutRequest& request, const CopyHooks& hooks) {
+    QString whyNot;
+    const std::optional<mp3::Mp3Index> index = mp3::indexMp3(request.source, request.end, &whyNot);
+    if (!index) return CopyResult::notPossible(whyNot);
+    if (!request.keepSourceEncoding && index->constantBitRate() && request.encoding.bitRate != index->stream.bitRate)
+        return CopyResult::notPossible(QStringLiteral("the output's bit rate is not the source's %1 kbit/s")
+                                           .arg(index->stream.bitRate / 1000));
+    const std::optional<mp3::Mp3CutPlan> plan = mp3::planMp3Cut(*index, request.begin, request.end, &whyNot);
+    if (!plan) return CopyResult::notPossible(whyNot);
+    return mp3::writeMp3Cut(request.source, *index, *plan, request.output, hooks);
+}
+
+}  // namespace
+
+CopyResult cutWithoutReencoding(const LosslessCutRequest& request, const CopyHooks& hooks) {
+    const Kind kind = sourceKind(request.sourceInfo);
+    if (kind == Kind::Other)
+        return CopyResult::notPossible(QStringLiteral("only MP3 and AAC in MP4 files can be cut without re-encoding"));
+    if (outputKind(request.encoding) != kind)
+        return CopyResult::notPossible(kind == Kind::Mp3 ? QStringLiteral("an MP3 keeps its encoding only in an MP3 file")
+                                                         : QStringLiteral("AAC keeps its encoding only in an MP4, M4A or M4R file"));
+    if (!request.keepSourceEncoding &&
+        (request.sampleRate != request.sourceInfo.sampleRate || request.channels != request.sourceInfo.channels))
+        return CopyResult::notPossible(QStringLiteral("the output's sample rate or channels are not the source's"));
+    if (kind == Kind::Mp3) return cutMp3(request, hooks);
+    return aac::writeAacCut(request.source, request.begin, request.end, request.encoding.muxer, request.tags,
+                            request.output, hooks);
+}
+
+}  // namespace clipwren::soundeditor

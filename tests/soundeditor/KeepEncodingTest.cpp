@@ -1,0 +1,198 @@
+// Cuts that keep the source's encoding, and the tags and cover every cut carries: one
+// table, checked with the ffmpeg command line's gapless decoding and with ffprobe.
+#include "SoundEditorTestUtil.h"
+
+#include <QFile>
+#include <QtEndian>
+#include <set>
+
+namespace {
+
+using namespace soundeditortest;
+namespace ts = testsupport;
+namespace format_code = clipwren::format_code;
+
+const std::pair<const char*, const char*> kTags[] = {
+    {"title", "Tïtle ünïcode"}, {"artist", "Artist"}, {"album", "Album"}, {"album_artist", "Album Artist"},
+    {"date", "2021"},           {"genre", "Rock"},    {"track", "3/12"},  {"comment", "Comment"}};
+
+// Moves the movie's user data (where the cover is) before its track, as some taggers
+// write it: FFmpeg then numbers the cover stream first.
+void putUserDataFirst(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    auto boxSize = [&bytes](qsizetype at) { return qsizetype(qFromBigEndian<quint32>(bytes.constData() + at)); };
+    auto boxType = [&bytes](qsizetype at) { return bytes.mid(at + 4, 4); };
+    qsizetype moov = 0;
+    while (boxType(moov) != "moov") moov += boxSize(moov);
+    QByteArray header, userData, rest;  // the movie header stays first
+    for (qsizetype at = moov + 8; at < moov + boxSize(moov); at += boxSize(at))
+        (header.isEmpty() ? header : boxType(at) == "udta" ? userData : rest) += bytes.mid(at, boxSize(at));
+    bytes.replace(moov + 8, header.size() + userData.size() + rest.size(), header + userData + rest);
+    file.seek(0);
+    file.write(bytes);
+}
+
+// Sources made once: 8 s of noise, so the encoders use their bit reservoir, tagged and
+// with a front cover.
+QString source(const QString& name) {
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    if (QFile::exists(path)) return path;
+    const QString wav = dir.filePath("noise.wav");
+    if (!QFile::exists(wav)) ts::writeWav(wav, 48000, 2, noise(2, 8 * 48000, 0.3f));
+    if (name == "noise.wav") return wav;
+    const QString cover = dir.filePath("cover.jpg");
+    if (!QFile::exists(cover))
+        ts::run("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x64", "-frames:v", "1", cover});
+    const std::map<QString, QStringList> encodings = {
+        {"cbr128.mp3", {"-ar", "44100", "-c:a", "libmp3lame", "-b:a", "128k"}},
+        {"cbr320.mp3", {"-ar", "44100", "-c:a", "libmp3lame", "-b:a", "320k", "-id3v2_version", "3"}},
+        {"vbr44.mp3", {"-ar", "44100", "-c:a", "libmp3lame", "-q:a", "2"}},
+        {"cbr48.mp3", {"-ar", "48000", "-c:a", "libmp3lame", "-b:a", "128k"}},
+        {"vbr48.mp3", {"-ar", "48000", "-c:a", "libmp3lame", "-q:a", "4"}},
+        // Noise substitution draws random noise, different in every decode.
+        {"aac.m4a", {"-ar", "44100", "-c:a", "aac", "-b:a", "160k", "-aac_pns", "0"}}};
+    QStringList args{"-i", cover, "-map", "0:a", "-map", "1:v", "-c:v", "copy", "-disposition:v", "attached_pic"};
+    for (const auto& [key, value] : kTags) args << "-metadata" << QStringLiteral("%1=%2").arg(key, QString::fromUtf8(value));
+    args << encodings.at(name);
+    ts::ffmpegConvert(wav, path, args);
+    if (name.endsWith(".m4a")) putUserDataFirst(path);
+    return path;
+}
+
+QByteArray decodeFloat(const QString& path) {
+    return ts::run("ffmpeg", {"-v", "error", "-i", path, "-f", "f32le", "-"}).out;
+}
+
+// Tags by lower-case name from the file and its sound stream; "cover" when a stream is
+// a picture (whose own tags are left out).
+std::map<std::string, std::string> probeTags(const QString& path) {
+    const auto r = ts::run("ffprobe", {"-v", "error", "-show_entries", "format_tags:stream_tags:stream_disposition=attached_pic",
+                                       "-of", "flat", path});
+    std::map<QByteArray, std::map<std::string, std::string>> places;  // "format" or "streams.stream.N"
+    std::set<QByteArray> pictures;
+    for (const QByteArray& line : r.out.split('\n')) {
+        const int eq = line.indexOf('='), tagsAt = line.indexOf(".tags.");
+        const QByteArray value = line.mid(eq + 1);
+        if (line.left(eq).endsWith(".disposition.attached_pic") && value == "1") pictures.insert(line.left(line.indexOf(".disposition")));
+        if (tagsAt > 0) places[line.left(tagsAt)][line.mid(tagsAt + 6, eq - tagsAt - 6).toLower().toStdString()] =
+            value.mid(1, value.size() - 2).toStdString();
+    }
+    std::map<std::string, std::string> tags;
+    for (const auto& [place, values] : places)
+        if (!pictures.count(place)) tags.insert(values.begin(), values.end());
+    if (!pictures.empty()) tags["cover"] = "yes";
+    return tags;
+}
+
+// The copied frames are the source's bytes: everything after the header frame and the
+// lead frame (the first two ffprobe lists as packets) lies in the source as it is.
+bool framesAreTheSources(const QString& output, const QString& input) {
+    const auto r = ts::run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries", "packet=size,pos",
+                                       "-of", "csv=p=0", output});
+    std::vector<std::pair<qint64, qint64>> packets;  // pos, size
+    for (const QByteArray& line : r.out.split('\n')) {
+        const QList<QByteArray> fields = line.split(',');
+        if (fields.size() >= 2 && !fields[0].isEmpty()) packets.emplace_back(fields[1].toLongLong(), fields[0].toLongLong());
+    }
+    if (packets.size() < 2) return false;
+    QFile out(output), in(input);
+    if (!out.open(QIODevice::ReadOnly) || !in.open(QIODevice::ReadOnly)) return false;
+    const QByteArray all = out.readAll();
+    const QByteArray copied = all.mid(packets[1].first, packets.back().first + packets.back().second - packets[1].first);
+    return in.readAll().indexOf(copied) > 0;
+}
+
+struct CopyCase {
+    const char* name;
+    const char* source;
+    int32_t beginMs, endMs;  // an end past the sound: to its end
+    const char* output;      // suffix
+    // The window's settings for the output's name (MP3: 128 kbit/s CBR, 44.1 kHz stereo);
+    // the same at 48 kHz; or format code 7, the source's own encoding.
+    enum Settings { Window, Window48k, Kept } settings;
+    bool copied;
+    enum Tags { AllTagsAndCover, AllTags, NoAlbumArtist } tags = AllTagsAndCover;
+    int32_t result = err::Ok;
+};
+
+void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
+
+class KeepEncoding : public SoundEditorTest, public ::testing::WithParamInterface<CopyCase> {};
+
+TEST_P(KeepEncoding, CopiesExactlyWhereItCanAndCarriesTheTags) {
+    const CopyCase c = GetParam();
+    const QString input = source(c.source);
+    const QString output = dir.filePath(QStringLiteral("piece") + c.output);
+    ASSERT_EQ(load(input), err::Ok);
+    ASSERT_EQ(crop(c.beginMs, c.endMs), err::Ok);
+    clipwren::SetOutputFormatForPath(editor.OutputFormat(), output);
+    if (c.settings == CopyCase::Kept) editor.OutputFormat().FormatCode = format_code::SourceEncoding;
+    const int rate = c.settings == CopyCase::Window48k ? 48000 : kRate;
+    ASSERT_EQ(waitFor(&SoundEditor::ExportCompleted, editor.ExportFile(rate, kChannels, 0, 0, -1, output)), c.result);
+    const clipwren::ExportReport& report = editor.LastExportReport();
+    EXPECT_EQ(report.copied, c.copied) << report.reason.toStdString();
+    EXPECT_EQ(report.reason.isEmpty(), c.copied) << report.reason.toStdString();
+    if (c.result != err::Ok) {
+        EXPECT_EQ(filesIn(dir.path()), QStringList{});
+        return;
+    }
+
+    // The piece of the source's own decode, in frames at the source's rate.
+    const QByteArray whole = decodeFloat(input);
+    const int sourceRate = std::stoi(ts::ffprobe(input).at("sample_rate"));
+    const int64_t frameBytes = 4 * kChannels;
+    const int64_t begin = framesAt(c.beginMs, sourceRate);
+    const int64_t end = std::min<int64_t>(framesAt(c.endMs, sourceRate), whole.size() / frameBytes);
+    const QByteArray expected = whole.mid(begin * frameBytes, (end - begin) * frameBytes);
+    const QByteArray piece = decodeFloat(output);
+    if (c.copied && QString(c.output) == ".mp3") {
+        EXPECT_EQ(piece.size() / frameBytes, end - begin);
+        EXPECT_TRUE(piece == expected) << "the decoded piece differs from the source's decode";
+        EXPECT_TRUE(framesAreTheSources(output, input));
+    } else if (c.copied) {
+        // AAC: the edit list holds exactly the piece; FFmpeg honours only its start.
+        EXPECT_EQ(declaredFrames(output), end - begin);
+        EXPECT_TRUE(piece.left(expected.size()) == expected) << "the decoded piece differs from the source's decode";
+    } else if (QString(c.output) == ".mp3") {
+        EXPECT_EQ(piece.size() / frameBytes, framesAt(c.endMs, rate) - framesAt(c.beginMs, rate));
+    }
+
+    const auto tags = probeTags(output);
+    for (const auto& [key, value] : kTags) {
+        if (c.tags == CopyCase::NoAlbumArtist && key == std::string("album_artist")) continue;
+        EXPECT_EQ(tags.count(key) ? tags.at(key) : "", value) << key;
+    }
+    EXPECT_EQ(tags.count("cover"), c.tags == CopyCase::AllTagsAndCover ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, KeepEncoding,
+    ::testing::Values(
+        // The window's own settings (MP3 128 kbit/s CBR, 44.1 kHz stereo) copy a source like them.
+        CopyCase{"cbr128", "cbr128.mp3", 1234, 5678, ".mp3", CopyCase::Window, true},
+        CopyCase{"cbr128_start", "cbr128.mp3", 0, 3000, ".mp3", CopyCase::Window, true},
+        CopyCase{"cbr128_end", "cbr128.mp3", 5000, 99999, ".mp3", CopyCase::Window, true},
+        // 441 samples within one frame (LAME's 576 and FFmpeg's 529 samples of delay put
+        // 2 s at 601 samples into frame 77): encoded anew, still exact.
+        CopyCase{"within_one_frame", "cbr128.mp3", 2000, 2010, ".mp3", CopyCase::Window, false},
+        CopyCase{"cbr320_window", "cbr320.mp3", 1000, 4000, ".mp3", CopyCase::Window, false},
+        CopyCase{"cbr320_kept", "cbr320.mp3", 1000, 4000, ".mp3", CopyCase::Kept, true},
+        CopyCase{"vbr44", "vbr44.mp3", 2500, 6500, ".mp3", CopyCase::Window, true},
+        CopyCase{"cbr48", "cbr48.mp3", 333, 7777, ".mp3", CopyCase::Window48k, true},
+        CopyCase{"vbr48_kept_to_end", "vbr48.mp3", 4321, 99999, ".mp3", CopyCase::Kept, true},
+        CopyCase{"aac_m4a", "aac.m4a", 1234, 5678, ".m4a", CopyCase::Window, true},
+        CopyCase{"aac_kept_mp4", "aac.m4a", 0, 2500, ".mp4", CopyCase::Kept, true},
+        CopyCase{"aac_to_mp3", "aac.m4a", 1000, 3000, ".mp3", CopyCase::Window, false},
+        CopyCase{"mp3_to_m4a", "cbr128.mp3", 1000, 3000, ".m4a", CopyCase::Window, false},
+        CopyCase{"mp3_to_ogg", "cbr128.mp3", 1000, 3000, ".ogg", CopyCase::Window, false},
+        CopyCase{"mp3_to_flac", "cbr128.mp3", 1000, 3000, ".flac", CopyCase::Window, false},
+        CopyCase{"mp3_to_wma", "cbr128.mp3", 1000, 3000, ".wma", CopyCase::Window, false, CopyCase::AllTags},
+        CopyCase{"mp3_to_wav", "cbr128.mp3", 1000, 3000, ".wav", CopyCase::Window, false, CopyCase::NoAlbumArtist},
+        CopyCase{"wav_kept", "noise.wav", 1000, 3000, ".mp3", CopyCase::Kept, false, CopyCase::AllTags,
+                 err::NotAvailableForFormat}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
