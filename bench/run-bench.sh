@@ -69,17 +69,19 @@ all_cases=(
 )
 
 # --- Measuring --------------------------------------------------------------------------
-# One run: prints "wall_microseconds peak_kb"; fails the script when the tool fails.
+# One run: prints "wall_microseconds peak_kb cpu_microseconds" (processor time, user and
+# system, wanders less than wall time on a busy machine); fails the script when the
+# tool fails.
 measure() {
   local start end
   start=$(date +%s%N)
-  if ! /usr/bin/time -f '%M' -o "$work/mem" "$@" >"$work/out" 2>&1; then
+  if ! /usr/bin/time -f '%M %U %S' -o "$work/mem" "$@" >"$work/out" 2>&1; then
     echo "run-bench: failed: $*" >&2
     cat "$work/out" >&2
     exit 1
   fi
   end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 )) $(tail -n 1 "$work/mem")"
+  tail -n 1 "$work/mem" | awk -v wall=$(( (end - start) / 1000 )) '{ printf "%d %d %d\n", wall, $1, ($2 + $3) * 1000000 }' 
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
@@ -93,8 +95,8 @@ awk -v us="$(cut -d' ' -f1 "$work/version.txt" | median)" -v kb="$(cut -d' ' -f2
     'BEGIN { printf "median %.1f ms, peak resident memory %.1f MB\n", us / 1000, kb / 1024 }'
 
 printf '\nCut of 30 s to MP3 128 kbit/s, %d runs each, interleaved (times are medians)\n' "$runs"
-printf '%-14s %12s %9s %7s %10s %7s %12s %10s %8s %8s\n' \
-       case clipwren-ms sox-ms ratio ffmpeg-ms ratio clipwren-MB ffmpeg-MB cut-s sox-s
+printf '%-14s %12s %9s %7s %10s %7s %14s %10s %7s %12s %10s %8s %8s\n' \
+       case clipwren-ms sox-ms ratio ffmpeg-ms ratio clipwren-cpu-ms sox-cpu-ms ratio clipwren-MB ffmpeg-MB cut-s sox-s
 for entry in "${all_cases[@]}"; do
   read -r name input begin end <<<"$entry"
   if [ -n "${CLIPWREN_BENCH_CASES:-}" ] && [[ " $CLIPWREN_BENCH_CASES " != *" $name "* ]]; then continue; fi
@@ -110,14 +112,18 @@ for entry in "${all_cases[@]}"; do
   cut_us=$(cut -d' ' -f1 "$work/cut.txt" | median)
   sox_us=$(cut -d' ' -f1 "$work/sox.txt" | median)
   ff_us=$(cut -d' ' -f1 "$work/ff.txt" | median)
+  cut_cpu=$(cut -d' ' -f3 "$work/cut.txt" | median)
+  sox_cpu=$(cut -d' ' -f3 "$work/sox.txt" | median)
   cut_kb=$(cut -d' ' -f2 "$work/cut.txt" | max)
   ff_kb=$(cut -d' ' -f2 "$work/ff.txt" | max)
-  awk -v n="$name" -v c="$cut_us" -v s="$sox_us" -v f="$ff_us" -v cm="$cut_kb" -v fm="$ff_kb" \
-      -v cd="$(duration_of "$work/cut.mp3")" -v sd="$(duration_of "$work/sox.mp3")" \
-      'BEGIN { printf "%-14s %12d %9d %7.2f %10d %7.2f %12.1f %10.1f %8.3f %8.3f\n",
-               n, c / 1000, s / 1000, c / s, f / 1000, c / f, cm / 1024, fm / 1024, cd, sd }'
+  awk -v n="$name" -v c="$cut_us" -v s="$sox_us" -v f="$ff_us" -v cc="$cut_cpu" -v sc="$sox_cpu" \
+      -v cm="$cut_kb" -v fm="$ff_kb" -v cd="$(duration_of "$work/cut.mp3")" -v sd="$(duration_of "$work/sox.mp3")" \
+      'BEGIN { printf "%-14s %12d %9d %7.2f %10d %7.2f %14d %10d %7.2f %12.1f %10.1f %8.3f %8.3f\n",
+               n, c / 1000, s / 1000, c / s, f / 1000, c / f, cc / 1000, sc / 1000, cc / sc, cm / 1024, fm / 1024,
+               cd, sd }'
 done
 echo "(ratio: clipwren-cut time / the other tool's time (sox IN OUT trim BEGIN LENGTH, ffmpeg -ss -to);"
+echo " cpu-ms: processor time, user and system, 10 ms steps;"
 echo " MB: peak resident memory, the largest of the runs; cut-s, sox-s: duration of the written file"
 echo " as ffprobe reads it)"
 
