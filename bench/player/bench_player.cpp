@@ -1,10 +1,10 @@
-// Player benchmark (silent output): load time of a 60-minute VBR MP3 with and without
+// Player benchmark (recording stand-in output, no device): load time of a 60-minute VBR MP3 with and without
 // its Xing header, time from Play to the first audio handed to the output, seek
 // latency, resident memory while playing a 60-minute and a 3-minute file, and CPU
 // share while playing at normal tempo and at +60 %. Inputs are made with the ffmpeg
 // command line and kept in CLIPWREN_BENCH_CACHE (default: a folder in the temp dir).
-#include "components/player/OutputTap.h"
 #include "components/player/SoundPlayer.h"
+#include "support/SoundOutputFake.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -82,23 +82,11 @@ double cpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Notes when the output is first handed audio after arm().
-class FirstAudioTap final : public clipwren::player::OutputTap {
-public:
-    void arm() { seen_.store(false); }
-    bool seen() const { return seen_.load(); }
-    Clock::time_point when() const { return when_; }
-    void onAudio(const float*, int, int) override {
-        if (!seen_.load(std::memory_order_relaxed)) {
-            when_ = Clock::now();
-            seen_.store(true, std::memory_order_release);
-        }
-    }
-
-private:
-    std::atomic<bool> seen_{true};
-    Clock::time_point when_;
-};
+// Waits until the output is handed audio beyond `before` frames; returns when that was seen.
+Clock::time_point firstAudioAfter(const testsupport::RecordingOutputs& sound, int64_t before) {
+    while (sound.handedFrames() == before) QThread::usleep(100);
+    return Clock::now();
+}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -108,7 +96,6 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("CLIPWREN_AUDIO")) qputenv("CLIPWREN_AUDIO", "silent");
     QCoreApplication app(argc, argv);
 
     QString cache = qEnvironmentVariable("CLIPWREN_BENCH_CACHE");
@@ -131,11 +118,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    FirstAudioTap tap;
-    clipwren::player::setOutputTap(&tap);
+    testsupport::RecordingOutputs sound;
     const long baseKb = residentKb();
     {
-        clipwren::SoundPlayer player;
+        clipwren::SoundPlayer player(sound);
         player.StartUp(1, nullptr, 0, 0, 0, 0);
 
         std::printf("Player (silent output)\n");
@@ -160,22 +146,20 @@ int main(int argc, char** argv) {
         std::mt19937 random(7);
         std::uniform_int_distribution<int32_t> anywhere(0, player.Length(0) - 10000);
         for (int run = 0; run < 10; ++run) {
-            tap.arm();
+            int64_t before = sound.handedFrames();
             auto start = Clock::now();
             player.Play(0);
-            while (!tap.seen()) QThread::usleep(100);
-            fromStop.push_back(std::chrono::duration<double, std::milli>(tap.when() - start).count());
+            fromStop.push_back(std::chrono::duration<double, std::milli>(firstAudioAfter(sound, before) - start).count());
             spin(100);
 
             // Play marked from an arbitrary place: a seek and the decode of its start.
             player.Stop(0);
             spin(100);
             const int32_t begin = anywhere(random);
-            tap.arm();
+            before = sound.handedFrames();
             start = Clock::now();
             player.PlayRange(0, begin, begin + 5000);
-            while (!tap.seen()) QThread::usleep(100);
-            fromRange.push_back(std::chrono::duration<double, std::milli>(tap.when() - start).count());
+            fromRange.push_back(std::chrono::duration<double, std::milli>(firstAudioAfter(sound, before) - start).count());
             spin(100);
 
             // Seek while playing: until the new place is heard and the position moves on from it.
@@ -230,6 +214,5 @@ int main(int argc, char** argv) {
         spin(200);
         std::printf("  CPU while paused                            %7.1f %% of one core\n", cpuShare(3000));
     }
-    clipwren::player::setOutputTap(nullptr);
     return 0;
 }

@@ -1,13 +1,27 @@
 #include <QApplication>
+#include <memory>
 
 extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "components/player/PulseOutput.h"
 #include "core/OutputLocation.h"
 #include "editor/frmMain.h"
 #include "platform/Dialogs.h"
 #include "platform/DocumentOpener.h"
+
+namespace {
+
+// The sound system: PulseAudio's protocol, which PipeWire serves as well. With
+// CLIPWREN_AUDIO=silent the program plays without sound on purpose, and the status
+// line says nothing about a missing device.
+std::unique_ptr<clipwren::player::AudioOutputFactory> soundOutputs() {
+    if (qgetenv("CLIPWREN_AUDIO") == "silent") return std::make_unique<clipwren::player::SilentOutputFactory>();
+    return std::make_unique<clipwren::player::PulseOutputFactory>();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace clipwren;
@@ -23,8 +37,9 @@ int main(int argc, char** argv) {
     platform::DocumentOpener opener;
     const std::unique_ptr<SettingsStore> settings = OutputLocation::userStore();
     const waveform::PeakCache peakCache(waveform::PeakCache::defaultFolder());
+    const std::unique_ptr<player::AudioOutputFactory> outputs = soundOutputs();
     try {
-        frmMain window({dialogs, opener, *settings, peakCache});
+        frmMain window({dialogs, opener, *settings, peakCache, *outputs});
         window.show();
         // The desktop's "Open with" hands over the file to work on.
         if (const QStringList arguments = QApplication::arguments(); arguments.size() == 2)

@@ -105,6 +105,7 @@ int TwipsToPixels(int twips) { return int(std::nearbyint(twips / 15.0)); }
 
 frmMain::frmMain(const WindowServices& services, QWidget* parent)
     : QWidget(parent),
+      player_(services.soundOutputs),
       services_(services),
       folderBrowser_(services.dialogs),
       cutJob_(cutter_),

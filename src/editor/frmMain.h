@@ -51,6 +51,8 @@ struct WindowServices {
     SettingsStore& settings;
     // Where the pictures of opened sounds are kept.
     const waveform::PeakCache& peakCache;
+    // Where the player's sound goes.
+    player::AudioOutputFactory& soundOutputs;
 };
 
 class frmMain : public QWidget {

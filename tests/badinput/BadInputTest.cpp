@@ -14,6 +14,7 @@
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/SoundPlayer.h"
 #include "core/OutputLocation.h"
+#include "support/SoundOutputFake.h"
 #include "support/TestSupport.h"
 
 using cuttooltest::CutRun;
@@ -95,7 +96,8 @@ protected:
     // A truncated file is cut up to its damage, and the cut is as long as the player
     // says the file is.
     void expectCutToPlayersLength(const QString& input, int64_t maxFrames) {
-        clipwren::SoundPlayer player;
+        testsupport::RecordingOutputs sound;
+        clipwren::SoundPlayer player(sound);
         ASSERT_EQ(player.StartUp(1, nullptr, 0, 0, 0, 0), 0);
         ASSERT_EQ(player.OpenFile(0, input), 0);
         const int32_t lengthMs = player.Length(0);

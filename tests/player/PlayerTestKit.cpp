@@ -5,8 +5,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
-#include <cmath>
-#include <cstring>
 #include <gtest/gtest.h>
 
 namespace playertest {
@@ -28,8 +26,10 @@ void spin(int ms) {
     waitFor([&] { return timer.elapsed() >= ms; }, ms + 1000);
 }
 
-PlayerFixture::PlayerFixture() : player(std::make_unique<clipwren::SoundPlayer>()) {
+PlayerFixture::PlayerFixture(int64_t recordFrames)
+    : sound(recordFrames), player(std::make_unique<clipwren::SoundPlayer>(sound)) {
     EXPECT_EQ(player->StartUp(1, nullptr, 0, 0, 0, 0), 0);
+    EXPECT_EQ(sound.rate(), kRate);
 }
 
 QString PlayerFixture::clickWav(const QString& name, double seconds, const std::vector<int64_t>& clickFrames) {
@@ -38,31 +38,6 @@ QString PlayerFixture::clickWav(const QString& name, double seconds, const std::
     const QString file = path(name);
     testsupport::writeWav(file, kRate, 2, samples);
     return file;
-}
-
-RecordingTap::RecordingTap(int64_t capacityFrames) : samples_(size_t(capacityFrames) * 2) {
-    clipwren::player::setOutputTap(this);
-}
-
-RecordingTap::~RecordingTap() { clipwren::player::setOutputTap(nullptr); }
-
-void RecordingTap::onAudio(const float* samples, int frames, int rate) {
-    EXPECT_EQ(rate, kRate);
-    const int64_t have = frames_.load(std::memory_order_relaxed);
-    const int64_t take = std::min<int64_t>(frames, int64_t(samples_.size() / 2) - have);
-    if (take > 0) {
-        std::memcpy(samples_.data() + have * 2, samples, size_t(take) * 2 * sizeof(float));
-        frames_.store(have + take, std::memory_order_release);
-    }
-    handed_.fetch_add(frames, std::memory_order_release);
-}
-
-int64_t RecordingTap::firstAbove(float threshold, int64_t from) const {
-    const int64_t n = frames();
-    for (int64_t f = from; f < n; ++f)
-        if (std::fabs(samples_[size_t(f * 2)]) >= threshold || std::fabs(samples_[size_t(f * 2 + 1)]) >= threshold)
-            return f;
-    return -1;
 }
 
 }  // namespace playertest

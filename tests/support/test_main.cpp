@@ -1,11 +1,10 @@
-// Test main: an offscreen QApplication (widgets, timers and queued events need one)
-// and the silent audio output, unless the environment asks for others.
+// Test main: an offscreen QApplication (widgets, timers and queued events need one),
+// unless the environment asks for another platform.
 #include <QApplication>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("CLIPWREN_AUDIO")) qputenv("CLIPWREN_AUDIO", "silent");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

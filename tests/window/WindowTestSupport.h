@@ -21,6 +21,7 @@
 #include "core/SettingsStore.h"
 #include "editor/frmMain.h"
 #include "support/ScriptedDialogs.h"
+#include "support/SoundOutputFake.h"
 
 namespace windowtest {
 
@@ -29,7 +30,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(settingsDir.isValid()); }
     void TearDown() override { window.reset(); }
     clipwren::frmMain& open() {
-        window = std::make_unique<clipwren::frmMain>(clipwren::WindowServices{dialogs, opener, settings, peakCache});
+        window = std::make_unique<clipwren::frmMain>(clipwren::WindowServices{dialogs, opener, settings, peakCache, sound});
         return *window;
     }
     template <typename T = QWidget>
@@ -81,6 +82,7 @@ protected:
     clipwren::waveform::PeakCache peakCache{settingsDir.filePath("peaks")};
     testsupport::ScriptedDialogs dialogs;
     testsupport::RecordingOpener opener;
+    testsupport::RecordingOutputs sound;
     std::unique_ptr<clipwren::frmMain> window;
 };
 

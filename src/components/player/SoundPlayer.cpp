@@ -5,7 +5,6 @@
 #include "components/player/AudioOutput.h"
 #include "components/player/BlockRing.h"
 #include "components/player/DecodeWorker.h"
-#include "components/player/OutputTap.h"
 #include "components/player/PlaybackClock.h"
 
 #include <QTimer>
@@ -24,25 +23,17 @@ namespace {
 constexpr int kLevelIntervalMs = 40;
 constexpr float kMaxTempoChange = 60.0f;
 
-int64_t steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-void raiseTo(std::atomic<int32_t>& peak, int32_t level) {
-    int32_t seen = peak.load(std::memory_order_relaxed);
-    while (level > seen && !peak.compare_exchange_weak(seen, level, std::memory_order_relaxed)) {
-    }
-}
+int16_t levelOf(float peak) { return int16_t(std::lround(std::min(peak, 1.0f) * 32767.0f)); }
 
 }  // namespace
 
 // Threads: the UI thread calls the API; one decode thread per loaded file fills the
 // ring; the output thread runs render(). The UI thread starts "runs" (a start
 // position and an end, tagged with a new serial); render() drops audio of older runs,
-// so a seek never plays stale sound.
+// so a seek never plays stale sound. The output is told to play while the player
+// plays and to drop what it has queued whenever a new run replaces what it holds.
 struct SoundPlayer::Engine final : AudioSource {
-    explicit Engine(SoundPlayer& owner) : owner(owner) {
+    Engine(SoundPlayer& owner, AudioOutputFactory& outputs) : owner(owner), outputs(outputs) {
         levelTimer.setInterval(kLevelIntervalMs);
         QObject::connect(&levelTimer, &QTimer::timeout, &owner, [this] { onLevelTick(); });
     }
@@ -52,18 +43,21 @@ struct SoundPlayer::Engine final : AudioSource {
     }
 
     // ---- output thread ----
-    void render(float* out, int frames) override;
+    int render(float* out, int frames, int64_t heardAtNs) override;
 
     // ---- UI thread ----
     bool loaded() const { return worker != nullptr; }
+    // The run has been played to its end and its last frame has been heard.
     bool runEnded() const {
-        return endedSerial.load(std::memory_order_acquire) == serial.load(std::memory_order_relaxed);
+        return endedSerial.load(std::memory_order_acquire) == serial.load(std::memory_order_relaxed) &&
+               steadyNowNs() >= endHeardAtNs.load(std::memory_order_relaxed);
     }
     int32_t currentState() const {
         const int32_t s = state.load(std::memory_order_relaxed);
         return s == Playing && runEnded() ? Stopped : s;
     }
     void startRun(int64_t startFrame, int64_t endFrame);
+    void startPlaying();
     // Settles an end reached by the output: stopped, back at the start.
     void settleEnd();
     void stopAndRewind();
@@ -81,10 +75,25 @@ struct SoundPlayer::Engine final : AudioSource {
     }
     void onLevelTick();
 
+    // Goes on with another output, nullptr for the silent one in place of a device.
+    void replaceOutput(std::unique_ptr<AudioOutput> next);
+    // A lost device gives way to the silent output.
+    void checkOutput();
+    // Playing silently for want of a device: the device is tried again.
+    void retryDevice();
+    void announceSilence(bool silently) {
+        if (silently == playingSilently) return;
+        playingSilently = silently;
+        QMetaObject::invokeMethod(
+            &owner, [this, silently] { emit owner.PlayingSilentlyChanged(0, silently); }, Qt::QueuedConnection);
+    }
+
     SoundPlayer& owner;
+    AudioOutputFactory& outputs;
     bool started = false;
     int device = 0;
     bool levelEvents = true;
+    bool playingSilently = false;  // the silent output stands in for a device that did not open
 
     // Shared with the output and decode threads.
     BlockRing ring;
@@ -92,11 +101,9 @@ struct SoundPlayer::Engine final : AudioSource {
     std::atomic<int32_t> state{Stopped};
     std::atomic<uint32_t> serial{0};
     std::atomic<uint32_t> endedSerial{~0u};
-    std::atomic<int32_t> peakLeft{0};
-    std::atomic<int32_t> peakRight{0};
+    std::atomic<int64_t> endHeardAtNs{0};
     std::atomic<float> tempoChange{0.0f};
-    std::atomic<int> outputLatency{0};
-    std::atomic<int> outputRate{0};
+    std::atomic<int> outputRate{kDefaultOutputRate};
 
     // Output thread only.
     int blockOffset = 0;
@@ -109,21 +116,20 @@ struct SoundPlayer::Engine final : AudioSource {
     int64_t runStart = 0;      // where the current run starts: the position until it is heard
     int64_t runEnd = 0;
     bool rangePlaying = false;  // the current run ends before the sound does
+    int64_t levelsShownUpTo = 0;  // steady-clock time up to which levels have been sent
     QTimer levelTimer;
 
     std::unique_ptr<DecodeWorker> worker;
     std::unique_ptr<AudioOutput> output;  // last: closed first
 };
 
-void SoundPlayer::Engine::render(float* out, int frames) {
-    const int64_t now = steadyNowNs();
+int SoundPlayer::Engine::render(float* out, int frames, int64_t heardAtNs) {
     const uint32_t current = serial.load(std::memory_order_acquire);
     const bool playing = state.load(std::memory_order_acquire) == Playing;
     int written = 0;
     ClockReading heard;
     heard.serial = current;
-    float peakL = 0;
-    float peakR = 0;
+    heard.heardAtNs = heardAtNs;
 
     while (AudioBlock* block = ring.readSlot()) {
         if (block->serial != current) {  // left over from before a seek, stop or load
@@ -141,8 +147,8 @@ void SoundPlayer::Engine::render(float* out, int frames) {
             const float* from = block->samples + size_t(blockOffset) * kOutputChannels;
             std::memcpy(out + size_t(written) * kOutputChannels, from, size_t(n) * kOutputChannels * sizeof(float));
             for (int i = 0; i < n; ++i) {
-                peakL = std::max(peakL, std::fabs(from[i * 2]));
-                peakR = std::max(peakR, std::fabs(from[i * 2 + 1]));
+                heard.peakLeft = std::max(heard.peakLeft, std::fabs(from[i * 2]));
+                heard.peakRight = std::max(heard.peakRight, std::fabs(from[i * 2 + 1]));
             }
             written += n;
             blockOffset += n;
@@ -153,21 +159,16 @@ void SoundPlayer::Engine::render(float* out, int frames) {
             ring.release();
             blockOffset = 0;
             if (last) {
+                const int64_t start = heardAtNs != kHeardAtUnknown ? heardAtNs : steadyNowNs();
+                const int64_t lasting = int64_t(written) * 1'000'000'000 / outputRate.load(std::memory_order_relaxed);
+                endHeardAtNs.store(start + lasting, std::memory_order_relaxed);
                 endedSerial.store(current, std::memory_order_release);
                 break;
             }
         }
     }
-    std::fill(out + size_t(written) * kOutputChannels, out + size_t(frames) * kOutputChannels, 0.0f);
-
-    if (written > 0) {
-        const int outRate = outputRate.load(std::memory_order_relaxed);
-        heard.heardAtNs = now + int64_t(outputLatency.load(std::memory_order_relaxed)) * 1'000'000'000 / outRate;
-        clock.publish(heard);
-        raiseTo(peakLeft, int32_t(std::lround(std::min(peakL, 1.0f) * 32767.0f)));
-        raiseTo(peakRight, int32_t(std::lround(std::min(peakR, 1.0f) * 32767.0f)));
-        if (OutputTap* tap = outputTap()) tap->onAudio(out, written, outRate);
-    }
+    if (written > 0 && heardAtNs != kHeardAtUnknown) clock.publish(heard);
+    return written;
 }
 
 void SoundPlayer::Engine::startRun(int64_t startFrame, int64_t endFrame) {
@@ -179,11 +180,19 @@ void SoundPlayer::Engine::startRun(int64_t startFrame, int64_t endFrame) {
     worker->startRun(next, runStart, runEnd);
 }
 
+void SoundPlayer::Engine::startPlaying() {
+    state.store(Playing, std::memory_order_release);
+    levelsShownUpTo = steadyNowNs();
+    levelTimer.start();
+    output->play();
+}
+
 void SoundPlayer::Engine::stopAndRewind() {
     // The stored state, not currentState(): a run the output has just ended was still heard.
     const bool wasActive = state.load(std::memory_order_relaxed) != Stopped;
     state.store(Stopped, std::memory_order_release);
     levelTimer.stop();
+    output->halt();
     if (loaded()) startRun(0, lengthFrames);
     if (wasActive) postSilentLevels();
 }
@@ -193,13 +202,42 @@ void SoundPlayer::Engine::settleEnd() {
 }
 
 void SoundPlayer::Engine::onLevelTick() {
+    checkOutput();
     if (runEnded()) {
         settleEnd();
         return;
     }
-    const int32_t left = peakLeft.exchange(0, std::memory_order_relaxed);
-    const int32_t right = peakRight.exchange(0, std::memory_order_relaxed);
-    emitLevels(int16_t(left), int16_t(right));
+    const int64_t now = steadyNowNs();
+    const auto [left, right] = clock.peaksHeard(levelsShownUpTo, now, serial.load(std::memory_order_relaxed));
+    levelsShownUpTo = now;
+    emitLevels(levelOf(left), levelOf(right));
+}
+
+void SoundPlayer::Engine::replaceOutput(std::unique_ptr<AudioOutput> next) {
+    const bool silently = !next;
+    const int nextRate = next ? next->rate() : output ? output->rate() : kDefaultOutputRate;
+    // What the old output still held was never heard: playing goes on from what was.
+    const bool playing = output && loaded() && currentState() == Playing;
+    const int64_t from = playing ? heardFrame() : 0;
+    output.reset();
+    output = next ? std::move(next) : std::make_unique<SilentOutput>(*this, nextRate);
+    outputRate.store(output->rate(), std::memory_order_relaxed);
+    if (playing) {
+        startRun(from, runEnd);
+        output->play();
+    }
+    announceSilence(silently);
+}
+
+void SoundPlayer::Engine::checkOutput() {
+    if (output->lost()) replaceOutput(nullptr);
+}
+
+void SoundPlayer::Engine::retryDevice() {
+    checkOutput();
+    if (!playingSilently) return;
+    // At the rate the loaded sound is decoded for; the sound system converts where the device differs.
+    if (auto real = outputs.open(*this, device, output->rate())) replaceOutput(std::move(real));
 }
 
 void SoundPlayer::Engine::unload() {
@@ -231,13 +269,14 @@ int32_t SoundPlayer::Engine::load(const QString& path) {
 }
 
 int64_t SoundPlayer::Engine::heardFrame() const {
-    const int32_t s = state.load(std::memory_order_relaxed);
-    const ClockReading heard = clock.read();
     double frame = double(runStart);
-    if (s != Stopped && heard.valid && heard.serial == serial.load(std::memory_order_relaxed)) {
-        const double elapsed = double(steadyNowNs() - heard.heardAtNs) / 1e9;
-        const double heardSoFar = std::max(double(runStart), heard.limitFrame);
-        frame = std::clamp(heard.sourceFrame + elapsed * rate * heard.speed, double(runStart), heardSoFar);
+    if (state.load(std::memory_order_relaxed) != Stopped) {
+        const int64_t now = steadyNowNs();
+        if (const auto heard = clock.heardAt(now, serial.load(std::memory_order_relaxed))) {
+            const double elapsed = double(now - heard->heardAtNs) / 1e9;
+            const double heardSoFar = std::max(double(runStart), heard->limitFrame);
+            frame = std::clamp(heard->sourceFrame + elapsed * rate * heard->speed, double(runStart), heardSoFar);
+        }
     }
     return std::llround(frame);
 }
@@ -247,15 +286,14 @@ int32_t SoundPlayer::Engine::positionMs() const {
     return int32_t(decode::framesToMs(heardFrame(), rate));
 }
 
-SoundPlayer::SoundPlayer(QObject* parent) : QObject(parent), engine_(std::make_unique<Engine>(*this)) {}
+SoundPlayer::SoundPlayer(AudioOutputFactory& outputs, QObject* parent)
+    : QObject(parent), engine_(std::make_unique<Engine>(*this, outputs)) {}
 SoundPlayer::~SoundPlayer() = default;
 
 int32_t SoundPlayer::StartUp(int16_t players, QWidget*, int16_t, int16_t, int16_t, int16_t) {
     if (players != 1) return err::ParameterOutOfRange;
     if (engine_->started) return err::AlreadyInitialized;
-    engine_->output = AudioOutput::open(*engine_, engine_->device);
-    engine_->outputRate.store(engine_->output->rate());
-    engine_->outputLatency.store(engine_->output->latencyFrames());
+    engine_->replaceOutput(engine_->outputs.open(*engine_, engine_->device, 0));
     engine_->started = true;
     return err::Ok;
 }
@@ -265,18 +303,15 @@ LevelMeterSet& SoundPlayer::LevelMeters() { return meters_; }
 
 int32_t PlayerOptionSet::OutputDevice(int16_t player, int32_t device) {
     if (player != 0) return err::InvalidPlayer;
-    if (device < 0 || device > player::AudioOutput::deviceCount()) return err::ParameterOutOfRange;
     SoundPlayer::Engine& e = *player_.engine_;
+    if (device < 0 || device > e.outputs.deviceCount()) return err::ParameterOutOfRange;
     if (device == e.device) return err::Ok;
     e.device = device;
     if (!e.started) return err::Ok;
     // A new device may run at another rate: the loaded file is opened again for it.
     const QString reload = e.fileName;
     e.unload();
-    e.output.reset();
-    e.output = player::AudioOutput::open(e, device);
-    e.outputRate.store(e.output->rate());
-    e.outputLatency.store(e.output->latencyFrames());
+    e.replaceOutput(e.outputs.open(e, device, 0));
     return reload.isEmpty() ? err::Ok : e.load(reload);
 }
 
@@ -289,6 +324,7 @@ int32_t PlayerOptionSet::LevelEvents(int16_t player, int32_t enabled) {
 int32_t SoundPlayer::OpenFile(int16_t player, const QString& path) {
     if (player != 0) return err::InvalidPlayer;
     if (!engine_->started) return err::NotInitialized;
+    engine_->checkOutput();
     // Loading allocates the decoder, the stretcher and a thread; a failure there must
     // not reach the window's event handler, and leaves the player empty like any other.
     try {
@@ -320,11 +356,11 @@ int32_t SoundPlayer::Play(int16_t player) {
     if (player != 0) return err::InvalidPlayer;
     Engine& e = *engine_;
     if (!e.loaded()) return err::NoSoundLoaded;
+    e.retryDevice();
     e.settleEnd();
     if (e.currentState() == Playing) return err::Ok;
     // Paused or stopped, the run from where playing goes on has been decoded ahead.
-    e.state.store(Playing, std::memory_order_release);
-    e.levelTimer.start();
+    e.startPlaying();
     return err::Ok;
 }
 
@@ -332,14 +368,15 @@ int32_t SoundPlayer::Pause(int16_t player) {
     if (player != 0) return err::InvalidPlayer;
     Engine& e = *engine_;
     if (!e.loaded()) return err::NoSoundLoaded;
+    e.checkOutput();
     e.settleEnd();
     if (e.currentState() != Playing) return err::Ok;
-    // The output still holds up to a period past the position of this moment. Pausing
-    // there and resuming from there with a new run keeps the position fixed while paused
-    // and makes the resume seamless; the short stretch the device plays out is heard twice.
+    // Paused where the listener is, and resumed from there with a new run: what the
+    // output had queued past that point is dropped, so nothing is heard twice.
     e.state.store(Paused, std::memory_order_release);
     // Should the output end the run meanwhile, the pause lands on its end.
     e.startRun(e.heardFrame(), e.runEnd);
+    e.output->halt();
     e.levelTimer.stop();
     e.postSilentLevels();
     return err::Ok;
@@ -348,6 +385,7 @@ int32_t SoundPlayer::Pause(int16_t player) {
 int32_t SoundPlayer::Stop(int16_t player) {
     if (player != 0) return err::InvalidPlayer;
     if (!engine_->loaded()) return err::NoSoundLoaded;
+    engine_->checkOutput();
     engine_->settleEnd();
     engine_->stopAndRewind();
     return err::Ok;
@@ -357,6 +395,7 @@ int32_t SoundPlayer::PlayRange(int16_t player, int32_t beginMs, int32_t endMs) {
     if (player != 0) return err::InvalidPlayer;
     Engine& e = *engine_;
     if (!e.loaded()) return err::NoSoundLoaded;
+    e.retryDevice();
     e.settleEnd();
     const int64_t begin = decode::msToFrames(std::max(beginMs, 0), e.rate);
     const int64_t end = std::min(decode::msToFrames(endMs, e.rate), e.lengthFrames);
@@ -365,8 +404,8 @@ int32_t SoundPlayer::PlayRange(int16_t player, int32_t beginMs, int32_t endMs) {
         return err::InvalidPosition;
     }
     e.startRun(begin, end);
-    e.state.store(Playing, std::memory_order_release);
-    e.levelTimer.start();
+    if (e.currentState() == Playing) e.output->dropQueued();
+    e.startPlaying();
     return err::Ok;
 }
 
@@ -374,18 +413,24 @@ int32_t SoundPlayer::Seek(int16_t player, int32_t positionMs) {
     if (player != 0) return err::InvalidPlayer;
     Engine& e = *engine_;
     if (!e.loaded()) return err::NoSoundLoaded;
+    e.checkOutput();
     e.settleEnd();
     const int64_t target = std::clamp<int64_t>(decode::msToFrames(positionMs, e.rate), 0, e.lengthFrames);
     // A marked piece keeps its end while the seek stays inside it; elsewhere the sound plays to its end.
     const bool keepRange = e.currentState() != Stopped && e.rangePlaying && target < e.runEnd;
     e.startRun(target, keepRange ? e.runEnd : e.lengthFrames);
+    if (e.currentState() == Playing) e.output->dropQueued();
     return err::Ok;
 }
 
 int32_t SoundPlayer::SetTempo(int16_t player, float changePercent) {
     if (player != 0) return err::InvalidPlayer;
     if (!(changePercent >= -kMaxTempoChange && changePercent <= kMaxTempoChange)) return err::ParameterOutOfRange;
-    engine_->tempoChange.store(changePercent, std::memory_order_relaxed);
+    Engine& e = *engine_;
+    e.tempoChange.store(changePercent, std::memory_order_relaxed);
+    // Not playing, the start of the next Play has been decoded ahead at the old tempo:
+    // it is decoded again, so the new tempo is heard from the first frame.
+    if (e.loaded() && e.state.load(std::memory_order_relaxed) != Playing) e.startRun(e.runStart, e.runEnd);
     return err::Ok;
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 // The player component: plays a sound file with position, seeking, tempo change
 // (pitch kept) and level meters. Called from the UI thread; its events arrive
-// through the event loop of the thread that owns it.
+// through the event loop of the thread that owns it. Its sound goes to outputs of
+// the factory it is given; where none opens it plays silently in real time.
 #include <QObject>
 #include <QString>
 #include <cstdint>
 #include <memory>
 
+#include "components/player/AudioOutput.h"
 #include "components/player/LevelMeterSet.h"
 
 class QWidget;
@@ -33,7 +35,8 @@ class SoundPlayer : public QObject {
 public:
     enum PlayState : int32_t { Stopped = 0, Playing = 1, Paused = 2 };
 
-    explicit SoundPlayer(QObject* parent = nullptr);
+    // outputs must outlive the player.
+    explicit SoundPlayer(player::AudioOutputFactory& outputs, QObject* parent = nullptr);
     ~SoundPlayer() override;
 
     // Readies the player system for `players` players (this program uses one, index 0).
@@ -61,6 +64,9 @@ signals:
     // Peak levels on 0..32767 of what is being heard, about every 40 ms while playing;
     // one event with 0, 0 when playback stops or pauses.
     void LevelsChanged(qint16 player, qint16 left, qint16 right);
+    // The sound device could not be opened or went away, so the player plays silently
+    // (true); or a device works again (false). Playing tries the device again.
+    void PlayingSilentlyChanged(qint16 player, bool silently);
 
 private:
     friend class PlayerOptionSet;

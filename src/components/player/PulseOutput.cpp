@@ -1,0 +1,372 @@
+#include "components/player/PulseOutput.h"
+
+#include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+namespace clipwren::player {
+
+namespace {
+
+// Buffer sizes, chosen with bench/player/bench-under-load.sh on two cores busy with
+// three compiles that also flush large writes (figures in the README's notes on sound):
+// The whole latency the server is asked to keep: what is in hand when the output
+// thread or the decode thread is kept off the processor.
+constexpr pa_usec_t kTargetLatencyUs = 100'000;
+// The server asks for more sound in steps of this size.
+constexpr pa_usec_t kRequestUs = 10'000;
+// Playing starts once this much is queued: the first period is heard soon after Play,
+// and the output tops up the rest of the latency as the decoder delivers it.
+constexpr pa_usec_t kStartUs = 20'000;
+// How soon to ask the source again after it could not fill a request.
+constexpr pa_usec_t kRefillUs = 5'000;
+// A server that has not answered by then counts as absent.
+constexpr pa_usec_t kAnswerTimeoutUs = 2'000'000;
+// The output thread's real-time priority where the system allows one: below the sound
+// server's own threads (PulseAudio takes 5), above every ordinary thread.
+constexpr int kRealtimePriority = 3;
+// Otherwise its nice level, the one PulseAudio gives itself.
+constexpr int kNiceLevel = -11;
+
+constexpr char kApplicationName[] = "Clipwren Pro";
+constexpr char kIconName[] = "clipwren";
+
+class LoopLock {
+public:
+    explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    ~LoopLock() { pa_threaded_mainloop_unlock(loop_); }
+    LoopLock(const LoopLock&) = delete;
+    LoopLock& operator=(const LoopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* loop_;
+};
+
+struct OperationUnref {
+    void operator()(pa_operation* operation) const { pa_operation_unref(operation); }
+};
+using Operation = std::unique_ptr<pa_operation, OperationUnref>;
+
+struct ProplistFree {
+    void operator()(pa_proplist* list) const { pa_proplist_free(list); }
+};
+
+// Real-time scheduling for the calling thread where the system grants it, else a
+// higher nice level where that is allowed; otherwise it stays as it is.
+void raiseThreadPriority() {
+    sched_param param{};
+    param.sched_priority = kRealtimePriority;
+    if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) return;
+    setpriority(PRIO_PROCESS, id_t(gettid()), kNiceLevel);
+}
+
+// One connection to the server: a mainloop thread and a context on it.
+class Connection {
+public:
+    Connection() = default;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection() {
+        if (!loop_) return;
+        if (context_) {
+            LoopLock lock(loop_);
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+        pa_threaded_mainloop_stop(loop_);
+        pa_threaded_mainloop_free(loop_);
+    }
+
+    // Connects; false when no server answers.
+    bool connect(const std::string& server) {
+        loop_ = pa_threaded_mainloop_new();
+        if (!loop_) return false;
+        std::unique_ptr<pa_proplist, ProplistFree> properties(pa_proplist_new());
+        pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_NAME, kApplicationName);
+        pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_ICON_NAME, kIconName);
+        context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), kApplicationName,
+                                                properties.get());
+        if (!context_) return false;
+        pa_context_set_state_callback(context_, &Connection::onState, this);
+        LoopLock lock(loop_);
+        // No autospawn: a desktop starts its sound server itself, and a missing one must
+        // fail at once rather than have a daemon started behind the user's back.
+        if (pa_context_connect(context_, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN,
+                               nullptr) < 0)
+            return false;
+        if (pa_threaded_mainloop_start(loop_) < 0) return false;
+        waitFor([this] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
+                                pa_context_get_state(context_) == PA_CONTEXT_READY; });
+        return pa_context_get_state(context_) == PA_CONTEXT_READY;
+    }
+
+    pa_threaded_mainloop* loop() const { return loop_; }
+    pa_context* context() const { return context_; }
+    bool failed() const { return failed_.load(std::memory_order_acquire); }
+
+    // Loop locked: waits until done() holds or the server has not answered in time.
+    bool waitFor(const std::function<bool()>& done) {
+        struct Deadline {
+            pa_threaded_mainloop* loop;
+            bool passed = false;
+        } deadline{loop_};
+        pa_time_event* timeout = pa_context_rttime_new(
+            context_, pa_rtclock_now() + kAnswerTimeoutUs,
+            [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* data) {
+                auto& deadline = *static_cast<Deadline*>(data);
+                deadline.passed = true;
+                pa_threaded_mainloop_signal(deadline.loop, 0);
+            },
+            &deadline);
+        // Every callback that changes what done() looks at signals the loop.
+        while (!done() && !deadline.passed && !failed()) pa_threaded_mainloop_wait(loop_);
+        pa_threaded_mainloop_get_api(loop_)->time_free(timeout);
+        return done();
+    }
+
+    // Loop locked: waits for an operation to complete; false when it did not.
+    bool complete(Operation operation) {
+        if (!operation) return false;
+        pa_operation_set_state_callback(
+            operation.get(), [](pa_operation*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
+            loop_);
+        return waitFor([&] { return pa_operation_get_state(operation.get()) != PA_OPERATION_RUNNING; }) &&
+               pa_operation_get_state(operation.get()) == PA_OPERATION_DONE;
+    }
+
+private:
+    static void onState(pa_context* context, void* self) {
+        auto& connection = *static_cast<Connection*>(self);
+        const pa_context_state_t state = pa_context_get_state(context);
+        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
+            connection.failed_.store(true, std::memory_order_release);
+        pa_threaded_mainloop_signal(connection.loop_, 0);
+    }
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    std::atomic<bool> failed_{false};
+};
+
+struct Sink {
+    std::string name;
+    uint32_t rate = 0;
+};
+
+struct Sinks {
+    std::vector<Sink> all;  // in the server's order, which device numbers follow
+    std::string defaultName;
+    uint32_t defaultRate = 0;  // the server's default, for when no sink is the default
+
+    // The sink of a device number (0: the default); nullptr when there is none such.
+    const Sink* find(int device) const {
+        if (device > 0) return device <= int(all.size()) ? &all[size_t(device - 1)] : nullptr;
+        for (const Sink& sink : all)
+            if (sink.name == defaultName) return &sink;
+        return nullptr;
+    }
+};
+
+// Loop locked: the server's sinks and its default; false when it does not answer.
+bool listSinks(Connection& connection, Sinks& sinks) {
+    const bool listed = connection.complete(Operation(pa_context_get_sink_info_list(
+        connection.context(),
+        [](pa_context*, const pa_sink_info* info, int last, void* list) {
+            if (!last && info) static_cast<Sinks*>(list)->all.push_back({info->name, info->sample_spec.rate});
+        },
+        &sinks)));
+    const bool server = connection.complete(Operation(pa_context_get_server_info(
+        connection.context(),
+        [](pa_context*, const pa_server_info* info, void* list) {
+            auto& sinks = *static_cast<Sinks*>(list);
+            if (!info) return;
+            if (info->default_sink_name) sinks.defaultName = info->default_sink_name;
+            sinks.defaultRate = info->sample_spec.rate;
+        },
+        &sinks)));
+    return listed && server;
+}
+
+class PulseOutput final : public AudioOutput {
+public:
+    explicit PulseOutput(AudioSource& source) : source_(source) {}
+    PulseOutput(const PulseOutput&) = delete;
+    PulseOutput& operator=(const PulseOutput&) = delete;
+
+    ~PulseOutput() override {
+        if (!stream_) return;
+        LoopLock lock(connection_.loop());
+        if (refill_) pa_threaded_mainloop_get_api(connection_.loop())->time_free(refill_);
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+    }
+
+    bool open(const std::string& server, int device, int rate) {
+        if (!connection_.connect(server)) return false;
+        LoopLock lock(connection_.loop());
+        Sinks sinks;
+        if (!listSinks(connection_, sinks)) return false;
+        const Sink* sink = sinks.find(device);
+        if (device > 0 && !sink) return false;
+        const uint32_t deviceRate = sink && sink->rate > 0 ? sink->rate : sinks.defaultRate;
+        rate_ = rate > 0 ? rate : deviceRate > 0 ? int(deviceRate) : kDefaultOutputRate;
+
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(rate_), uint8_t(kOutputChannels)};
+        frameBytes_ = pa_frame_size(&spec);
+        pa_channel_map channels;
+        pa_channel_map_init_stereo(&channels);
+        std::unique_ptr<pa_proplist, ProplistFree> properties(pa_proplist_new());
+        pa_proplist_sets(properties.get(), PA_PROP_MEDIA_ROLE, "music");
+        stream_ = pa_stream_new_with_proplist(connection_.context(), "Playback", &spec, &channels, properties.get());
+        if (!stream_) return false;
+        pa_stream_set_state_callback(stream_, &PulseOutput::onState, this);
+        pa_stream_set_write_callback(stream_, &PulseOutput::onWrite, this);
+
+        pa_buffer_attr buffer{};
+        buffer.maxlength = uint32_t(-1);
+        buffer.tlength = uint32_t(pa_usec_to_bytes(kTargetLatencyUs, &spec));
+        buffer.prebuf = uint32_t(pa_usec_to_bytes(kStartUs, &spec));
+        buffer.minreq = uint32_t(pa_usec_to_bytes(kRequestUs, &spec));
+        buffer.fragsize = uint32_t(-1);
+        // Timing is kept up to date and interpolated, so asking for the latency costs no
+        // round trip to the server.
+        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
+                                             PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+        if (pa_stream_connect_playback(stream_, sink && device > 0 ? sink->name.c_str() : nullptr, &buffer, flags,
+                                       nullptr, nullptr) < 0)
+            return false;
+        connection_.waitFor([this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)) ||
+                                            pa_stream_get_state(stream_) == PA_STREAM_READY; });
+        return pa_stream_get_state(stream_) == PA_STREAM_READY;
+    }
+
+    int rate() const override { return rate_; }
+
+    void play() override {
+        LoopLock lock(connection_.loop());
+        playing_ = true;
+        Operation(pa_stream_cork(stream_, 0, nullptr, nullptr));
+        // What the server asked for while halted is filled from the loop's own thread.
+        scheduleFill(0);
+    }
+
+    void halt() override {
+        LoopLock lock(connection_.loop());
+        playing_ = false;
+        Operation(pa_stream_cork(stream_, 1, nullptr, nullptr));
+        Operation(pa_stream_flush(stream_, nullptr, nullptr));
+        if (refill_) pa_context_rttime_restart(connection_.context(), refill_, PA_USEC_INVALID);
+    }
+
+    void dropQueued() override {
+        LoopLock lock(connection_.loop());
+        Operation(pa_stream_flush(stream_, nullptr, nullptr));
+        if (playing_) scheduleFill(0);
+    }
+
+    bool lost() const override { return connection_.failed() || streamFailed_.load(std::memory_order_acquire); }
+
+private:
+    // ---- the loop's thread ----
+    static void onState(pa_stream* stream, void* self) {
+        auto& output = *static_cast<PulseOutput*>(self);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY) raiseThreadPriority();
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
+            output.streamFailed_.store(true, std::memory_order_release);
+        pa_threaded_mainloop_signal(output.connection_.loop(), 0);
+    }
+
+    static void onWrite(pa_stream*, size_t, void* self) { static_cast<PulseOutput*>(self)->fill(); }
+
+    static void onRefill(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+        static_cast<PulseOutput*>(self)->fill();
+    }
+
+    // When the next frame written will be heard, from the server's last timing report:
+    // the frame it was reading then is heard the sink's delay after the report, and what
+    // has been written since follows at the stream's rate. (libpulse's own interpolated
+    // latency starts from zero after Play and needs a good part of a second to settle.)
+    // Unknown until a report of the playing stream has come in.
+    int64_t heardAtNs() const {
+        const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+        if (!timing || !timing->playing || timing->read_index_corrupt || timing->write_index_corrupt)
+            return kHeardAtUnknown;
+        const int64_t reportedAtNs = steadyNowNs() - int64_t(pa_timeval_age(&timing->timestamp)) * 1000;
+        const int64_t queuedFrames = (timing->write_index - timing->read_index) / int64_t(frameBytes_);
+        return reportedAtNs + int64_t(timing->sink_usec) * 1000 + queuedFrames * 1'000'000'000 / rate_;
+    }
+
+    // Writes what the server asks for, as far as the source has sound; what is left
+    // is asked for again shortly, for the server sends no new request until it has
+    // played some of what it holds.
+    void fill() {
+        if (!playing_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+        size_t wanted = pa_stream_writable_size(stream_);
+        if (wanted == size_t(-1)) return;
+        wanted /= frameBytes_;
+        while (wanted > 0) {
+            void* data = nullptr;
+            size_t bytes = wanted * frameBytes_;
+            if (pa_stream_begin_write(stream_, &data, &bytes) < 0 || !data) return;
+            const int asked = int(bytes / frameBytes_);
+            const int got = asked > 0 ? source_.render(static_cast<float*>(data), asked, heardAtNs()) : 0;
+            if (got <= 0) {
+                pa_stream_cancel_write(stream_);
+                break;
+            }
+            pa_stream_write(stream_, data, size_t(got) * frameBytes_, nullptr, 0, PA_SEEK_RELATIVE);
+            wanted -= size_t(got);
+            if (got < asked) break;
+        }
+        if (wanted > 0) scheduleFill(kRefillUs);
+    }
+
+    // Loop locked.
+    void scheduleFill(pa_usec_t delayUs) {
+        const pa_usec_t when = pa_rtclock_now() + delayUs;
+        if (refill_)
+            pa_context_rttime_restart(connection_.context(), refill_, when);
+        else
+            refill_ = pa_context_rttime_new(connection_.context(), when, &PulseOutput::onRefill, this);
+    }
+
+    AudioSource& source_;
+    Connection connection_;  // first: ends last
+    pa_stream* stream_ = nullptr;
+    pa_time_event* refill_ = nullptr;
+    bool playing_ = false;  // loop locked
+    std::atomic<bool> streamFailed_{false};
+    int rate_ = 0;
+    size_t frameBytes_ = 0;
+};
+
+}  // namespace
+
+PulseOutputFactory::PulseOutputFactory(std::string server) : server_(std::move(server)) {}
+
+std::unique_ptr<AudioOutput> PulseOutputFactory::open(AudioSource& source, int device, int rate) {
+    auto output = std::make_unique<PulseOutput>(source);
+    if (!output->open(server_, device, rate)) return nullptr;
+    return output;
+}
+
+int PulseOutputFactory::deviceCount() {
+    Connection connection;
+    if (!connection.connect(server_)) return 0;
+    LoopLock lock(connection.loop());
+    Sinks sinks;
+    return listSinks(connection, sinks) ? int(sinks.all.size()) : 0;
+}
+
+}  // namespace clipwren::player
