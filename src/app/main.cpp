@@ -6,6 +6,7 @@ extern "C" {
 }
 
 #include "components/player/PulseOutput.h"
+#include "core/InterruptNotifier.h"
 #include "core/OutputLocation.h"
 #include "editor/frmMain.h"
 #include "platform/Dialogs.h"
@@ -40,6 +41,10 @@ int main(int argc, char** argv) {
     const std::unique_ptr<player::AudioOutputFactory> outputs = soundOutputs();
     try {
         frmMain window({dialogs, opener, *settings, peakCache, *outputs});
+        // A logout, `kill` or Ctrl+C closes the window as its close button does: a cut
+        // in progress is cancelled and leaves no file behind.
+        InterruptNotifier interrupts;
+        QObject::connect(&interrupts, &InterruptNotifier::interrupted, &window, &QWidget::close);
         window.show();
         // The desktop's "Open with" hands over the file to work on.
         if (const QStringList arguments = QApplication::arguments(); arguments.size() == 2)

@@ -252,6 +252,7 @@ void frmMain::buildControls() {
     tmrPosition_.setInterval(kPositionIntervalMs);
     connect(&tmrPosition_, &QTimer::timeout, this, &frmMain::tmrPosition_Timer);
     connect(&player_, &SoundPlayer::LevelsChanged, this, &frmMain::Player_LevelsChanged);
+    connect(&player_, &SoundPlayer::PlayingSilentlyChanged, this, &frmMain::Player_PlayingSilentlyChanged);
     connect(&waveform_, &waveform::WaveformLoader::changed, this, &frmMain::Waveform_Changed);
     addShortcuts();
     connect(&cutter_, &SoundEditor::LoadProgress, this, &frmMain::Cutter_LoadProgress);
@@ -456,7 +457,7 @@ void frmMain::showProgress(const QString& phase, int32_t percent) {
 }
 
 void frmMain::clearProgress() {
-    lblStatus->setText(QString());
+    lblStatus->setText(idleStatus_);
     prgStatus->setValue(0);
 }
 
@@ -606,6 +607,13 @@ void frmMain::jumpToMark(QLineEdit* mark) {
 void frmMain::Player_LevelsChanged(qint16, qint16 left, qint16 right) {
     player_.LevelMeters().ShowLevel(leftMeterId_, left);
     player_.LevelMeters().ShowLevel(rightMeterId_, right);
+}
+
+// Said once in the status line, not in a message box: playing goes on, only unheard.
+// A cut's progress has the line while it runs; the notice comes back after it.
+void frmMain::Player_PlayingSilentlyChanged(qint16, bool silently) {
+    idleStatus_ = silently ? QStringLiteral("No sound device: playing silently.") : QString();
+    if (!cutBusy_) lblStatus->setText(idleStatus_);
 }
 
 // ---- Tempo ------------------------------------------------------------------------

@@ -97,6 +97,7 @@ private slots:
     void sldTempo_ValueChanged(int value);
     void Waveform_Changed();
     void Player_LevelsChanged(qint16 player, qint16 left, qint16 right);
+    void Player_PlayingSilentlyChanged(qint16 player, bool silently);
     void Cutter_LoadProgress(qint16 percent);
     void Cutter_LoadCompleted(qint32 result);
     void Cutter_CropProgress(qint32 unused, qint16 percent);
@@ -181,6 +182,8 @@ private:
     bool cutBusy_ = false;
     // Set when the window closes while a cut waits, so the cut unwinds quietly.
     bool closing_ = false;
+    // What the status line shows between operations: the notice that no sound device works.
+    QString idleStatus_;
 };
 
 }  // namespace clipwren

@@ -7,12 +7,14 @@
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 
 #include "WindowTestSupport.h"
 #include "components/decode/AudioDecoder.h"
 #include "components/player/LevelMeterWidget.h"
 #include "components/waveform/WaveformLoader.h"
 #include "core/modTimeText.h"
+#include "core/InterruptNotifier.h"
 #include "core/OutputLocation.h"
 #include "progressbar/XP_ProgressBar.h"
 #include "support/TestSupport.h"
@@ -261,21 +263,59 @@ TEST_F(WindowAudioTest, MarksSetWhileLoadingAreTheOnesCut) {
     EXPECT_EQ(int64_t(testsupport::ffmpegDecode(output).size()) / 2, kRate / 4);
 }
 
-TEST_F(WindowAudioTest, ClosingTheWindowDuringACutCancelsItCleanly) {
+// Closed by its close button or ended by a signal (a logout, `kill`), wired as main()
+// wires it: the cut stops and its temporary file goes.
+TEST_F(WindowAudioTest, ClosingTheWindowOrASignalDuringACutCancelsItCleanly) {
     const QString longer = work.filePath("long.wav");
     testsupport::writeWav(longer, kRate, 2, testsupport::tone(kRate, 2, 120 * kRate, 300));
-    frmMain& w = open();
-    w.show();
-    load(longer);
-    const QString output = work.filePath("cancelled.mp3");
-    chooseOutput(output);
-    setMarks("00:00:000", "02:00:000");
-    QObject::connect(&cutter(), &SoundEditor::ExportProgress, &w, [&] { w.close(); }, Qt::SingleShotConnection);
-    save();
-    EXPECT_FALSE(w.isVisible());
+    for (const bool bySignal : {false, true}) {
+        SCOPED_TRACE(bySignal ? "SIGTERM" : "close button");
+        frmMain& w = open();
+        InterruptNotifier interrupts;
+        QObject::connect(&interrupts, &InterruptNotifier::interrupted, &w, &QWidget::close);
+        w.show();
+        load(longer);
+        const QString output = work.filePath("cancelled.mp3");
+        chooseOutput(output);
+        setMarks("00:00:000", "02:00:000");
+        QObject::connect(
+            &cutter(), &SoundEditor::ExportProgress, &w, [&] { bySignal ? void(std::raise(SIGTERM)) : void(w.close()); },
+            Qt::SingleShotConnection);
+        save();
+        EXPECT_FALSE(w.isVisible());
+        EXPECT_TRUE(dialogs.messages.empty());
+        window.reset();
+        EXPECT_EQ(filesIn(work.path()), QStringList({"long.wav", "source.wav"}));
+    }
+}
+
+// No sound device, at start-up or later: the status line says so once, without a
+// message box, playing goes on silently, and the line clears when a Play finds the
+// device again. A cut's progress has the line while it runs and gives it back.
+TEST_F(WindowAudioTest, NoSoundDeviceIsToldInTheStatusLineUntilSoundWorksAgain) {
+    const QString notice = QStringLiteral("No sound device: playing silently.");
+    sound.loseDevice();
+    open();
+    load(source);
+    auto* status = control<QLabel>("lblStatus");
+    QTRY_COMPARE(status->text(), notice);
+    control<MyButton>("cmdPlay")->click();
+    EXPECT_EQ(player().State(0), SoundPlayer::Playing);
+    QTRY_VERIFY(player().Position(0) > 200);
+    emit cutter().LoadProgress(42);
+    emit cutter().LoadCompleted(0);
+    EXPECT_EQ(status->text(), notice);
+
+    sound.restoreDevice();
+    control<MyButton>("cmdPlay")->click();
+    QTRY_COMPARE(status->text(), QString());
+    EXPECT_EQ(player().State(0), SoundPlayer::Playing);
+    QTRY_VERIFY(sound.handedFrames() > 0);
+
+    sound.loseDevice();
+    QTRY_COMPARE(status->text(), notice);
+    EXPECT_EQ(player().State(0), SoundPlayer::Playing);
     EXPECT_TRUE(dialogs.messages.empty());
-    window.reset();
-    EXPECT_EQ(filesIn(work.path()), QStringList({"long.wav", "source.wav"}));
 }
 
 TEST_F(WindowAudioTest, SliderShowsTheSoundAndADraggedFlagMovesTheMarkAndTheCut) {

@@ -7,10 +7,10 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "InterruptNotifier.h"
 #include "TerminalProgress.h"
 #include "components/soundeditor/SoundEditor.h"
 #include "core/CutJob.h"
+#include "core/InterruptNotifier.h"
 
 using namespace clipwren;
 using namespace clipwren::cut;

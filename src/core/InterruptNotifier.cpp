@@ -1,4 +1,4 @@
-#include "InterruptNotifier.h"
+#include "core/InterruptNotifier.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <array>
 #include <csignal>
 
-namespace clipwren::cut {
+namespace clipwren {
 
 namespace {
 constexpr std::array kSignals = {SIGINT, SIGTERM, SIGHUP};
@@ -44,4 +44,4 @@ void InterruptNotifier::readSignal() {
     while (read(pipeFds[0], &byte, 1) == 1) emit interrupted(byte);
 }
 
-}  // namespace clipwren::cut
+}  // namespace clipwren

@@ -1,12 +1,13 @@
 #pragma once
 // Turns SIGINT, SIGTERM and SIGHUP into a Qt signal delivered by the event loop, so
-// that an interrupted cut can stop the editor and let it remove its temporary file
-// instead of dying with the file half written.
+// that the program ends as its user would end it (a logout, `kill`, Ctrl+C): an
+// interrupted cut stops the editor and lets it remove its temporary file instead of
+// dying with the file half written.
 #include <QObject>
 #include <QSocketNotifier>
 #include <memory>
 
-namespace clipwren::cut {
+namespace clipwren {
 
 class InterruptNotifier : public QObject {
     Q_OBJECT
@@ -23,4 +24,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-}  // namespace clipwren::cut
+}  // namespace clipwren
