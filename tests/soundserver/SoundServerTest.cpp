@@ -1,0 +1,202 @@
+// The player and the program on a real sound server: a private PulseAudio with a
+// null sink whose monitor is recorded. What the sink played is checked for gaps and
+// rate, and the player's position against the time each click was heard.
+#include "PlayerTestKit.h"
+
+#include "components/errors/modSoundErrDesc.h"
+#include "components/player/PulseOutput.h"
+#include "support/PrivateSoundServer.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <cmath>
+#include <csignal>
+#include <gtest/gtest.h>
+
+using namespace playertest;
+using clipwren::SoundPlayer;
+using testsupport::Heard;
+using testsupport::MonitorRecorder;
+using testsupport::PrivateSoundServer;
+namespace err = clipwren::err;
+
+namespace {
+
+constexpr int kClickSpacing = kRate / 4;  // every 250 ms,
+constexpr int kFirstClick = kRate / 8;    // from 125 ms on
+constexpr int kClicks = 12;               // in a 3-second sound
+// A stretch of silence this long inside the sound is a gap (the tone's own zero crossings are single frames).
+constexpr int kGapFrames = kRate / 1000;
+
+Heard listen(const std::vector<float>& samples) { return testsupport::listen(samples, kGapFrames); }
+
+class SoundServerTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        if (!server.running()) {
+            // CI sets CLIPWREN_SOUND_SERVER_REQUIRED: there the server must run.
+            if (!qEnvironmentVariableIsEmpty("CLIPWREN_SOUND_SERVER_REQUIRED"))
+                FAIL() << "no sound server: " << server.failure().toStdString();
+            GTEST_SKIP() << "no sound server: " << server.failure().toStdString();
+        }
+        // The player and the recorder are clients in this process: no cookie in the user's home.
+        qputenv("PULSE_COOKIE", server.clientEnvironment().value("PULSE_COOKIE").toLocal8Bit());
+    }
+    void TearDown() override { qunsetenv("PULSE_COOKIE"); }
+
+    // A started player on the server; latencyMs > 0 has the server keep that much queued.
+    std::unique_ptr<SoundPlayer> startedPlayer(int latencyMs = 0) {
+        if (latencyMs > 0) qputenv("PULSE_LATENCY_MSEC", QByteArray::number(latencyMs));
+        auto player = std::make_unique<SoundPlayer>(outputs);
+        EXPECT_EQ(player->StartUp(1, nullptr, 0, 0, 0, 0), err::Ok);
+        qunsetenv("PULSE_LATENCY_MSEC");
+        return player;
+    }
+
+    // The server plays a stream of the program's.
+    bool playsFor(const QString& application) {
+        QProcess list;
+        list.setProcessEnvironment(server.clientEnvironment());
+        list.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
+        list.waitForFinished();
+        return list.readAllStandardOutput().contains(QStringLiteral("application.name = \"%1\"").arg(application).toUtf8());
+    }
+
+    QString clickWav(double seconds) {
+        auto samples = testsupport::tone(kRate, 2, int64_t(seconds * kRate), 440.0, 0.1);
+        for (int64_t frame = kFirstClick; frame < int64_t(seconds * kRate); frame += kClickSpacing)
+            testsupport::addClick(samples, 2, frame, 0.9f);
+        const QString file = dir.filePath(QStringLiteral("clicks.wav"));
+        testsupport::writeWav(file, kRate, 2, samples);
+        return file;
+    }
+
+    PrivateSoundServer server;
+    clipwren::player::PulseOutputFactory outputs{server.address().toStdString()};
+    QTemporaryDir dir;
+};
+
+// The whole sound arrives without a gap at the right rate, and while it plays the
+// reported position is what is being heard: with the buffer the player asks for (about
+// 55 ms queued ahead of the listener here), and with PULSE_LATENCY_MSEC=200 (about
+// 105 ms queued: the recording keeps the sink's own share of the 200 ms short).
+TEST_P(SoundServerTest, PlaysWithoutGapsAndThePositionIsWhatIsHeard) {
+    auto player = startedPlayer(GetParam());
+    MonitorRecorder recorder(server.address(), server.sink());
+    ASSERT_TRUE(recorder.recording());
+    QSignalSpy silently(player.get(), &SoundPlayer::PlayingSilentlyChanged);
+    ASSERT_EQ(player->OpenFile(0, clickWav(3.0)), err::Ok);
+    spin(200);
+
+    ASSERT_EQ(player->Play(0), err::Ok);
+    std::vector<std::pair<int64_t, int32_t>> positions;
+    ASSERT_TRUE(waitFor([&] {
+        positions.emplace_back(clipwren::player::steadyNowNs(), player->Position(0));
+        return player->State(0) == SoundPlayer::Stopped;
+    }));
+    spin(300);  // the recording catches up
+    EXPECT_EQ(silently.count(), 0);
+
+    const Heard heard = listen(recorder.samples());
+    ASSERT_GE(heard.firstSound, 0) << "no sound arrived";
+    EXPECT_EQ(heard.gaps, 0) << "longest gap " << heard.longestGap << " frames";
+    ASSERT_EQ(heard.clicks.size(), size_t(kClicks));
+    for (size_t i = 1; i < heard.clicks.size(); ++i) EXPECT_EQ(heard.clicks[i] - heard.clicks[i - 1], kClickSpacing);
+    for (size_t i = 0; i < heard.clicks.size(); ++i) {
+        const double clickMs = double(kFirstClick + int64_t(i) * kClickSpacing) * 1000.0 / kRate;
+        EXPECT_NEAR(testsupport::positionAt(positions, recorder.heardAtNs(heard.clicks[i])), clickMs, 15.0)
+            << "click " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ServerBuffers, SoundServerTest, ::testing::Values(0, 200),
+                         [](const auto& info) {
+                             return info.param == 0 ? std::string("PlayersOwn") : std::to_string(info.param) + "ms";
+                         });
+
+// The server goes away while playing: the player plays on silently, keeping its
+// position and state, says so once, and tries the device again at each Play; once the
+// server is back, Stop and Play bring the sound back.
+TEST_F(SoundServerTest, ServerKilledAndRestartedSoundComesBackAtThePlayAfter) {
+    auto player = startedPlayer();
+    QSignalSpy silently(player.get(), &SoundPlayer::PlayingSilentlyChanged);
+    ASSERT_EQ(player->OpenFile(0, clickWav(20.0)), err::Ok);
+    ASSERT_EQ(player->Play(0), err::Ok);
+    ASSERT_TRUE(waitFor([&] { return player->Position(0) > 500; }));
+
+    const int32_t before = player->Position(0);
+    QElapsedTimer since;
+    since.start();
+    server.kill();
+    ASSERT_TRUE(waitFor([&] { return silently.count() == 1; }));
+    EXPECT_TRUE(silently.at(0).at(1).toBool());
+    EXPECT_EQ(player->State(0), SoundPlayer::Playing);
+    // Going on from what was heard: not back, nor ahead by what the server still held.
+    const int32_t lostAt = player->Position(0);
+    EXPECT_GE(lostAt, before);
+    EXPECT_LE(lostAt, before + since.elapsed() + 30);
+    ASSERT_TRUE(waitFor([&] { return player->Position(0) > lostAt + 300; }));
+    ASSERT_EQ(player->Play(0), err::Ok);  // no server yet: still silent, nothing said again
+    spin(100);
+    EXPECT_EQ(silently.count(), 1);
+    EXPECT_EQ(player->State(0), SoundPlayer::Playing);
+
+    ASSERT_TRUE(server.start()) << server.failure().toStdString();
+    MonitorRecorder recorder(server.address(), server.sink());
+    ASSERT_TRUE(recorder.recording());
+    ASSERT_EQ(player->Stop(0), err::Ok);
+    ASSERT_EQ(player->Play(0), err::Ok);
+    ASSERT_TRUE(waitFor([&] { return silently.count() == 2; }));
+    EXPECT_FALSE(silently.at(1).at(1).toBool());
+    ASSERT_TRUE(waitFor([&] { return listen(recorder.samples()).clicks.size() >= 2; }));
+    const Heard heard = listen(recorder.samples());
+    EXPECT_EQ(heard.clicks[1] - heard.clicks[0], kClickSpacing);
+    // From the start again, after Stop. The monitor misses the first few milliseconds of
+    // any stream that starts (paplay's too): the server rewinds the sink to play it at once.
+    EXPECT_NEAR(double(heard.clicks[0] - heard.firstSound), kFirstClick, kRate / 100);
+}
+
+// Whether a process has a file open.
+bool holdsOpen(qint64 pid, const QString& path) {
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& descriptor : descriptors.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (descriptor.symLinkTarget() == path) return true;
+    return false;
+}
+
+// The program ended by a signal as a logout, `kill` or Ctrl+C ends it, with its output
+// open on the server and with no server to be found: it closes its window and exits
+// as when the window is closed.
+TEST_F(SoundServerTest, SignalsEndTheProgramAsClosingItsWindowDoes) {
+    const QString sound = clickWav(20.0);
+    struct Case {
+        int signal;
+        bool device;
+    };
+    for (const Case c : {Case{SIGTERM, true}, Case{SIGINT, true}, Case{SIGHUP, true}, Case{SIGTERM, false}}) {
+        SCOPED_TRACE(testing::Message() << "signal " << c.signal << (c.device ? " with" : " without") << " a device");
+        QProcessEnvironment environment = server.clientEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
+        if (!c.device)
+            environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + dir.filePath(QStringLiteral("none")));
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(CLIPWREN_PROGRAM), {sound});
+        ASSERT_TRUE(program.waitForStarted());
+        // Up and running: the player has the sound open, and with a device the server has its stream.
+        ASSERT_TRUE(waitFor([&] {
+            return holdsOpen(program.processId(), sound) && (!c.device || playsFor(QStringLiteral("Clipwren Pro")));
+        }));
+        ::kill(pid_t(program.processId()), c.signal);
+        ASSERT_TRUE(program.waitForFinished(10000)) << "still running after the signal";
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+    }
+}
+
+}  // namespace
