@@ -3,6 +3,7 @@
 // the exact envelope), how quickly a file opened again comes from the peak cache, and
 // how long the slider takes to paint with the picture. The inputs are the MP3s that
 // bench/run-bench.sh makes in CLIPWREN_BENCH_CACHE; the peak cache is a temporary folder.
+#include "components/decode/AudioDecoder.h"
 #include "components/waveform/WaveformLoader.h"
 #include "widgets/TimeFormatSlider.h"
 
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -29,21 +31,22 @@ double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// CPU time of the whole process: on a busy machine the wall times above grow with the
+// load, CPU time much less; on an idle one a single thread's wall time is about its CPU time.
+double cpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // The slider's columns over the sound's length, as the window asks for them.
-int64_t lengthMs(const WaveformLoader& loader) {
-    const auto envelope = loader.envelope();
-    return envelope.sampleRate > 0 ? envelope.frames * 1000 / envelope.sampleRate : 0;
-}
-
-bool everyColumnKnown(const WaveformLoader& loader, int columns) {
-    const int64_t ms = lengthMs(loader);
-    if (ms <= 0) return false;
-    const auto peaks = loader.columns(columns, ms);
+bool everyColumnKnown(const WaveformLoader& loader, int columns, int64_t lengthMs) {
+    const auto peaks = loader.columns(columns, lengthMs);
     return std::none_of(peaks.low.begin(), peaks.low.end(), [](float v) { return std::isnan(v); });
 }
 
@@ -51,19 +54,26 @@ struct Timing {
     double first = -1;     // first strokes drawn
     double coarse = -1;    // every column has something
     double complete = -1;  // the exact envelope
+    double coarseCpu = -1;
+    double completeCpu = -1;
 };
 
 // Loads the file and follows changed() until the picture is complete.
-Timing follow(WaveformLoader& loader, const QString& path, int columns) {
+Timing follow(WaveformLoader& loader, const QString& path, int columns, int64_t lengthMs) {
     Timing timing;
     QEventLoop loop;
     const auto start = Clock::now();
+    const double startCpu = cpuMs();
     const auto connection = QObject::connect(&loader, &WaveformLoader::changed, &loop, [&] {
         const double now = msSince(start);
         if (timing.first < 0) timing.first = now;
-        if (timing.coarse < 0 && everyColumnKnown(loader, columns)) timing.coarse = now;
+        if (timing.coarse < 0 && everyColumnKnown(loader, columns, lengthMs)) {
+            timing.coarse = now;
+            timing.coarseCpu = cpuMs() - startCpu;
+        }
         if (loader.stage() != WaveformLoader::Stage::Working) {
             timing.complete = now;
+            timing.completeCpu = cpuMs() - startCpu;
             loop.quit();
         }
     });
@@ -74,30 +84,37 @@ Timing follow(WaveformLoader& loader, const QString& path, int columns) {
 }
 
 void bench(const char* label, const QString& path) {
+    int32_t error = 0;
+    const auto decoder = clipwren::decode::AudioDecoder::open(path, 0, 0, &error);
+    if (!decoder) return;
+    const int64_t ms = decoder->lengthMs();
     TimeFormatSlider slider(Qt::Horizontal);
     slider.setGeometry(0, 0, 454, 24);
     const int columns = slider.waveformColumns();
 
-    std::vector<double> first, coarse, complete, reopen;
+    std::vector<double> first, coarse, complete, reopen, coarseCpu, completeCpu;
     for (int run = 0; run < 3; ++run) {
         QTemporaryDir cacheDir;
         WaveformLoader loader{PeakCache(cacheDir.path())};
-        const Timing t = follow(loader, path, columns);
+        const Timing t = follow(loader, path, columns, ms);
         first.push_back(t.first);
         coarse.push_back(t.coarse);
         complete.push_back(t.complete);
+        coarseCpu.push_back(t.coarseCpu);
+        completeCpu.push_back(t.completeCpu);
         for (int again = 0; again < 3; ++again) {
             WaveformLoader reopened{PeakCache(cacheDir.path())};
-            reopen.push_back(follow(reopened, path, columns).complete);
+            reopen.push_back(follow(reopened, path, columns, ms).complete);
         }
     }
     std::printf("%-14s first strokes %7.1f ms, coarse picture %7.1f ms, exact %7.1f ms, from cache %6.1f ms\n",
                 label, median(first), median(coarse), median(complete), median(reopen));
+    std::printf("%-14s CPU time until the coarse picture %7.1f ms, until the exact one %7.1f ms\n", label,
+                median(coarseCpu), median(completeCpu));
 
     QTemporaryDir cacheDir;
     WaveformLoader loader{PeakCache(cacheDir.path())};
-    follow(loader, path, columns);
-    const int64_t ms = lengthMs(loader);
+    follow(loader, path, columns, ms);
     std::vector<double> reduce;
     clipwren::waveform::ColumnPeaks peaks;
     for (int i = 0; i < 50; ++i) {

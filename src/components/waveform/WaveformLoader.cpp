@@ -38,15 +38,25 @@ int bitReversed(int value, int bits) {
     return result;
 }
 
-// The lowest and highest of interleaved samples, all channels together.
-Peak peakOfSamples(const float* from, const float* to) {
-    float low = *from;
-    float high = *from;
-    for (const float* s = from; s < to; ++s) {
-        low = std::min(low, *s);
-        high = std::max(high, *s);
+// The lowest and highest of interleaved samples, all channels together. Eight running
+// extremes side by side, which the compiler keeps in vector registers: a single pair
+// cost a tenth of the whole decode.
+Peak peakOfSamples(const float* s, size_t count) {
+    constexpr size_t kLanes = 8;
+    float low[kLanes];
+    float high[kLanes];
+    for (size_t l = 0; l < kLanes; ++l) low[l] = high[l] = s[0];
+    const size_t whole = count / kLanes * kLanes;
+    for (size_t i = 0; i < whole; i += kLanes)
+        for (size_t l = 0; l < kLanes; ++l) {
+            low[l] = s[i + l] < low[l] ? s[i + l] : low[l];
+            high[l] = s[i + l] > high[l] ? s[i + l] : high[l];
+        }
+    for (size_t i = whole; i < count; ++i) {
+        low[0] = std::min(low[0], s[i]);
+        high[0] = std::max(high[0], s[i]);
     }
-    return PeakEnvelope::peakOf(low, high);
+    return PeakEnvelope::peakOf(*std::min_element(low, low + kLanes), *std::max_element(high, high + kLanes));
 }
 
 }  // namespace
@@ -129,10 +139,13 @@ PeakEnvelope WaveformLoader::envelope() const {
 
 // ---- On the worker thread ----------------------------------------------------------
 
-void WaveformLoader::notify(Job& job, bool finalUpdate) {
+// Throttled to the repaint rate; a forced one (the coarse picture done, the end) goes at once.
+void WaveformLoader::notify(Job& job, bool force) {
     const Clock::rep now = Clock::now().time_since_epoch().count();
     Clock::rep last = job.lastNotify.load();
-    if (!finalUpdate) {
+    if (force) {
+        job.lastNotify = now;
+    } else {
         if (Clock::duration(now - last) < kNotifyInterval) return;
         // Two decoding threads may both be due; one of them tells.
         if (!job.lastNotify.compare_exchange_strong(last, now)) return;
@@ -193,6 +206,7 @@ bool WaveformLoader::coarsePass(Job& job) {
         job.put(first, std::vector<Peak>(last - first, PeakEnvelope::peakOf(low, high)));
         notify(job, false);
     }
+    notify(job, true);
     return true;
 }
 
@@ -227,7 +241,7 @@ bool WaveformLoader::exactPass(Job& job) {
             peaks.clear();
             for (int64_t f = 0; f < got; f += kFramesPerPeak)
                 peaks.push_back(peakOfSamples(samples.data() + f * channels,
-                                              samples.data() + std::min(got, f + kFramesPerPeak) * channels));
+                                              size_t((std::min(got, f + kFramesPerPeak) - f) * channels)));
             job.put(size_t(pos / kFramesPerPeak), peaks);
             pos += got;
             notify(job, false);

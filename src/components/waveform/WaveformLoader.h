@@ -55,7 +55,7 @@ private:
     void run(const std::shared_ptr<Job>& job);
     bool coarsePass(Job& job);
     bool exactPass(Job& job);
-    void notify(Job& job, bool finalUpdate);
+    void notify(Job& job, bool force);
     void retire();
 
     PeakCache cache_;
