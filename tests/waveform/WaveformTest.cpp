@@ -62,7 +62,8 @@ protected:
     // Loads a file and waits until the picture is finished or has failed.
     Stage loadAndWait(WaveformLoader& loader, const QString& file) {
         int changes = 0;
-        QObject::connect(&loader, &WaveformLoader::changed, [&] { ++changes; });
+        QObject context;
+        QObject::connect(&loader, &WaveformLoader::changed, &context, [&] { ++changes; });
         loader.load(file);
         EXPECT_TRUE(QTest::qWaitFor([&] { return loader.stage() != Stage::Working; }, 60000));
         // The last change is announced too.

@@ -27,7 +27,8 @@ constexpr int kSpotBits = 9;
 constexpr int kSpots = 1 << kSpotBits;
 // Frames decoded at each spot: about four MP3 frames.
 constexpr int64_t kSpotFrames = 4096;
-// A second decoder (open and seek) costs about 0.1 s; below a minute one part is quicker.
+// A minute of MP3 decodes in about 50 ms of CPU; below that a second decoder's open
+// and seek would eat most of what a second part saves.
 constexpr int64_t kParallelMinSeconds = 60;
 // Frames read at a time by the exact pass, between checks for cancellation.
 constexpr int64_t kChunkFrames = 64 * kFramesPerPeak;
@@ -68,6 +69,9 @@ struct WaveformLoader::Job {
     std::atomic<bool> cancelled{false};
     std::atomic<bool> finished{false};
     std::atomic<Clock::rep> lastNotify{0};
+    // A part of the exact pass could not start (its decoder did not open or seek): it
+    // keeps the coarse picture, which is not worth keeping in the cache.
+    std::atomic<bool> partMissing{false};
 
     mutable std::mutex mutex;
     PeakEnvelope envelope;        // guarded by mutex
@@ -178,7 +182,7 @@ void WaveformLoader::run(const std::shared_ptr<Job>& job) {
             finished = job->envelope;
         }
         // The file is drawn already; writing the entry only makes the next opening quick.
-        if (decoded) cache_.store(job->path, finished);
+        if (decoded && !job->partMissing) cache_.store(job->path, finished);
     }
     notify(*job, true);
 }
@@ -231,7 +235,10 @@ bool WaveformLoader::exactPass(Job& job) {
     const auto decodePart = [&](decode::AudioDecoder& d, int part) {
         const int64_t begin = partStart(part);
         const int64_t end = part + 1 == parts ? frames : partStart(part + 1);
-        if (d.seek(begin) != 0) return;
+        if (d.seek(begin) != 0) {
+            job.partMissing = true;
+            return;
+        }
         const int channels = d.outputChannels();
         std::vector<float> samples(size_t(kChunkFrames * channels));
         std::vector<Peak> peaks;
@@ -252,7 +259,10 @@ bool WaveformLoader::exactPass(Job& job) {
     for (int part = 1; part < parts; ++part)
         helpers.emplace_back([&, part] {
             int32_t code = 0;
-            if (auto own = decode::AudioDecoder::open(job.path, 0, 0, &code)) decodePart(*own, part);
+            if (auto own = decode::AudioDecoder::open(job.path, 0, 0, &code))
+                decodePart(*own, part);
+            else
+                job.partMissing = true;
         });
     decodePart(*decoder, 0);
     for (std::thread& helper : helpers) helper.join();
