@@ -137,7 +137,13 @@ TEST_P(DecoderFormats, LengthAndSamplesMatchIndependentDecode) {
     EXPECT_EQ(decoder->outputRate(), decoder->source().sampleRate);
 
     const std::vector<int16_t> reference = ts::ffmpegDecode(path, 0, c.referenceChannels);
-    const int64_t referenceFrames = int64_t(reference.size()) / channels;
+    int64_t referenceFrames = int64_t(reference.size()) / channels;
+    // An MP4 sound ends where its edit list does; the command line decodes the last packet whole.
+    if (QString::fromStdString(probe.at("format_format_name")).startsWith("mov"))
+        referenceFrames = ts::run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                              "stream=duration_ts", "-of", "default=nw=1:nk=1", path})
+                              .out.trimmed()
+                              .toLongLong();
     EXPECT_EQ(decoder->lengthFrames(), referenceFrames);
     EXPECT_EQ(decoder->source().lengthFrames, referenceFrames);
     EXPECT_EQ(decoder->lengthMs(), int32_t(std::llround(referenceFrames * 1000.0 / decoder->outputRate())));

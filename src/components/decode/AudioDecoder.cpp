@@ -1,6 +1,7 @@
 #include "components/decode/AudioDecoder.h"
 
 #include "components/decode/Converter.h"
+#include "components/decode/EditListEnd.h"
 #include "components/decode/FrameReader.h"
 #include "components/decode/InputFile.h"
 #include "components/decode/PrerolledSeek.h"
@@ -67,7 +68,8 @@ int32_t AudioDecoder::Impl::open(const QString& path, int outputRate, int output
     ProbedLength length;
     LengthProbe probe(input, timeline, reader, source.sampleRate, preroll);
     if ((rc = probe.run(&length)) != err::Ok) return rc;
-    source.lengthFrames = length.frames;
+    source.lengthFrames =
+        std::min(length.frames, editListEnd(input, timeline, source.sampleRate).value_or(length.frames));
     seeker.emplace(reader, timeline, source.sampleRate, preroll);
     seeker->setLastPacketPosition(length.lastPacketPosition);
 

@@ -18,7 +18,8 @@
 //
 // Length: the number of frames a gapless-aware decode of the whole file yields (what
 // `ffmpeg -i F -f s16le -` gives): encoder delay and padding (LAME header), MP4 edit
-// lists and Ogg pre-skip are honoured as libavcodec honours them. At another output
+// lists and Ogg pre-skip are honoured as libavcodec honours them, and an MP4 sound also
+// ends where its edit list ends (libavcodec decodes the last packet whole). At another output
 // rate it is ceil(sourceFrames * outputRate / sourceRate), the count the ffmpeg command
 // line yields with `-ar` (except for sounds of a few samples, where it yields none).
 // It is found by decoding only the last seconds of the file, placed by the stream's
