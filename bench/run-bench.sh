@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks: clipwren-cut beside the ffmpeg and sox command lines on the same
-# 30-second cut, several runs each in the same session, its start-up alone, then the
-# benchmark programs of the other components when they have been built.
+# 30-second cut, several runs each in the same session, encoded anew and with the MP3
+# encoding kept (beside ffmpeg -c copy); its start-up alone; then the benchmark programs
+# of the other components when they have been built.
 #
 #   bench/run-bench.sh [BUILD_DIR]
 #
@@ -57,6 +58,7 @@ repeat_piece() {  # piece, count
 make_input piece-cbr-4min.mp3 encode_piece 240 -c:a libmp3lame -b:a 128k
 make_input piece-vbr-4min.mp3 encode_piece 240 -c:a libmp3lame -q:a 2
 make_input vbr-60min.mp3 repeat_piece piece-vbr-4min.mp3 15
+make_input cbr-60min.mp3 repeat_piece piece-cbr-4min.mp3 15
 make_input cbr-3h.mp3 repeat_piece piece-cbr-4min.mp3 45
 make_input pcm-60min.wav encode_piece 3600 -c:a pcm_s16le
 
@@ -66,6 +68,12 @@ all_cases=(
   "mp3-vbr-60min vbr-60min.mp3 2400 2430"
   "wav-60min pcm-60min.wav 2400 2430"
   "mp3-3h cbr-3h.mp3 9000 9030"
+)
+# Cuts that keep the MP3 encoding, 20 minutes in as sox ... trim 1199 30
+copy_cases=(
+  "copy-cbr-60min cbr-60min.mp3 1199 1229"
+  "copy-vbr-60min vbr-60min.mp3 1199 1229"
+  "copy-cbr-3h cbr-3h.mp3 1199 1229"
 )
 
 # --- Measuring --------------------------------------------------------------------------
@@ -87,6 +95,9 @@ measure() {
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 max() { sort -n | tail -n 1; }
 duration_of() { ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$1"; }
+# Samples per channel the ffmpeg command line decodes, gapless (stereo 16-bit).
+samples_of() { echo $(( $(ffmpeg -v error -i "$1" -f s16le - | wc -c) / 4 )); }
+wanted() { [ -z "${CLIPWREN_BENCH_CASES:-}" ] || [[ " $CLIPWREN_BENCH_CASES " == *" $1 "* ]]; }
 
 printf '\nStart-up: clipwren-cut --version, %d runs\n' $((runs * 4))
 : >"$work/version.txt"
@@ -94,18 +105,19 @@ for ((run = 0; run < runs * 4; run++)); do measure "$cut_tool" --version >>"$wor
 awk -v us="$(cut -d' ' -f1 "$work/version.txt" | median)" -v kb="$(cut -d' ' -f2 "$work/version.txt" | max)" \
     'BEGIN { printf "median %.1f ms, peak resident memory %.1f MB\n", us / 1000, kb / 1024 }'
 
-printf '\nCut of 30 s to MP3 128 kbit/s, %d runs each, interleaved (times are medians)\n' "$runs"
+printf '\nCut of 30 s encoded anew to MP3 128 kbit/s (--reencode), %d runs each, interleaved (medians)\n' "$runs"
 printf '%-14s %12s %9s %7s %10s %7s %14s %10s %7s %12s %10s %8s %8s\n' \
        case clipwren-ms sox-ms ratio ffmpeg-ms ratio clipwren-cpu-ms sox-cpu-ms ratio clipwren-MB ffmpeg-MB cut-s sox-s
 for entry in "${all_cases[@]}"; do
   read -r name input begin end <<<"$entry"
-  if [ -n "${CLIPWREN_BENCH_CASES:-}" ] && [[ " $CLIPWREN_BENCH_CASES " != *" $name "* ]]; then continue; fi
+  wanted "$name" || continue
   : >"$work/cut.txt"
   : >"$work/sox.txt"
   : >"$work/ff.txt"
   for ((run = 0; run < runs; run++)); do
     rm -f "$work/cut.mp3" "$work/sox.mp3" "$work/ff.mp3"
-    measure "$cut_tool" "$cache/$input" --begin "$begin" --end "$end" --output "$work/cut.mp3" >>"$work/cut.txt"
+    measure "$cut_tool" "$cache/$input" --begin "$begin" --end "$end" --output "$work/cut.mp3" --reencode \
+      >>"$work/cut.txt"
     measure sox "$cache/$input" "$work/sox.mp3" trim "$begin" $((end - begin)) >>"$work/sox.txt"
     measure ffmpeg -nostdin -v error -y -ss "$begin" -to "$end" -i "$cache/$input" -b:a 128k "$work/ff.mp3" >>"$work/ff.txt"
   done
@@ -126,6 +138,33 @@ echo "(ratio: clipwren-cut time / the other tool's time (sox IN OUT trim BEGIN L
 echo " cpu-ms: processor time, user and system, 10 ms steps;"
 echo " MB: peak resident memory, the largest of the runs; cut-s, sox-s: duration of the written file"
 echo " as ffprobe reads it)"
+
+printf '\nCut of 30 s keeping the MP3 encoding (--copy), %d runs each, interleaved (medians)\n' "$runs"
+printf '%-15s %8s %7s %6s %11s %6s %12s %7s %6s %8s %11s %8s %9s %7s\n' case copy-ms sox-ms ratio \
+       ff-copy-ms ratio copy-cpu-ms sox-cpu ratio copy-MB ff-copy-MB wanted copy-got ff-got
+for entry in "${copy_cases[@]}"; do
+  read -r name input begin end <<<"$entry"
+  wanted "$name" || continue
+  for tool in cut sox ff; do : >"$work/$tool.txt"; done
+  for ((run = 0; run < runs; run++)); do
+    rm -f "$work/cut.mp3" "$work/sox.mp3" "$work/ff.mp3"
+    measure "$cut_tool" "$cache/$input" --begin "$begin" --end "$end" --output "$work/cut.mp3" --copy \
+      >>"$work/cut.txt"
+    measure sox "$cache/$input" "$work/sox.mp3" trim "$begin" $((end - begin)) >>"$work/sox.txt"
+    measure ffmpeg -nostdin -v error -y -ss "$begin" -t $((end - begin)) -i "$cache/$input" -c copy "$work/ff.mp3" \
+      >>"$work/ff.txt"
+  done
+  column() { cut -d' ' -f"$2" "$work/$1.txt" | "${3:-median}"; }
+  awk -v n="$name" -v c="$(column cut 1)" -v s="$(column sox 1)" -v f="$(column ff 1)" \
+      -v cc="$(column cut 3)" -v sc="$(column sox 3)" -v cm="$(column cut 2 max)" -v fm="$(column ff 2 max)" \
+      -v w=$(((end - begin) * 44100)) -v cg="$(samples_of "$work/cut.mp3")" -v fg="$(samples_of "$work/ff.mp3")" \
+      'BEGIN { printf "%-15s %8d %7d %6.3f %11d %6.2f %12d %7d %6.3f %8.1f %11.1f %8d %9d %7d\n",
+               n, c / 1000, s / 1000, c / s, f / 1000, c / f, cc / 1000, sc / 1000, cc / sc, cm / 1024, fm / 1024,
+               w, cg, fg }'
+done
+echo "(ratio: clipwren-cut --copy time / sox IN OUT trim BEGIN LENGTH, then / ffmpeg -ss -t -c copy;"
+echo " wanted, copy-got, ff-got: samples per channel of the piece, and what the ffmpeg command line"
+echo " decodes from each output)"
 
 # --- The components' own benchmarks -----------------------------------------------------
 # They find the inputs made above through the same cache folder.

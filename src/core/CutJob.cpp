@@ -57,6 +57,8 @@ void CutJob::start(Plan plan) {
     running_ = true;
     cancelled_ = false;
     SetOutputFormatForPath(editor_.OutputFormat(), plan_.formatPath);
+    if (plan_.copy == Plan::Copy::Always) editor_.OutputFormat().FormatCode = format_code::SourceEncoding;
+    editor_.OutputFormat().CopyWhereAlike = plan_.copy != Plan::Copy::Never;
     emit progress(Phase::Loading, 0);
     // The file is always loaded anew: the crop of an earlier cut does not carry over.
     if (editor_.OpenFile(plan_.input) != err::Ok) fail(Phase::Loading, editor_.LastErrorCode(), kLoadFailed);

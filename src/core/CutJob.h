@@ -43,6 +43,10 @@ public:
         std::function<std::optional<CutRange>()> range;
         // Asked when the export starts.
         std::function<QString()> output;
+        // Whether the source's own encoded frames are copied: where the output's settings
+        // are the source's (as the window does), always (the editor's format code 7:
+        // the cut fails where they cannot be), or never.
+        enum class Copy { WhereAlike, Always, Never } copy = Copy::WhereAlike;
     };
     // A plan whose range and output are known from the start.
     static Plan fixedPlan(const QString& input, CutRange range, const QString& output);

@@ -86,6 +86,12 @@ TEST(CutCommandLine, ActionsAndUsageErrors) {
     const CommandLine whole = parseCommandLine({"clipwren-cut", "in.wav", "-o", "x.wav"});
     EXPECT_EQ(whole.request.beginMs, 0);
     EXPECT_EQ(whole.request.endMs, std::numeric_limits<int32_t>::max());
+    EXPECT_FALSE(whole.request.keepEncoding || whole.request.encodeAnew || whole.request.verbose);
+    const CommandLine copy = parseCommandLine({"clipwren-cut", "in.mp3", "--copy", "--verbose"});
+    EXPECT_TRUE(copy.request.keepEncoding && copy.request.verbose);
+    EXPECT_TRUE(parseCommandLine({"clipwren-cut", "in.mp3", "--reencode"}).request.encodeAnew);
+    EXPECT_EQ(parseCommandLine({"clipwren-cut", "in.mp3", "--copy", "--reencode"}).action,
+              CommandLine::Action::UsageError);
 }
 
 TEST(CutCommandLine, DefaultOutputIsWhereTheWindowPutsIt) {
@@ -175,6 +181,34 @@ TEST_F(CutToolCut, ExtensionChoosesTheEncodingIgnoringCase) {
     const QString ogg = dir.filePath("piece.ogg");
     ASSERT_TRUE(runCut({input, "-b", "1", "-e", "4", "-o", ogg}).succeeded());
     EXPECT_EQ(ffprobe(ogg).at("codec_name"), "vorbis");
+}
+
+TEST_F(CutToolCut, CopyKeepsTheSourcesEncodingOrSaysWhyNot) {
+    const QString mp3 = dir.filePath("source.mp3");
+    testsupport::ffmpegConvert(input, mp3, {"-c:a", "libmp3lame", "-b:a", "128k"});
+    // The window's MP3 settings are this source's: without --copy it is copied all the same.
+    for (const QStringList& copy : {QStringList{"--copy"}, QStringList{}}) {
+        const QString output = dir.filePath("copied.mp3");
+        const auto run = runCut(QStringList{mp3, "-b", "2", "-e", "5", "-o", output, "--verbose"} + copy);
+        ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
+        EXPECT_EQ(run.err, "clipwren-cut: copied without encoding again\n");
+        EXPECT_EQ(int64_t(ffmpegDecode(output).size()) / 2, 3 * kRate);
+    }
+    const auto encoded = runCut({mp3, "-e", "2", "-o", dir.filePath("piece.ogg"), "--verbose"});
+    ASSERT_TRUE(encoded.succeeded()) << encoded.err.toStdString();
+    EXPECT_TRUE(encoded.err.startsWith("clipwren-cut: encoded anew: an MP3 keeps")) << encoded.err.toStdString();
+    const auto asked = runCut({mp3, "-e", "2", "-o", dir.filePath("copied.mp3"), "--reencode", "--verbose"});
+    EXPECT_EQ(asked.err, "clipwren-cut: encoded anew: encoding anew was asked for\n");
+
+    // Where the encoding cannot be kept: a WAV source, an MP3 to another kind of file.
+    for (const QStringList& args : {QStringList{input, "-o", dir.filePath("no.mp3")},
+                                    QStringList{mp3, "-o", dir.filePath("no.wav")}}) {
+        const auto refused = runCut(args + QStringList{"--copy"});
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_TRUE(refused.err.startsWith("clipwren-cut: --copy: the source's encoding cannot be kept: "))
+            << refused.err.toStdString();
+    }
+    EXPECT_EQ(entriesOf(dir.path()), (QStringList{"copied.mp3", "piece.ogg", "source.mp3", "source.wav"}));
 }
 
 TEST_F(CutToolCut, DefaultOutputGoesToTheStoredFolder) {

@@ -38,9 +38,12 @@ CommandLine parseCommandLine(const QStringList& args) {
     const QCommandLineOption begin(QStringList{"b", "begin"}, QString(), QStringLiteral("TIME"));
     const QCommandLineOption end(QStringList{"e", "end"}, QString(), QStringLiteral("TIME"));
     const QCommandLineOption output(QStringList{"o", "output"}, QString(), QStringLiteral("FILE"));
+    const QCommandLineOption copy(QStringLiteral("copy"));
+    const QCommandLineOption reencode(QStringLiteral("reencode"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"));
     const QCommandLineOption help(QStringList{"h", "help"});
     const QCommandLineOption version(QStringList{"v", "version"});
-    parser.addOptions({begin, end, output, help, version});
+    parser.addOptions({begin, end, output, copy, reencode, verbose, help, version});
 
     CommandLine result;
     auto usageError = [&result](const QString& message) {
@@ -73,6 +76,11 @@ CommandLine parseCommandLine(const QStringList& args) {
                                   .arg(text));
         *target = *ms;
     }
+    if (parser.isSet(copy) && parser.isSet(reencode))
+        return usageError(QStringLiteral("--copy and --reencode exclude each other."));
+    request.keepEncoding = parser.isSet(copy);
+    request.encodeAnew = parser.isSet(reencode);
+    request.verbose = parser.isSet(verbose);
     request.output = parser.isSet(output) ? parser.value(output) : defaultOutputPath(request.input);
     if (request.output.isEmpty()) return usageError(QStringLiteral("The output file name is empty."));
     result.action = CommandLine::Action::Cut;
@@ -82,6 +90,7 @@ CommandLine parseCommandLine(const QStringList& args) {
 QString helpText() {
     return QStringLiteral(
         "Usage: clipwren-cut INPUT [--begin TIME] [--end TIME] [--output FILE]\n"
+        "                    [--copy | --reencode] [--verbose]\n"
         "\n"
         "Cuts the piece from TIME to TIME out of an audio file and saves it, the way\n"
         "Clipwren Pro's \"Save selection\" does.\n"
@@ -92,11 +101,20 @@ QString helpText() {
         "                     .mp3 (128 kbit/s), .wma, .aac, .mp4, .ogg, .m4a, .wav\n"
         "                     (default: the output folder of Clipwren Pro, the input's\n"
         "                     name followed by \"-part.mp3\")\n"
+        "      --copy         keep the source's encoding: an MP3 is cut to .mp3, AAC in\n"
+        "                     an MP4, M4A or M4R file to .m4a, .m4r or .mp4, without\n"
+        "                     encoding it again; anything else fails\n"
+        "      --reencode     encode anew even where the cut could be copied\n"
+        "      --verbose      say whether the cut was copied or encoded anew\n"
         "  -h, --help         show this text\n"
         "  -v, --version      show the version\n"
         "\n"
         "TIME is minutes, seconds and milliseconds as mm:ss:mmm (01:23:456), or seconds\n"
         "(83.456).\n"
+        "\n"
+        "Without --copy a cut is copied by itself where the output's settings are the\n"
+        "source's (an MP3 of 128 kbit/s, 44.1 kHz stereo to .mp3; AAC in MP4 to .m4a).\n"
+        "A copied cut loses nothing and is exact to the sample.\n"
         "\n"
         "Exit status: 0 when the file was written, 1 when the cut failed, 2 for a wrong\n"
         "command line, 128 + the signal's number when interrupted. A failed or\n"

@@ -15,6 +15,12 @@ struct CutRequest {
     // The editor clamps an end past the sound's length to the length, so "to the end"
     // needs no separate probe of the file.
     int32_t endMs = std::numeric_limits<int32_t>::max();
+    // Only a copy of the source's own encoded frames will do (--copy), or none
+    // (--reencode); without either a cut is copied where the settings are alike.
+    bool keepEncoding = false;
+    bool encodeAnew = false;
+    // Say whether the cut was copied or encoded anew (--verbose).
+    bool verbose = false;
 };
 
 struct CommandLine {

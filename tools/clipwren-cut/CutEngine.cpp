@@ -17,6 +17,8 @@ using namespace clipwren::cut;
 
 namespace {
 constexpr int kCutFailed = 1;
+
+void say(const QString& text) { std::fprintf(stderr, "clipwren-cut: %s\n", text.toLocal8Bit().constData()); }
 }  // namespace
 
 extern "C" int clipwren_run_cut(const CutRequest& request) {
@@ -37,12 +39,25 @@ extern "C" int clipwren_run_cut(const CutRequest& request) {
     });
     QObject::connect(&job, &CutJob::finished, &job, [&](const CutJob::Result& result) {
         progress.finish();
-        if (result.succeeded()) return QCoreApplication::exit(0);
-        // One line: the failure and the editor's text for it.
-        const QString message = QString(result.message).replace(QStringLiteral("\r\n"), QStringLiteral(" ")).trimmed();
-        std::fprintf(stderr, "clipwren-cut: %s\n", message.toLocal8Bit().constData());
+        const ExportReport& report = editor.LastExportReport();
+        if (result.succeeded()) {
+            if (request.verbose)
+                say(report.copied ? QStringLiteral("copied without encoding again")
+                                  : QStringLiteral("encoded anew: %1").arg(report.reason));
+            return QCoreApplication::exit(0);
+        }
+        // One line: the failure and the editor's text for it, and why the source's
+        // encoding could not be kept when that was asked.
+        QString message = QString(result.message).replace(QStringLiteral("\r\n"), QStringLiteral(" ")).trimmed();
+        if (request.keepEncoding && !report.reason.isEmpty() && interruptSignal == 0)
+            message = QStringLiteral("--copy: the source's encoding cannot be kept: %1.").arg(report.reason);
+        say(message);
         QCoreApplication::exit(interruptSignal != 0 ? 128 + interruptSignal : kCutFailed);
     });
-    job.start(CutJob::fixedPlan(request.input, {request.beginMs, request.endMs}, request.output));
+    CutJob::Plan plan = CutJob::fixedPlan(request.input, {request.beginMs, request.endMs}, request.output);
+    plan.copy = request.keepEncoding ? CutJob::Plan::Copy::Always
+              : request.encodeAnew   ? CutJob::Plan::Copy::Never
+                                     : CutJob::Plan::Copy::WhereAlike;
+    job.start(std::move(plan));
     return QCoreApplication::exec();
 }

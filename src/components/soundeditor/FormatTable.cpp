@@ -6,11 +6,15 @@
 
 namespace clipwren::soundeditor {
 
+int64_t aacBitRateForQuality(int quality, int channels) {
+    return int64_t(channels) * (32000 + int64_t(quality - 1) * 96000 / 99);
+}
+
 namespace {
 
-// Format code 1: the output file's own extension decides; unknown extensions get WAV.
 bool isM4a(const QString& suffix) { return suffix == QLatin1String("m4a") || suffix == QLatin1String("m4r"); }
 
+// Format code 1: the output file's own extension decides; unknown extensions get WAV.
 Encoding encodingForExtension(const QString& outputPath, int channels) {
     const QString suffix = QFileInfo(outputPath).suffix().toLower();
     if (isM4a(suffix))
@@ -20,14 +24,8 @@ Encoding encodingForExtension(const QString& outputPath, int channels) {
     return {.muxer = "wav", .codec = "pcm_s16le"};
 }
 
-}  // namespace
-
-int64_t aacBitRateForQuality(int quality, int channels) {
-    return int64_t(channels) * (32000 + int64_t(quality - 1) * 96000 / 99);
-}
-
-int32_t chooseEncoding(const OutputFormatSettings& settings, const QString& outputPath, int channels,
-                       Encoding* encoding) {
+int32_t chooseCodecAndContainer(const OutputFormatSettings& settings, const QString& outputPath, int channels,
+                                Encoding* encoding) {
     switch (settings.FormatCode) {
     case format_code::ByExtension:
         if (settings.DefaultOptions.Mode != 1) return err::InvalidExportSettings;
@@ -72,6 +70,15 @@ int32_t chooseEncoding(const OutputFormatSettings& settings, const QString& outp
     default:
         return err::InvalidExportSettings;
     }
+}
+
+}  // namespace
+
+int32_t chooseEncoding(const OutputFormatSettings& settings, const QString& outputPath, int channels,
+                       Encoding* encoding) {
+    const int32_t chosen = chooseCodecAndContainer(settings, outputPath, channels, encoding);
+    encoding->copyWhereAlike = settings.CopyWhereAlike;
+    return chosen;
 }
 
 }  // namespace clipwren::soundeditor

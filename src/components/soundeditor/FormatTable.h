@@ -20,6 +20,8 @@ struct Encoding {
     bool sampleExactEditList = false;
     // Only a copy of the source's own encoded frames will do (format code 7).
     bool keepSourceEncoding = false;
+    // A copy may replace the encoding where the source's settings are these.
+    bool copyWhereAlike = true;
 };
 
 // AAC quality 1..100 maps linearly onto 32..128 kbit/s per channel, so the default

@@ -224,6 +224,10 @@ std::optional<int32_t> SoundEditor::Impl::copyRange(int sampleRate, int channels
                                                     const soundeditor::Encoding& encoding,
                                                     const soundeditor::SourceTags& tags, const QString& path,
                                                     PercentSteps& progress) {
+    if (!encoding.keepSourceEncoding && !encoding.copyWhereAlike) {
+        report.reason = QStringLiteral("encoding anew was asked for");
+        return std::nullopt;
+    }
     const decode::SourceInfo& source = decoder->source();
     const auto [beginFrame, endFrame] = selectedFrames(source.sampleRate, source.lengthFrames);
     if (endFrame <= beginFrame) return err::NoSelection;

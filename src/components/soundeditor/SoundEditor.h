@@ -38,6 +38,11 @@ struct OutputFormatSettings {
     WmaOptionGroup WmaOptions;
     OggOptionGroup OggOptions;
     AacOptionGroup AacOptions;
+    // Where the output's settings are the source's (an MP3 to .mp3 at its rate, channels
+    // and, for a constant bit rate, its bit rate; AAC in MP4 to an MP4 file), the source's
+    // encoded frames are copied, exact to the sample, rather than encoded again. False
+    // encodes anew always.
+    bool CopyWhereAlike = true;
 };
 
 // How the last export made its file.
