@@ -186,7 +186,4 @@ int64_t AudioDecoder::read(float* dst, int64_t maxFrames) {
     return written;
 }
 
-int64_t msToFrames(int64_t ms, int rate) { return std::llround(double(ms) * rate / 1000.0); }
-int64_t framesToMs(int64_t frames, int rate) { return rate > 0 ? std::llround(double(frames) * 1000.0 / rate) : 0; }
-
 }  // namespace clipwren::decode

@@ -34,6 +34,7 @@
 // undamaged file (only a full decode could tell more), except for files short enough
 // that finding the length decodes them whole: then it is what can be read.
 #include <QString>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -90,7 +91,9 @@ private:
 };
 
 // Converts between milliseconds and frames at a rate, rounding to the nearest.
-int64_t msToFrames(int64_t ms, int rate);
-int64_t framesToMs(int64_t frames, int rate);
+inline int64_t msToFrames(int64_t ms, int rate) { return std::llround(double(ms) * rate / 1000.0); }
+inline int64_t framesToMs(int64_t frames, int rate) {
+    return rate > 0 ? std::llround(double(frames) * 1000.0 / rate) : 0;
+}
 
 }  // namespace clipwren::decode

@@ -5,6 +5,7 @@
 #include "components/soundeditor/EncodedFileWriter.h"
 #include "components/soundeditor/FormatTable.h"
 #include "components/soundeditor/PendingOutputFile.h"
+#include "components/soundeditor/Selection.h"
 #include "components/soundeditor/SourceTags.h"
 #include "components/soundeditor/lossless/LosslessCut.h"
 
@@ -26,23 +27,15 @@ namespace clipwren {
 
 namespace {
 
-// The program exports at 44100 Hz stereo; loading opens the decoder for that output
-// so an export with these settings reuses it.
-constexpr int kWorkingRate = 44100;
-constexpr int kWorkingChannels = 2;
+using soundeditor::kWorkingChannels;
+using soundeditor::kWorkingRate;
+using soundeditor::Selection;
+
 constexpr int kMinExportRate = 8000;
 constexpr int kMaxExportRate = 192000;
 constexpr int64_t kChunkFrames = 8192;
 // A cancelled operation completes with this code.
 constexpr int32_t kCancelled = err::UnknownError;
-
-// The part of the loaded sound the editor holds, in milliseconds of the source;
-// frames are worked out only at export, at the export's own rate.
-struct Selection {
-    int64_t beginMs = 0;
-    std::optional<int64_t> endMs;  // none: up to the end of the sound
-    bool empty = false;
-};
 
 // Reports percentages, each value once.
 class PercentSteps {
@@ -149,7 +142,6 @@ struct SoundEditor::Impl {
     int32_t load(const QString& path);
     int32_t crop(int64_t beginMs, int64_t endMs);
     int32_t exportRange(int sampleRate, int channels, const soundeditor::Encoding& encoding, const QString& outputPath);
-    std::pair<int64_t, int64_t> selectedFrames(int rate, int64_t length) const;
     std::optional<int32_t> copyRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
                                      const soundeditor::SourceTags& tags, const QString& path, PercentSteps& progress);
     int32_t encodeRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
@@ -177,14 +169,7 @@ int32_t SoundEditor::Impl::load(const QString& path) {
 int32_t SoundEditor::Impl::crop(int64_t beginMs, int64_t endMs) {
     post([this] { emit owner->CropProgress(0, 0); });
     // The new range counts from the start of the piece held so far.
-    const int64_t pieceEndMs = selection.endMs.value_or(decoder->lengthMs());
-    const int64_t pieceLengthMs = pieceEndMs - selection.beginMs;
-    beginMs = std::max<int64_t>(beginMs, 0);
-    Selection cropped;
-    cropped.beginMs = selection.beginMs + beginMs;
-    cropped.endMs = endMs >= pieceLengthMs ? selection.endMs : std::optional<int64_t>(selection.beginMs + endMs);
-    cropped.empty = selection.empty || endMs <= beginMs || beginMs >= pieceLengthMs;
-    selection = cropped;
+    selection = selection.cropped(beginMs, endMs, decoder->lengthMs());
     int32_t result = err::Ok;
     // Seeking decodes from before the begin mark up to it, so an unreachable begin
     // shows up now rather than at export.
@@ -211,13 +196,6 @@ int32_t SoundEditor::Impl::exportRange(int sampleRate, int channels, const sound
     return err::Ok;
 }
 
-// The selection in frames at a rate, within a sound of `length` frames at that rate.
-std::pair<int64_t, int64_t> SoundEditor::Impl::selectedFrames(int rate, int64_t length) const {
-    const int64_t beginFrame = std::min(decode::msToFrames(selection.beginMs, rate), length);
-    const int64_t endFrame = selection.endMs ? std::min(decode::msToFrames(*selection.endMs, rate), length) : length;
-    return {beginFrame, endFrame};
-}
-
 // Copies the source's own encoded frames where the output keeps their encoding. Returns
 // the export's result, or nothing when the piece is to be encoded instead.
 std::optional<int32_t> SoundEditor::Impl::copyRange(int sampleRate, int channels,
@@ -229,7 +207,7 @@ std::optional<int32_t> SoundEditor::Impl::copyRange(int sampleRate, int channels
         return std::nullopt;
     }
     const decode::SourceInfo& source = decoder->source();
-    const auto [beginFrame, endFrame] = selectedFrames(source.sampleRate, source.lengthFrames);
+    const auto [beginFrame, endFrame] = selection.frames(source.sampleRate, source.lengthFrames);
     if (endFrame <= beginFrame) return err::NoSelection;
     const soundeditor::LosslessCutRequest request{soundPath, source,   beginFrame,
                                                   endFrame,  encoding, sampleRate,
@@ -266,7 +244,7 @@ int32_t SoundEditor::Impl::encodeRange(int sampleRate, int channels, const sound
         source = otherFormat.get();
     }
     if (!source) return result;
-    const auto [beginFrame, endFrame] = selectedFrames(sampleRate, source->lengthFrames());
+    const auto [beginFrame, endFrame] = selection.frames(sampleRate, source->lengthFrames());
     if (endFrame <= beginFrame) return err::NoSelection;
     return writeRange(*source, beginFrame, endFrame, encoding, tags, path, progress);
 }

@@ -29,12 +29,12 @@ CopyResult cutMp3(const LosslessCutRequest& request, const CopyHooks& hooks) {
     QString whyNot;
     const std::optional<mp3::Mp3Index> index = mp3::indexMp3(request.source, request.end, &whyNot);
     if (!index) return CopyResult::notPossible(whyNot);
-    if (!request.keepSourceEncoding && index->constantBitRate() && request.encoding.bitRate != index->stream.bitRate)
-        return CopyResult::notPossible(QStringLiteral("the output's bit rate is not the source's %1 kbit/s")
-                                           .arg(index->stream.bitRate / 1000));
-    const std::optional<mp3::Mp3CutPlan> plan = mp3::planMp3Cut(*index, request.begin, request.end, &whyNot);
-    if (!plan) return CopyResult::notPossible(whyNot);
-    return mp3::writeMp3Cut(request.source, *index, *plan, request.output, hooks);
+    if (!request.keepSourceEncoding) {
+        const std::optional<QString> differ =
+            mp3::settingsDiffer(*index, request.sampleRate, request.channels, request.encoding.bitRate);
+        if (differ) return CopyResult::notPossible(*differ);
+    }
+    return mp3::copyMp3(request.source, *index, request.begin, request.end, request.output, hooks);
 }
 
 }  // namespace
@@ -46,10 +46,10 @@ CopyResult cutWithoutReencoding(const LosslessCutRequest& request, const CopyHoo
     if (outputKind(request.encoding) != kind)
         return CopyResult::notPossible(kind == Kind::Mp3 ? QStringLiteral("an MP3 keeps its encoding only in an MP3 file")
                                                          : QStringLiteral("AAC keeps its encoding only in an MP4, M4A or M4R file"));
+    if (kind == Kind::Mp3) return cutMp3(request, hooks);
     if (!request.keepSourceEncoding &&
         (request.sampleRate != request.sourceInfo.sampleRate || request.channels != request.sourceInfo.channels))
         return CopyResult::notPossible(QStringLiteral("the output's sample rate or channels are not the source's"));
-    if (kind == Kind::Mp3) return cutMp3(request, hooks);
     return aac::writeAacCut(request.source, request.begin, request.end, request.encoding.muxer, request.tags,
                             request.output, hooks);
 }

@@ -164,4 +164,29 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
     return out.error() == QFileDevice::NoError ? CopyResult::copied() : CopyResult::failed(err::FileCreationFailed);
 }
 
+CopyResult copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end, const QString& output,
+                   const CopyHooks& hooks) {
+    QString whyNot;
+    const std::optional<Mp3CutPlan> plan = planMp3Cut(index, begin, end, &whyNot);
+    if (!plan) return CopyResult::notPossible(whyNot);
+    return writeMp3Cut(source, index, *plan, output, hooks);
+}
+
+std::optional<QString> settingsDiffer(const Mp3Index& index, int sampleRate, int channels, int64_t bitRate) {
+    if (sampleRate != index.stream.sampleRate || channels != index.stream.channels())
+        return QStringLiteral("the output's sample rate or channels are not the source's");
+    if (index.constantBitRate() && bitRate != index.stream.bitRate)
+        return QStringLiteral("the output's bit rate is not the source's %1 kbit/s").arg(index.stream.bitRate / 1000);
+    return std::nullopt;
+}
+
+std::optional<int64_t> decodedLength(const Mp3Index& index) {
+    const int64_t frames = index.frameCount;
+    if (!index.reachedEnd || (index.lame.trusted && index.headerFrameCount != frames)) return std::nullopt;
+    int64_t rawEnd = frames * index.stream.samplesPerFrame();
+    // FFmpeg trims what padding lies beyond its own decoder delay.
+    if (index.lame.trusted) rawEnd -= std::max(0, index.lame.padding - kDecoderDelay);
+    return std::max<int64_t>(0, rawEnd - index.decoderSkip());
+}
+
 }  // namespace clipwren::soundeditor::mp3

@@ -34,4 +34,19 @@ std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64
 CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan, const QString& output,
                        const CopyHooks& hooks);
 
+// Plans and writes the cut of decoded samples [begin, end); NotPossible with the reason
+// where the cut cannot be exact.
+CopyResult copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end, const QString& output,
+                   const CopyHooks& hooks);
+
+// Why the source's encoding is not the one output settings ask for: another sample rate
+// or channel count, or for a constant-rate source another bit rate (a variable-rate
+// source matches any). nullopt when they are alike.
+std::optional<QString> settingsDiffer(const Mp3Index& index, int sampleRate, int channels, int64_t bitRate);
+
+// The length of the source's gapless decode (samples per channel, as FFmpeg decodes it),
+// from an index that walked the whole file; nullopt where only decoding could tell: a
+// header frame whose frame count is not the file's.
+std::optional<int64_t> decodedLength(const Mp3Index& index);
+
 }  // namespace clipwren::soundeditor::mp3

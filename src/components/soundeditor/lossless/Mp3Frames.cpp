@@ -4,6 +4,7 @@
 
 #include <QtEndian>
 #include <algorithm>
+#include <limits>
 
 namespace clipwren::soundeditor::mp3 {
 
@@ -44,7 +45,8 @@ bool readHeaderFrame(const uint8_t* frame, const FrameHeader& header, Mp3Index* 
     if (!xing && !vbri) return true;
     if (vbri) {
         // Frame count and size say nothing about delay: FFmpeg just skips the frame.
-        index->hasHeaderFrame = bigEndian32(frame + 36 + 10) != 0 || bigEndian32(frame + 36 + 14) != 0;
+        index->headerFrameCount = bigEndian32(frame + 36 + 14);
+        index->hasHeaderFrame = bigEndian32(frame + 36 + 10) != 0 || index->headerFrameCount != 0;
         index->variableBitRate = true;
         return true;
     }
@@ -75,6 +77,7 @@ bool readHeaderFrame(const uint8_t* frame, const FrameHeader& header, Mp3Index* 
     }
     // Without a frame count or size FFmpeg decodes the header frame as sound and still
     // trims by its delay: too odd a file to copy from.
+    index->headerFrameCount = frames;
     index->hasHeaderFrame = frames != 0 || bytes != 0;
     return index->hasHeaderFrame || !index->lame.trusted;
 }
@@ -141,7 +144,7 @@ bool Mp3Index::constantBitRate() const {
                        [this](const Frame& f) { return f.bitRateIndex == frames.front().bitRateIndex; });
 }
 
-std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot) {
+std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot, bool countToEnd) {
     auto refuse = [whyNot](const QString& reason) {
         *whyNot = reason;
         return std::nullopt;
@@ -171,7 +174,8 @@ std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QStri
     const int64_t framesWanted =
         untilSample < 0 ? -1 : (untilSample + index.decoderSkip() + samplesPerFrame - 1) / samplesPerFrame;
     const int64_t fileSize = file.size();
-    while (framesWanted < 0 || int64_t(index.frames.size()) < framesWanted) {
+    const int64_t framesKept = framesWanted < 0 ? std::numeric_limits<int64_t>::max() : framesWanted;
+    while (countToEnd || index.frameCount < framesKept) {
         if (offset >= fileSize || (offset + kId3v1Size == fileSize && file.view(offset, 3, &bytes) &&
                                    std::equal(bytes, bytes + 3, "TAG"))) {
             index.reachedEnd = true;
@@ -191,16 +195,17 @@ std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QStri
             return refuse(QStringLiteral("the stream is damaged or changes its format at byte %1").arg(offset));
         if (!file.view(offset, header->mainDataOffset(), &bytes))
             return refuse(QStringLiteral("the file cannot be read"));
-        if (index.frames.empty()) index.stream = *header;
+        if (index.frameCount == 0) index.stream = *header;
         // FFmpeg starts the stream at the first frame whose successor agrees with it in
         // these header bits; anything before is junk to it.
-        if (index.frames.size() == 1 && !sameMaskedHeader(index.stream, *header))
+        if (index.frameCount == 1 && !sameMaskedHeader(index.stream, *header))
             return refuse(QStringLiteral("the stream's first two frames disagree"));
-        index.frames.push_back(Frame{offset, uint16_t(header->size), uint16_t(mainDataBegin(bytes, *header)),
-                                     uint8_t(header->bitRateIndex)});
+        if (index.frameCount++ < framesKept)
+            index.frames.push_back(Frame{offset, uint16_t(header->size), uint16_t(mainDataBegin(bytes, *header)),
+                                         uint8_t(header->bitRateIndex)});
         offset += header->size;
     }
-    if (index.frames.empty()) return refuse(QStringLiteral("the stream holds no audio frame"));
+    if (index.frameCount == 0) return refuse(QStringLiteral("the stream holds no audio frame"));
     return index;
 }
 

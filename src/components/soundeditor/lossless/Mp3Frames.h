@@ -64,10 +64,12 @@ struct Mp3Index {
     FrameHeader stream;     // the first audio frame's header: the stream's parameters
     bool hasHeaderFrame = false;      // a Xing/Info/VBRI frame that decoders skip
     bool variableBitRate = false;     // the header frame says so ("Xing", VBRI)
+    uint32_t headerFrameCount = 0;    // the audio frames the header frame says there are
     std::optional<uint32_t> quality;  // the Xing header's quality field
     LameTag lame;
     std::vector<Frame> frames;  // the audio frames, from the first on
-    bool reachedEnd = false;    // every frame of the file is indexed
+    int64_t frameCount = 0;     // the audio frames walked, also those past the kept ones
+    bool reachedEnd = false;    // every frame of the file was walked
 
     // Samples FFmpeg drops before the first one of the decoded sound.
     int64_t decoderSkip() const { return lame.trusted ? lame.encoderDelay + kDecoderDelay : 0; }
@@ -77,9 +79,10 @@ struct Mp3Index {
 
 // Reads the head of the file and indexes its audio frames up to the one that holds
 // decoded sample `untilSample` (counted as the decoded sound counts them, after the
-// encoder delay), or to the end of the stream when the file ends first. Returns nullopt
-// and says why in *whyNot when the file is not a plain Layer III stream (free format,
-// another layer, data between frames, parameters that change part-way, no frame).
-std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot);
+// encoder delay; -1 for all), or to the end of the stream when the file ends first;
+// with countToEnd the frames after those are walked and counted as well. Returns
+// nullopt and says why in *whyNot when the file is not a plain Layer III stream (free
+// format, another layer, data between frames, parameters that change part-way, no frame).
+std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot, bool countToEnd = false);
 
 }  // namespace clipwren::soundeditor::mp3

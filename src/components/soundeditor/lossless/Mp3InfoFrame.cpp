@@ -6,7 +6,6 @@
 
 extern "C" {
 #include <libavformat/version.h>
-#include <libavutil/crc.h>
 }
 
 namespace clipwren::soundeditor::mp3 {
@@ -25,11 +24,23 @@ constexpr int kLameMusicLength = 28, kLameMusicCrc = 32, kLameTagCrc = 34;
 
 void putBig32(char* at, uint32_t value) { qToBigEndian<quint32>(value, at); }
 
+// Byte-at-a-time table of the CRC (FFmpeg's AV_CRC_16_ANSI_LE). Our own rather than
+// libavutil's, so that clipwren-cut's quick copy runs without loading FFmpeg.
+constexpr std::array<uint16_t, 256> kCrcTable = [] {
+    std::array<uint16_t, 256> table{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        uint16_t crc = uint16_t(byte);
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+        table[byte] = crc;
+    }
+    return table;
+}();
+
 }  // namespace
 
 uint16_t crc16(const char* data, int64_t length, uint16_t crc) {
-    return uint16_t(av_crc(av_crc_get_table(AV_CRC_16_ANSI_LE), crc, reinterpret_cast<const uint8_t*>(data),
-                           size_t(length)));
+    for (int64_t i = 0; i < length; ++i) crc = uint16_t((crc >> 8) ^ kCrcTable[(crc ^ uint8_t(data[i])) & 0xFF]);
+    return crc;
 }
 
 FrameHeader infoFrameHeader(const FrameHeader& stream, bool constantBitRate) {
