@@ -9,10 +9,6 @@ namespace clipwren {
 namespace {
 const QString kLoadFailed = QStringLiteral("File could not be loaded.");
 const QString kExportFailed = QStringLiteral("Export to file failed.");
-// The export settings of every cut: CD rate, stereo; the three unnamed values as the
-// editor expects them.
-constexpr int32_t kExportRate = 44100;
-constexpr int32_t kExportChannels = 2;
 }  // namespace
 
 CutJob::Plan CutJob::fixedPlan(const QString& input, CutRange range, const QString& output) {

@@ -24,6 +24,10 @@ class CutJob : public QObject {
 public:
     enum class Phase { Loading, Cropping, Exporting };
 
+    // The export settings of every cut: CD rate, stereo.
+    static constexpr int32_t kExportRate = 44100;
+    static constexpr int32_t kExportChannels = 2;
+
     struct Result {
         int32_t code = 0;  // 0, or the failure's error code
         Phase phase = Phase::Loading;  // the phase that failed

@@ -5,12 +5,15 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstdlib>
 
 #include "CutCommandLine.h"
 #include "CutToolProcess.h"
+#include "components/soundeditor/SoundEditor.h"
+#include "core/CutJob.h"
 #include "core/modSpecialFolders.h"
 #include "core/OutputLocation.h"
 #include "support/TestSupport.h"
@@ -183,16 +186,35 @@ TEST_F(CutToolCut, ExtensionChoosesTheEncodingIgnoringCase) {
     EXPECT_EQ(ffprobe(ogg).at("codec_name"), "vorbis");
 }
 
+// The same cut made by the sound editor in-process, as the window makes it.
+QByteArray editorCut(const QString& input, clipwren::CutRange range, const QString& output) {
+    clipwren::SoundEditor editor;
+    clipwren::CutJob job(editor);
+    QSignalSpy finished(&job, &clipwren::CutJob::finished);
+    job.start(clipwren::CutJob::fixedPlan(input, range, output));
+    QFile file(output);
+    return finished.wait(60000) && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 TEST_F(CutToolCut, CopyKeepsTheSourcesEncodingOrSaysWhyNot) {
     const QString mp3 = dir.filePath("source.mp3");
     testsupport::ffmpegConvert(input, mp3, {"-c:a", "libmp3lame", "-b:a", "128k"});
-    // The window's MP3 settings are this source's: without --copy it is copied all the same.
+    // The window's MP3 settings are this source's, so it is copied without --copy too. The
+    // program copies an MP3 without loading the decoder, and writes the editor's bytes.
+    QTemporaryDir editorDir;
+    const std::pair<QStringList, clipwren::CutRange> pieces[] = {{{"-b", "2", "-e", "5"}, {2000, 5000}},
+                                                                 {{"-b", "7"}, {7000, INT32_MAX}}};
     for (const QStringList& copy : {QStringList{"--copy"}, QStringList{}}) {
-        const QString output = dir.filePath("copied.mp3");
-        const auto run = runCut(QStringList{mp3, "-b", "2", "-e", "5", "-o", output, "--verbose"} + copy);
-        ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
-        EXPECT_EQ(run.err, "clipwren-cut: copied without encoding again\n");
-        EXPECT_EQ(int64_t(ffmpegDecode(output).size()) / 2, 3 * kRate);
+        for (const auto& [times, range] : pieces) {
+            const QString output = dir.filePath("copied.mp3");
+            const auto run = runCut(QStringList{mp3, "-o", output, "--verbose"} + times + copy);
+            ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
+            EXPECT_EQ(run.err, "clipwren-cut: copied without encoding again\n");
+            QFile written(output);
+            ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(written.readAll() == editorCut(mp3, range, editorDir.filePath("piece.mp3")));
+            EXPECT_EQ(int64_t(ffmpegDecode(output).size()) / 2, (std::min(range.endMs, 10000) - range.beginMs) * int64_t(kRate) / 1000);
+        }
     }
     const auto encoded = runCut({mp3, "-e", "2", "-o", dir.filePath("piece.ogg"), "--verbose"});
     ASSERT_TRUE(encoded.succeeded()) << encoded.err.toStdString();
@@ -200,9 +222,11 @@ TEST_F(CutToolCut, CopyKeepsTheSourcesEncodingOrSaysWhyNot) {
     const auto asked = runCut({mp3, "-e", "2", "-o", dir.filePath("copied.mp3"), "--reencode", "--verbose"});
     EXPECT_EQ(asked.err, "clipwren-cut: encoded anew: encoding anew was asked for\n");
 
-    // Where the encoding cannot be kept: a WAV source, an MP3 to another kind of file.
+    // Where the encoding cannot be kept: a WAV source, an MP3 to another kind of file, a
+    // piece within one frame (LAME's and FFmpeg's delays put 2 s at 601 samples into one).
     for (const QStringList& args : {QStringList{input, "-o", dir.filePath("no.mp3")},
-                                    QStringList{mp3, "-o", dir.filePath("no.wav")}}) {
+                                    QStringList{mp3, "-o", dir.filePath("no.wav")},
+                                    QStringList{mp3, "-b", "2", "-e", "2.01", "-o", dir.filePath("no.mp3")}}) {
         const auto refused = runCut(args + QStringList{"--copy"});
         EXPECT_EQ(refused.exitCode, 1);
         EXPECT_TRUE(refused.err.startsWith("clipwren-cut: --copy: the source's encoding cannot be kept: "))

@@ -8,6 +8,7 @@
 
 #include "CutCommandLine.h"
 #include "CutEngine.h"
+#include "QuickCopy.h"
 
 using namespace clipwren::cut;
 
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
             return kUsageError;
         case CommandLine::Action::Cut: break;
     }
+    if (const std::optional<int> status = runQuickCopy(commandLine.request)) return *status;
     QString error;
     const RunCutFunction runCut = loadCutEngine(&error);
     if (!runCut) {

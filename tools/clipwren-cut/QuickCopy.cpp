@@ -1,0 +1,75 @@
+#include "QuickCopy.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "components/decode/AudioDecoder.h"
+#include "components/errors/modSoundErrDesc.h"
+#include "components/soundeditor/OutputFormatForPath.h"
+#include "components/soundeditor/PendingOutputFile.h"
+#include "components/soundeditor/Selection.h"
+#include "components/soundeditor/lossless/Mp3Cut.h"
+#include "core/CutJob.h"
+#include "core/InterruptNotifier.h"
+
+namespace clipwren::cut {
+
+namespace {
+
+namespace mp3 = soundeditor::mp3;
+using soundeditor::kWorkingRate;
+
+// The editor's length of a sound in milliseconds, that of its decode at the working
+// rate: the decoder's length rule, ceil(frames * outputRate / sourceRate).
+int64_t workingLengthMs(int64_t frames, int rate) {
+    const int64_t atWorkingRate = rate == kWorkingRate ? frames : (frames * kWorkingRate + rate - 1) / rate;
+    return decode::framesToMs(atWorkingRate, kWorkingRate);
+}
+
+}  // namespace
+
+std::optional<int> runQuickCopy(const CutRequest& request) {
+    if (request.encodeAnew) return std::nullopt;
+    OutputFormatSettings format;
+    SetOutputFormatForPath(format, request.output);
+    if (format.FormatCode != format_code::Mp3) return std::nullopt;
+    // First the length, walking every frame and keeping none; then, as the editor does,
+    // the frames up to the end of the piece.
+    QString whyNot;
+    const std::optional<mp3::Mp3Index> whole = mp3::indexMp3(request.input, 0, &whyNot, true);
+    const std::optional<int64_t> length = whole ? mp3::decodedLength(*whole) : std::nullopt;
+    if (!length || *length <= 0) return std::nullopt;
+    const int rate = whole->stream.sampleRate;
+    const soundeditor::Selection selection =
+        soundeditor::Selection{}.cropped(request.beginMs, request.endMs, workingLengthMs(*length, rate));
+    const auto [begin, end] = selection.frames(rate, *length);
+    if (selection.empty || end <= begin) return std::nullopt;
+    const std::optional<mp3::Mp3Index> index = mp3::indexMp3(request.input, end, &whyNot);
+    if (!index || (!request.keepEncoding && mp3::settingsDiffer(*index, CutJob::kExportRate, CutJob::kExportChannels,
+                                                                format.Mp3Options.BitRate)))
+        return std::nullopt;
+
+    soundeditor::PendingOutputFile output(request.output);
+    if (output.create() != err::Ok) return std::nullopt;
+    InterruptNotifier interrupts;
+    int interruptSignal = 0;
+    QObject::connect(&interrupts, &InterruptNotifier::interrupted, [&interruptSignal](int signalNumber) {
+        if (interruptSignal == 0) interruptSignal = signalNumber;
+    });
+    const soundeditor::CopyHooks hooks{{}, [&interruptSignal] {
+                                           QCoreApplication::processEvents();
+                                           return interruptSignal != 0;
+                                       }};
+    const soundeditor::CopyResult copy =
+        mp3::copyMp3(request.input, *index, begin, end, output.temporaryPath(), hooks);
+    if (copy.status == soundeditor::CopyResult::Status::Cancelled) {
+        std::fputs("clipwren-cut: Cancelled.\n", stderr);
+        return 128 + interruptSignal;
+    }
+    // Anything amiss: the editor tries and tells.
+    if (copy.status != soundeditor::CopyResult::Status::Copied || output.commit() != err::Ok) return std::nullopt;
+    if (request.verbose) std::fputs("clipwren-cut: copied without encoding again\n", stderr);
+    return 0;
+}
+
+}  // namespace clipwren::cut
