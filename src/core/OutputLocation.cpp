@@ -22,7 +22,8 @@ void OutputLocation::storeFolder(SettingsStore& store, const QString& folder) {
 }
 
 QString OutputLocation::defaultOutputPath(const QString& folder, const QString& inputPath) {
-    return JoinPath(folder, GetPathPart(inputPath, 2) + QStringLiteral("-part.mp3"));
+    // An empty folder would put the file at the root of the file system.
+    return JoinPath(folder.isEmpty() ? defaultFolder() : folder, GetPathPart(inputPath, 2) + QStringLiteral("-part.mp3"));
 }
 
 }  // namespace clipwren

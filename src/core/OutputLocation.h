@@ -26,7 +26,8 @@ struct OutputLocation {
     // value stays empty).
     static QString storedFolder(const SettingsStore& store);
     static void storeFolder(SettingsStore& store, const QString& folder);
-    // The output file named after an input file: the folder, the input's base name, "-part.mp3".
+    // The output file named after an input file: the folder (defaultFolder() for an empty
+    // one), the input's base name, "-part.mp3".
     static QString defaultOutputPath(const QString& folder, const QString& inputPath);
 };
 

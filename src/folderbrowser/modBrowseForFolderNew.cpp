@@ -61,6 +61,10 @@ QString nearestExistingFolder(const QString& folder) {
     return info.isDir() ? QDir::toNativeSeparators(info.absoluteFilePath()) : folder;
 }
 
+bool samePath(const QString& a, const QString& b) {
+    return QDir::cleanPath(QDir::fromNativeSeparators(a)) == QDir::cleanPath(QDir::fromNativeSeparators(b));
+}
+
 // Creates one folder level; on failure returns the system's reason.
 QString makeFolder(const QString& path) {
     std::error_code error;
@@ -102,6 +106,10 @@ struct modBrowseForFolderNew::State {
     int StatusHeight = 0;
     QString CurrentPath;
     bool ReopenPending = false;
+    // An initial folder not made yet, and the folder opened in its place: OK there, with
+    // no other folder chosen meanwhile, means the initial folder (made when first used).
+    QString folderToBe;
+    QString openedInstead;
     // The dialog's notifications this module listens to, cut when the dialog is let go.
     std::vector<QMetaObject::Connection> hooks;
 
@@ -259,6 +267,9 @@ struct modBrowseForFolderNew::State {
         const QString opened = nearestExistingFolder(settings.InitialFolder);
         window.setSelection(opened);
         CurrentPath = opened;
+        const bool missing = !QFileInfo(QDir::fromNativeSeparators(settings.InitialFolder)).isDir();
+        folderToBe = missing && opened != settings.InitialFolder ? settings.InitialFolder : QString();
+        openedInstead = folderToBe.isEmpty() ? QString() : opened;
         sizeAndPlace(window);
         ReopenPending = false;
         readBrowserChildren(window);
@@ -279,6 +290,7 @@ struct modBrowseForFolderNew::State {
 
     void onSelectionChanged(FolderBrowseDialog& window, const QString& itemPath) {
         if (itemPath.isEmpty()) return;  // an item without a file-system path changes nothing
+        if (!samePath(itemPath, openedInstead)) folderToBe.clear();
         window.setStatusText(itemPath);
         showPathInPathBox(itemPath);
         CurrentPath = itemPath;
@@ -412,6 +424,7 @@ QString modBrowseForFolderNew::BrowseForFolder() {
         // A dialog closed by the new-folder flow opens again on the new folder.
         if (state.ReopenPending) continue;
         state.ReleaseDialogControls();
+        if (!state.folderToBe.isEmpty() && samePath(chosen, state.openedInstead)) return state.folderToBe;
         return chosen;
     }
 }

@@ -107,9 +107,9 @@ TEST(CutCommandLine, DefaultOutputIsWhereTheWindowPutsIt) {
     storeOutputFolder("/srv/tones");
     EXPECT_EQ(defaultOutputPath("/a/b.c.ogg"), "/srv/tones" + sep + "b.c-part.mp3");
     EXPECT_EQ(defaultOutputPath("noext"), "/srv/tones" + sep + "noext-part.mp3");
-    // A stored empty folder stays empty, as it does for the window.
+    // A stored empty folder means the default one, as it does for the window.
     storeOutputFolder("");
-    EXPECT_EQ(defaultOutputPath("/a/song.mp3"), sep + "song-part.mp3");
+    EXPECT_EQ(defaultOutputPath("/a/song.mp3"), documents + sep + "My Ringtones" + sep + "song-part.mp3");
 }
 
 TEST(CutToolProgram, HelpVersionAndUsageErrorsTouchNoFile) {

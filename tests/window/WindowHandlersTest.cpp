@@ -3,8 +3,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMimeData>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 
@@ -54,18 +58,6 @@ TEST_F(WindowTest, ChosenInputNamesTheOutputAfterItInTheOutputFolder) {
     EXPECT_EQ(text("txtOutput"), "/home/me/Documents/My Ringtones/b.c-part.mp3");
 }
 
-TEST_F(WindowTest, UnloadableInputKeepsSliderEndMarkAndTimer) {
-    storeOutputFolder("");
-    open();
-    dialogs.openAnswers = {"/nowhere/song.mp3"};
-    control<MyButton>("cmdInput")->click();
-    // An empty output folder leaves the name starting with the separator.
-    EXPECT_EQ(text("txtOutput"), QDir::separator() + QStringLiteral("song-part.mp3"));
-    EXPECT_EQ(control<TimeFormatSlider>("sldPosition")->maximum(), 90000);
-    EXPECT_EQ(text("txtEndMark"), "00:00:000");
-    EXPECT_FALSE(positionTimer().isActive());
-}
-
 TEST_F(WindowTest, SaveDialogStartsInTheStoredFolderAndSetsOnlyTheOutputFile) {
     storeOutputFolder("/at/start");
     open();
@@ -105,6 +97,26 @@ TEST_F(WindowTest, CancelledFolderDialogStillStoresTheFolder) {
     EXPECT_EQ(dialogs.dialogsShown, 1);
     EXPECT_EQ(storedOutputFolder(), folder);
     EXPECT_EQ(text("txtOutput"), "choose output audio file");
+    EXPECT_EQ(outputFolderOfNextLoad(), folder);
+}
+
+TEST_F(WindowTest, FirstRunOkKeepsTheDefaultFolderThatIsNotMadeYet) {
+    // A home of its own, whose documents folder does not exist yet.
+    const QTemporaryDir home;
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    const auto restoreHome = qScopeGuard([&] { qputenv("HOME", realHome); });
+    const QString folder = OutputLocation::defaultFolder();
+    ASSERT_TRUE(folder.startsWith(home.path())) << folder.toStdString();
+    open();
+    dialogs.dialogSteps.push_back([](QDialog& dialog) {
+        // Opened on the nearest folder that exists, the user takes it as it is.
+        dialog.accept();
+        return dialog.result();
+    });
+    control<MyButton>("cmdOutputFolder")->click();
+    EXPECT_EQ(storedOutputFolder(), folder);
+    EXPECT_FALSE(QFileInfo::exists(folder));  // made by the first save into it
     EXPECT_EQ(outputFolderOfNextLoad(), folder);
 }
 

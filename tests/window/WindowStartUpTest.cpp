@@ -132,14 +132,16 @@ TEST_F(WindowTest, FirstRunUsesTheDocumentsFolderAndWritesNothing) {
     EXPECT_FALSE(QFile::exists(settings.filePath()));
 }
 
-TEST_F(WindowTest, StoredFolderIsUsedAndAStoredEmptyValueStaysEmpty) {
+TEST_F(WindowTest, StoredFolderIsUsedAndAStoredEmptyOneMeansTheDefault) {
     storeOutputFolder("/srv/tones");
     open();
     EXPECT_EQ(outputFolderOfNextLoad(), "/srv/tones");
     window.reset();
+    // Not the root of the file system.
     storeOutputFolder("");
     open();
-    EXPECT_EQ(outputFolderOfNextLoad(), "");
+    EXPECT_EQ(outputFolderOfNextLoad(), OutputLocation::defaultFolder());
+    EXPECT_EQ(storedOutputFolder(), "");
 }
 
 TEST_F(WindowTest, ClosingTheWindowClosesTheProgramsOtherWindowsAndStoresNothing) {
