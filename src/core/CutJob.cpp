@@ -9,6 +9,7 @@ namespace clipwren {
 namespace {
 const QString kLoadFailed = QStringLiteral("File could not be loaded.");
 const QString kExportFailed = QStringLiteral("Export to file failed.");
+const QString kLineBreak = QStringLiteral("\r\n");
 }  // namespace
 
 CutJob::Plan CutJob::fixedPlan(const QString& input, CutRange range, const QString& output) {
@@ -92,9 +93,10 @@ void CutJob::onExportCompleted(int32_t result) {
 
 void CutJob::fail(Phase phase, int32_t code, const QString& what) {
     if (code == err::Ok) code = err::UnknownError;  // a cancel that the editor finished anyway
-    const QString message = cancelled_ ? QStringLiteral("Cancelled.")
-                                       : what + QStringLiteral("\r\n") + GetErrorDescription(code);
-    finish({code, phase, message});
+    QString message = what + kLineBreak + GetErrorDescription(code);
+    // The file concerned and the system's reason, where a file had a part in the failure.
+    if (const QString& detail = editor_.LastErrorDetail(); !detail.isEmpty()) message += kLineBreak + detail;
+    finish({code, phase, cancelled_ ? QStringLiteral("Cancelled.") : message});
 }
 
 void CutJob::finish(Result result) {

@@ -32,8 +32,9 @@ public:
         int32_t code = 0;  // 0, or the failure's error code
         Phase phase = Phase::Loading;  // the phase that failed
         // For the user: the failure, a line break (CR LF), the editor's text for the
-        // code. Empty on success, and when the range was refused (its source has
-        // told the user why). "Cancelled." after cancel().
+        // code, and where a file had a part in it another line break and the file with
+        // the system's reason. Empty on success, and when the range was refused (its
+        // source has told the user why). "Cancelled." after cancel().
         QString message;
         bool succeeded() const { return code == 0; }
     };

@@ -5,10 +5,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <memory>
 
 #include "CutToolProcess.h"
 #include "components/errors/modSoundErrDesc.h"
@@ -48,12 +57,13 @@ void makeWithFfmpeg(const QString& output, const QStringList& encoderArgs, doubl
     ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
 }
 
-// True when the message ends in one of the component's error texts.
+// True when a line of the message ends in one of the component's error texts.
 bool carriesComponentMessage(const QByteArray& err) {
-    const QString text = QString::fromUtf8(err).trimmed();
-    for (int32_t code = -1; code >= -120; --code) {
-        const QString description = clipwren::GetErrorDescription(code);
-        if (!description.isEmpty() && text.endsWith(description)) return true;
+    for (const QString& line : QString::fromUtf8(err).split(QLatin1Char('\n'))) {
+        for (int32_t code = -1; code >= -120; --code) {
+            const QString description = clipwren::GetErrorDescription(code);
+            if (!description.isEmpty() && line.trimmed().endsWith(description)) return true;
+        }
     }
     return false;
 }
@@ -215,35 +225,185 @@ protected:
         input = path("tone.wav");
         testsupport::writeWav(input, kRate, 2, testsupport::tone(kRate, 2, 20 * kRate, 440));
     }
-    // The cut must fail, leave what was at the output as it was and add nothing.
-    void expectRefused(const QString& target, const cuttooltest::CutOptions& options = {}) {
+    // The cut must fail with the reason after the output's name, leave what was at the
+    // output as it was and add nothing.
+    void expectRefused(const QString& target, const char* reason, const cuttooltest::CutOptions& options = {}) {
         const CutRun run = runCut({input, "--output", target}, options);
         EXPECT_FALSE(run.crashed || run.timedOut);
         EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
         EXPECT_TRUE(carriesComponentMessage(run.err)) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QString("clipwren-cut: %1: %2").arg(target, reason).toUtf8())) << run.err.toStdString();
         EXPECT_EQ(readBytes(output), kEarlierWork);
         EXPECT_EQ(entriesOf(outDir), QStringList{"result.wav"});
     }
     QString input;
 };
 
+// Reads a FIFO into a file while the cut writes into it; stops reading when dropped.
+class FifoReader {
+public:
+    FifoReader(const QString& fifo, const QString& into) {
+        cat_.setStandardOutputFile(into);
+        cat_.start("cat", {fifo});
+        cat_.waitForStarted();
+    }
+    ~FifoReader() {
+        if (!cat_.waitForFinished(2000)) cat_.kill();
+        cat_.waitForFinished();
+    }
+
+private:
+    QProcess cat_;
+};
+
+// Each entry under a folder, links not followed: its kind and, for a file, a digest of its bytes.
+std::map<std::string, std::string> snapshot(const QString& folder) {
+    std::map<std::string, std::string> entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString entry = it.next();
+        struct stat info {};
+        lstat(QFile::encodeName(entry).constData(), &info);
+        const char* kind = S_ISLNK(info.st_mode)    ? "link"
+                           : S_ISFIFO(info.st_mode) ? "fifo"
+                           : S_ISCHR(info.st_mode)  ? "device"
+                           : S_ISDIR(info.st_mode)  ? "folder"
+                                                    : "file ";
+        const QByteArray digest =
+            S_ISREG(info.st_mode) ? QCryptographicHash::hash(readBytes(entry), QCryptographicHash::Md5).toHex() : "";
+        entries[QDir(folder).relativeFilePath(entry).toStdString()] = kind + digest.toStdString();
+    }
+    return entries;
+}
+
+TEST_F(BadOutput, EveryKindOfTargetIsWrittenWhereMeantOrRefusedWithTheReason) {
+    enum class Outcome { Written, Refused };
+    struct Target {
+        const char* what;
+        // Makes the target in its own folder; returns the output to name on the command line.
+        std::function<QString(const QString& folder)> make;
+        Outcome outcome;
+        // Written: where the cut is to be found afterwards, in the folder ("-": standard
+        // output; empty: nowhere to look, as in a null device). Refused: the reason.
+        QString result;
+        bool asOwnerOfTheFiles = false;  // as an unprivileged user, who owns what the row makes
+        bool makesDevices = false;       // mknod is for root only
+    };
+    const auto writeEarlierWork = [](const QString& file) { writeBytes(file, kEarlierWork); };
+    const auto link = [](const QString& target, const QString& name) { QFile::link(target, name); };
+    const auto fifo = [](const QString& name) { mkfifo(QFile::encodeName(name).constData(), 0666); };
+    const auto device = [](const QString& name, int minor) {
+        mknod(QFile::encodeName(name).constData(), S_IFCHR | 0666, makedev(1, minor));
+    };
+    std::unique_ptr<FifoReader> reader;
+    const std::vector<Target> targets = {
+        {"a new file whose name takes all 255 bytes",
+         [](const QString& folder) { return folder + "/" + QString(251, 'n') + ".wav"; }, Outcome::Written,
+         QString(251, 'n') + ".wav"},
+        {"a link to an earlier file: written through, the link stays",
+         [&](const QString& folder) {
+             QDir().mkpath(folder + "/real");
+             writeEarlierWork(folder + "/real/ring.wav");
+             link("real/ring.wav", folder + "/link.wav");
+             return folder + "/link.wav";
+         },
+         Outcome::Written, "real/ring.wav"},
+        {"a FIFO: streamed to its reader",
+         [&](const QString& folder) {
+             fifo(folder + "/pipe.wav");
+             reader = std::make_unique<FifoReader>(folder + "/pipe.wav", folder + "/heard.wav");
+             return folder + "/pipe.wav";
+         },
+         Outcome::Written, "heard.wav"},
+        {"a FIFO for an M4A file, which must go back over what it wrote",
+         [&](const QString& folder) {
+             fifo(folder + "/pipe.m4a");
+             return folder + "/pipe.m4a";
+         },
+         Outcome::Refused, "an MP4 or M4A file goes back to write its index"},
+        {"a copy of /dev/null", [&](const QString& folder) { device(folder + "/null", 3); return folder + "/null"; },
+         Outcome::Written, "", false, true},
+        {"a copy of /dev/full", [&](const QString& folder) { device(folder + "/full", 7); return folder + "/full"; },
+         Outcome::Refused, "No space left on device", false, true},
+        {"a read-only file of the user's own",
+         [&](const QString& folder) {
+             writeEarlierWork(folder + "/kept.wav");
+             QFile::setPermissions(folder + "/kept.wav", QFileDevice::Permissions(0x4444));
+             if (geteuid() == 0) chown(QFile::encodeName(folder + "/kept.wav").constData(), 65534, 65534);
+             return folder + "/kept.wav";
+         },
+         Outcome::Refused, "Permission denied", true},
+        {"the input, by another spelling of its path",
+         [&](const QString&) { return dir.path() + "/./" + QFileInfo(input).fileName(); }, Outcome::Refused,
+         "this is the input file"},
+        {"the input, through a link",
+         [&](const QString& folder) {
+             link(input, folder + "/alias.wav");
+             return folder + "/alias.wav";
+         },
+         Outcome::Refused, "this is the input file"},
+        {"standard output", [](const QString&) { return QStringLiteral("-"); }, Outcome::Written, "-"},
+    };
+
+    // An unprivileged run must reach the input and the rows' folders.
+    QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7777));
+    const QByteArray source = readBytes(input);
+    int row = 0;
+    for (const Target& target : targets) {
+        SCOPED_TRACE(target.what);
+        if (target.makesDevices && geteuid() != 0) continue;
+        const QString folder = path(QString("target%1").arg(++row));
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));
+        const QString outputArg = target.make(folder);
+        auto before = snapshot(folder);
+
+        const CutRun run = runCut({input, "--begin", "1", "--end", "3", "--output", outputArg},
+                                  {.unprivileged = target.asOwnerOfTheFiles});
+        reader.reset();
+        ASSERT_FALSE(run.crashed || run.timedOut) << run.err.toStdString();
+        EXPECT_TRUE(readBytes(input) == source) << "the input was touched";
+        auto after = snapshot(folder);
+        if (target.outcome == Outcome::Refused) {
+            EXPECT_EQ(run.exitCode, 1);
+            EXPECT_TRUE(carriesComponentMessage(run.err)) << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(QString("clipwren-cut: %1: %2").arg(outputArg, target.result).toUtf8()))
+                << run.err.toStdString();
+            EXPECT_TRUE(run.out.isEmpty());
+            EXPECT_EQ(after, before) << "the target or its folder changed";
+            continue;
+        }
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        QString heard;  // the file that holds the cut
+        if (target.result == "-") {
+            heard = path("stdout.wav");
+            writeBytes(heard, run.out);
+        } else if (!target.result.isEmpty()) {
+            heard = folder + "/" + target.result;
+            before.erase(target.result.toStdString());
+            after.erase(target.result.toStdString());
+        }
+        // Nothing else changed or came: no temporary file left, no link or device replaced by a file.
+        EXPECT_EQ(after, before);
+        if (!heard.isEmpty()) {
+            // A file no decoder reads counts as no frames, and the next row still runs.
+            int64_t frames = -1;
+            EXPECT_NO_THROW(frames = frameCount(heard));
+            EXPECT_EQ(frames, 2 * kRate);
+        }
+    }
+}
+
 TEST_F(BadOutput, FolderWithoutWritePermission) {
     QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7777));
     QFile::setPermissions(input, QFileDevice::Permissions(0x6666));
     ASSERT_TRUE(QFile::setPermissions(outDir, QFileDevice::Permissions(0x5555)));
-    expectRefused(output, {.unprivileged = true});
+    expectRefused(output, "Permission denied", {.unprivileged = true});
 }
 
 TEST_F(BadOutput, ParentThatIsAFile) {
-    expectRefused(output + "/inside.wav");
-}
-
-TEST_F(BadOutput, OutputEqualToInputIsKeptWhenTheCutFails) {
-    const QByteArray original = readBytes(input);
-    const CutRun run = runCut({input, "--begin", "15", "--end", "5", "--output", input});
-    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
-    EXPECT_EQ(readBytes(input), original);
-    EXPECT_EQ(entriesOf(dir.path()), (QStringList{"out", "tone.wav"}));
+    expectRefused(output + "/inside.wav", "Not a directory");
 }
 
 TEST_F(BadOutput, FullDisk) {
@@ -256,5 +416,5 @@ TEST_F(BadOutput, FullDisk) {
         ~Unmount() { umount(at.toLocal8Bit().constData()); }
     } unmount{outDir};
     writeBytes(output, kEarlierWork);
-    expectRefused(output);
+    expectRefused(output, "No space left on device");
 }

@@ -11,6 +11,7 @@
 
 #include "WindowTestSupport.h"
 #include "components/decode/AudioDecoder.h"
+#include "components/errors/modSoundErrDesc.h"
 #include "components/player/LevelMeterWidget.h"
 #include "components/waveform/WaveformLoader.h"
 #include "core/modTimeText.h"
@@ -210,12 +211,28 @@ TEST_F(WindowAudioTest, InvertedRangeFailsTheExportWithTheComponentsText) {
     EXPECT_EQ(dialogs.messages[1].text, kSuccess);
 }
 
-TEST_F(WindowAudioTest, UnwritableOutputIsAFailureNotASuccess) {
+TEST_F(WindowAudioTest, UnwritableOutputIsAFailureThatNamesTheFileAndTheReason) {
     // A folder that cannot exist: its parent is a file.
-    cut("source.wav/under-a-file.wav", "00:00:000", "00:01:000");
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_TRUE(dialogs.messages[0].text.startsWith("Export to file failed.\r\n")) << dialogs.messages[0].text.toStdString();
-    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Error);
+    const QString output = cut("source.wav/under-a-file.wav", "00:00:000", "00:01:000");
+    expectOnlyMessage("Export to file failed.\r\n" + GetErrorDescription(err::FileCreationFailed) + "\r\n" + output +
+                          ": Not a directory",
+                      MessageIcon::Error);
+}
+
+TEST_F(WindowAudioTest, TheInputIsNeverTheOutput) {
+    const QByteArray original = [&] {
+        QFile file(source);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    // The same file by another spelling of its path.
+    const QString output = cut("./source.wav", "00:01:000", "00:02:000");
+    expectOnlyMessage("Export to file failed.\r\n" + GetErrorDescription(err::FileCreationFailed) + "\r\n" + output +
+                          ": this is the input file, which a cut never replaces",
+                      MessageIcon::Error);
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == original);
+    EXPECT_EQ(filesIn(work.path()), QStringList({"source.wav"}));
 }
 
 TEST_F(WindowAudioTest, SourceThatVanishedAfterLoadingFailsTheLoad) {

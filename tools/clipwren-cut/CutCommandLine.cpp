@@ -100,7 +100,8 @@ QString helpText() {
         "  -o, --output FILE  the file to write; its extension chooses the encoding:\n"
         "                     .mp3 (128 kbit/s), .wma, .aac, .mp4, .ogg, .m4a, .wav\n"
         "                     (default: the output folder of Clipwren Pro, the input's\n"
-        "                     name followed by \"-part.mp3\")\n"
+        "                     name followed by \"-part.mp3\"); - is standard output,\n"
+        "                     which gets WAV\n"
         "      --copy         keep the source's encoding: an MP3 is cut to .mp3, AAC in\n"
         "                     an MP4, M4A or M4R file to .m4a, .m4r or .mp4, without\n"
         "                     encoding it again; anything else fails\n"
@@ -119,7 +120,9 @@ QString helpText() {
         "Exit status: 0 when the file was written, 1 when the cut failed, 2 for a wrong\n"
         "command line, 128 + the signal's number when interrupted. A failed or\n"
         "interrupted cut leaves no partial file, and an existing file at the output\n"
-        "name stays as it was.\n");
+        "name stays as it was. The input itself is never written over. A link is\n"
+        "written through to its file; a pipe or device is written straight into\n"
+        "(not as MP4 or M4A, which must go back over what they wrote).\n");
 }
 
 QString versionText() { return QStringLiteral("clipwren-cut " CLIPWREN_VERSION "\n"); }

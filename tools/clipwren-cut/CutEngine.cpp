@@ -1,6 +1,7 @@
 #include "CutEngine.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <cstdio>
 
 extern "C" {
@@ -46,12 +47,15 @@ extern "C" int clipwren_run_cut(const CutRequest& request) {
                                   : QStringLiteral("encoded anew: %1").arg(report.reason));
             return QCoreApplication::exit(0);
         }
-        // One line: the failure and the editor's text for it, and why the source's
-        // encoding could not be kept when that was asked.
-        QString message = QString(result.message).replace(QStringLiteral("\r\n"), QStringLiteral(" ")).trimmed();
+        // The failure and the editor's text for it on one line, or why the source's
+        // encoding could not be kept when that was asked; the file and the system's
+        // reason, where the window shows them, on the next.
+        const QStringList lines = result.message.split(QStringLiteral("\r\n"));
+        QStringList said{lines.mid(0, 2).join(QLatin1Char(' ')).trimmed()};
         if (request.keepEncoding && !report.reason.isEmpty() && interruptSignal == 0)
-            message = QStringLiteral("--copy: the source's encoding cannot be kept: %1.").arg(report.reason);
-        say(message);
+            said[0] = QStringLiteral("--copy: the source's encoding cannot be kept: %1.").arg(report.reason);
+        said << lines.mid(2);
+        for (const QString& line : said) say(line);
         QCoreApplication::exit(interruptSignal != 0 ? 128 + interruptSignal : kCutFailed);
     });
     CutJob::Plan plan = CutJob::fixedPlan(request.input, {request.beginMs, request.endMs}, request.output);

@@ -49,19 +49,26 @@ std::optional<int> runQuickCopy(const CutRequest& request) {
                                                                 format.Mp3Options.BitRate)))
         return std::nullopt;
 
-    soundeditor::PendingOutputFile output(request.output);
-    if (output.create() != err::Ok) return std::nullopt;
+    // What may not be written the editor refuses and tells; a stream goes its way too, as
+    // it could not take back what a copy failing here had put into it.
+    soundeditor::OutputPlan plan;
+    QString refusal;
+    if (soundeditor::planOutput(request.output, request.input, false, &plan, &refusal) != err::Ok ||
+        plan.kind != soundeditor::OutputPlan::Kind::ReplacedFile)
+        return std::nullopt;
     InterruptNotifier interrupts;
     int interruptSignal = 0;
     QObject::connect(&interrupts, &InterruptNotifier::interrupted, [&interruptSignal](int signalNumber) {
         if (interruptSignal == 0) interruptSignal = signalNumber;
     });
-    const soundeditor::CopyHooks hooks{{}, [&interruptSignal] {
-                                           QCoreApplication::processEvents();
-                                           return interruptSignal != 0;
-                                       }};
-    const soundeditor::CopyResult copy =
-        mp3::copyMp3(request.input, *index, begin, end, output.temporaryPath(), hooks);
+    const auto interrupted = [&interruptSignal] {
+        QCoreApplication::processEvents();
+        return interruptSignal != 0;
+    };
+    soundeditor::PendingOutputFile output(plan, interrupted);
+    if (output.open() != err::Ok) return std::nullopt;
+    const soundeditor::CopyHooks hooks{{}, interrupted};
+    const soundeditor::CopyResult copy = mp3::copyMp3(request.input, *index, begin, end, output, hooks);
     if (copy.status == soundeditor::CopyResult::Status::Cancelled) {
         std::fputs("clipwren-cut: Cancelled.\n", stderr);
         return 128 + interruptSignal;

@@ -3,6 +3,7 @@
 #include "components/decode/FfmpegError.h"
 #include "components/decode/FfmpegHandles.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/soundeditor/OutputContainer.h"
 
 #include <cmath>
 #include <vector>
@@ -19,14 +20,8 @@ namespace clipwren::soundeditor {
 
 namespace {
 
-// The decoder's handles cover codec, frame, packet and resampler; writing adds an
-// output container (closing its file) and the sample queue.
-struct OutputContextDeleter {
-    void operator()(AVFormatContext* context) const {
-        if (context->pb && !(context->oformat->flags & AVFMT_NOFILE)) avio_closep(&context->pb);
-        avformat_free_context(context);
-    }
-};
+// The decoder's handles cover codec, frame, packet and resampler; writing adds the
+// sample queue.
 struct FifoDeleter {
     void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
 };
@@ -37,7 +32,7 @@ constexpr int kVariableFrameSize = 4096;
 }  // namespace
 
 struct EncodedFileWriter::Impl {
-    std::unique_ptr<AVFormatContext, OutputContextDeleter> container;
+    OutputContainerPtr container;
     decode::CodecContextPtr encoder;
     std::unique_ptr<AVAudioFifo, FifoDeleter> fifo;  // interleaved float, waiting for a whole frame
     decode::SwrContextPtr converter;  // float to the encoder's sample format
@@ -86,7 +81,7 @@ struct EncodedFileWriter::Impl {
 EncodedFileWriter::EncodedFileWriter(PrivateKey) : impl_(std::make_unique<Impl>()) {}
 EncodedFileWriter::~EncodedFileWriter() = default;
 
-std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, const Encoding& encoding,
+std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(PendingOutputFile& output, const Encoding& encoding,
                                                            int sampleRate, int channels, const SourceTags& tags,
                                                            int32_t* error) {
     auto fail = [error](int32_t code) {
@@ -98,12 +93,9 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, 
 
     auto writer = std::make_unique<EncodedFileWriter>(PrivateKey{});
     Impl& d = *writer->impl_;
-    const QByteArray pathBytes = path.toUtf8();
-    AVFormatContext* rawContainer = nullptr;
-    const int allocated = avformat_alloc_output_context2(&rawContainer, nullptr, encoding.muxer, pathBytes.constData());
-    if (decode::logIfFailed(allocated, encoding.muxer) < 0)
-        return fail(err::EncoderFailedToStart);
-    d.container.reset(rawContainer);
+    int allocated = 0;
+    d.container = openOutputContainer(encoding.muxer, output, &allocated);
+    if (decode::logIfFailed(allocated, encoding.muxer) < 0) return fail(err::EncoderFailedToStart);
 
     d.encoder.reset(avcodec_alloc_context3(codec));
     if (!d.encoder) return fail(err::NotEnoughMemory);
@@ -131,11 +123,6 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(const QString& path, 
     d.stream->time_base = encoder.time_base;
     const int picture = addTags(d.container.get(), tags);
 
-    if (!(d.container->oformat->flags & AVFMT_NOFILE)) {
-        if (decode::logIfFailed(avio_open(&d.container->pb, pathBytes.constData(), AVIO_FLAG_WRITE),
-                                "creating the output file") < 0)
-            return fail(err::FileCreationFailed);
-    }
     AVDictionary* rawMuxerOptions = nullptr;
     if (encoding.sampleExactEditList) av_dict_set_int(&rawMuxerOptions, "movie_timescale", sampleRate, 0);
     const int headerWritten = avformat_write_header(d.container.get(), &rawMuxerOptions);
@@ -186,7 +173,7 @@ int32_t EncodedFileWriter::finish() {
     }
     if (const int32_t result = d.sendToEncoder(nullptr); result != err::Ok) return result;
     int result = av_write_trailer(d.container.get());
-    if (result >= 0 && d.container->pb) result = avio_closep(&d.container->pb);
+    if (result >= 0) result = flushOutputContainer(*d.container);
     if (decode::logIfFailed(result, "finishing the output") < 0) return err::FileCreationFailed;
     return err::Ok;
 }

@@ -1,11 +1,11 @@
 #pragma once
-// Encodes interleaved float audio and writes it into a container file: the encoder is
-// fed whole frames of its own size with timestamps in samples, so the muxers can
-// record encoder delay and padding (LAME header in MP3, edit list in MP4).
+// Encodes interleaved float audio and writes it into a container in an output file:
+// the encoder is fed whole frames of its own size with timestamps in samples, so the
+// muxers can record encoder delay and padding (LAME header in MP3, edit list in MP4).
 #include "components/soundeditor/FormatTable.h"
+#include "components/soundeditor/PendingOutputFile.h"
 #include "components/soundeditor/SourceTags.h"
 
-#include <QString>
 #include <cstdint>
 #include <memory>
 
@@ -13,12 +13,14 @@ namespace clipwren::soundeditor {
 
 class EncodedFileWriter {
 public:
-    // Creates the file at path, with the tags and cover where the container holds them.
-    // Returns nullptr and sets *error: err::EncoderNotAvailable when the encoder is missing
-    // or refuses the settings, err::EncoderFailedToStart when the container cannot be
-    // started, err::FileCreationFailed when the file cannot be created.
-    static std::unique_ptr<EncodedFileWriter> open(const QString& path, const Encoding& encoding, int sampleRate,
-                                                   int channels, const SourceTags& tags, int32_t* error);
+    // Starts the container in output (opened, and outliving the writer), with the tags
+    // and cover where the container holds them. Returns nullptr and sets *error:
+    // err::EncoderNotAvailable when the encoder is missing or refuses the settings,
+    // err::EncoderFailedToStart when the container cannot be started,
+    // err::FileCreationFailed when the output refuses the bytes.
+    static std::unique_ptr<EncodedFileWriter> open(PendingOutputFile& output, const Encoding& encoding,
+                                                   int sampleRate, int channels, const SourceTags& tags,
+                                                   int32_t* error);
     struct PrivateKey {};  // only open() constructs
     explicit EncodedFileWriter(PrivateKey);
     ~EncodedFileWriter();
@@ -27,7 +29,8 @@ public:
 
     // Returns 0 or a negative error code.
     int32_t write(const float* interleaved, int64_t frames);
-    // Encodes what is buffered, drains the encoder, finishes the container and closes the file.
+    // Encodes what is buffered, drains the encoder, finishes the container and writes out
+    // what is still buffered.
     int32_t finish();
 
 private:

@@ -10,6 +10,11 @@ int64_t aacBitRateForQuality(int quality, int channels) {
     return int64_t(channels) * (32000 + int64_t(quality - 1) * 96000 / 99);
 }
 
+bool needsSeekableOutput(const Encoding& encoding) {
+    const QLatin1String muxer(encoding.muxer);
+    return muxer == QLatin1String("mp4") || muxer == QLatin1String("ipod");
+}
+
 namespace {
 
 bool isM4a(const QString& suffix) { return suffix == QLatin1String("m4a") || suffix == QLatin1String("m4r"); }

@@ -28,6 +28,10 @@ struct Encoding {
 // quality 100 gives 256 kbit/s for stereo.
 int64_t aacBitRateForQuality(int quality, int channels);
 
+// The MP4 family writes its index after the sound and goes back to point at it, which a
+// pipe or device cannot take.
+bool needsSeekableOutput(const Encoding& encoding);
+
 // Fills *encoding for the settings, the output path (format codes 1 and 7 go by the
 // path's extension) and the channel count. Returns 0, err::InvalidExportSettings for a
 // format code, mode or value the table does not know, or err::NotAvailableForFormat

@@ -1,6 +1,7 @@
 #include "components/soundeditor/SoundEditor.h"
 
 #include "components/decode/AudioDecoder.h"
+#include "components/errors/FileFailure.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/soundeditor/EncodedFileWriter.h"
 #include "components/soundeditor/FormatTable.h"
@@ -17,6 +18,7 @@
 #include <new>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -68,6 +70,7 @@ struct SoundEditor::Impl {
     SoundEditor* owner;
     OutputFormatSettings format;
     int32_t lastError = err::Ok;
+    QString lastDetail;  // the file and the reason of the last failure, where a file had a part
     bool busy = false;  // owner's thread only; cleared when the completion is delivered
 
     // The loaded sound: the worker touches it only while busy, the owner's thread only
@@ -76,6 +79,7 @@ struct SoundEditor::Impl {
     QString soundPath;
     Selection selection;
     ExportReport report;  // written by the export, read once its completion has arrived
+    QString workDetail;   // the running operation's failure detail; the worker's own
 
     // One background operation: its work, returning the result its completion carries.
     struct Job {
@@ -91,6 +95,7 @@ struct SoundEditor::Impl {
     std::thread worker;
 
     void runWorker() {
+        soundeditor::failWritesIntoBrokenPipes();
         for (;;) {
             Job next;
             {
@@ -113,12 +118,16 @@ struct SoundEditor::Impl {
         }
     }
 
-    int32_t refuse(int32_t code) { return lastError = code; }
+    int32_t refuse(int32_t code, const QString& detail = QString()) {
+        lastDetail = detail;
+        return lastError = code;
+    }
 
     void start(std::function<int32_t()> work, void (*emitCompleted)(SoundEditor*, int32_t)) {
         busy = true;
         cancelRequested = false;
         lastError = err::Ok;
+        lastDetail.clear();
         {
             std::lock_guard lock(mutex);
             job = Job{std::move(work), emitCompleted};
@@ -132,23 +141,29 @@ struct SoundEditor::Impl {
         QMetaObject::invokeMethod(owner, std::move(call), Qt::QueuedConnection);
     }
     void complete(void (*emitCompleted)(SoundEditor*, int32_t), int32_t result) {
-        post([this, emitCompleted, result] {
+        post([this, emitCompleted, result, detail = std::exchange(workDetail, QString())] {
             busy = false;
             lastError = result;
+            lastDetail = result == err::Ok ? QString() : detail;
             emitCompleted(owner, result);
         });
     }
 
     int32_t load(const QString& path);
     int32_t crop(int64_t beginMs, int64_t endMs);
-    int32_t exportRange(int sampleRate, int channels, const soundeditor::Encoding& encoding, const QString& outputPath);
+    int32_t exportRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
+                        const soundeditor::OutputPlan& plan);
+    int32_t writeOutput(int sampleRate, int channels, const soundeditor::Encoding& encoding,
+                        soundeditor::PendingOutputFile& output);
     std::optional<int32_t> copyRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
-                                     const soundeditor::SourceTags& tags, const QString& path, PercentSteps& progress);
+                                     const soundeditor::SourceTags& tags, soundeditor::PendingOutputFile& output,
+                                     PercentSteps& progress);
     int32_t encodeRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
-                        const soundeditor::SourceTags& tags, const QString& path, PercentSteps& progress);
+                        const soundeditor::SourceTags& tags, soundeditor::PendingOutputFile& output,
+                        PercentSteps& progress);
     int32_t writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame,
-                       const soundeditor::Encoding& encoding, const soundeditor::SourceTags& tags, const QString& path,
-                       PercentSteps& progress);
+                       const soundeditor::Encoding& encoding, const soundeditor::SourceTags& tags,
+                       soundeditor::PendingOutputFile& output, PercentSteps& progress);
 };
 
 int32_t SoundEditor::Impl::load(const QString& path) {
@@ -162,6 +177,8 @@ int32_t SoundEditor::Impl::load(const QString& path) {
         soundPath = path;
         selection = {};
         post([this] { emit owner->LoadProgress(100); });
+    } else if (!cancelRequested) {
+        workDetail = FileFailureText(path, WhyNotReadable(path));
     }
     return result;
 }
@@ -179,16 +196,25 @@ int32_t SoundEditor::Impl::crop(int64_t beginMs, int64_t endMs) {
 }
 
 int32_t SoundEditor::Impl::exportRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
-                                       const QString& outputPath) {
+                                       const soundeditor::OutputPlan& plan) {
     post([this] { emit owner->ExportProgress(0); });
-    soundeditor::PendingOutputFile output(outputPath);
-    int32_t result = output.create();
+    soundeditor::PendingOutputFile output(plan, [this] { return bool(cancelRequested); });
+    const int32_t result = writeOutput(sampleRate, channels, encoding, output);
+    // A failure the output had a part in names it, with the system's reason where there is one.
+    if (result != err::Ok && !cancelRequested && (output.systemError() != 0 || result == err::FileCreationFailed))
+        workDetail = output.failureDetail();
+    return result;
+}
+
+int32_t SoundEditor::Impl::writeOutput(int sampleRate, int channels, const soundeditor::Encoding& encoding,
+                                       soundeditor::PendingOutputFile& output) {
+    int32_t result = output.open();
+    if (cancelRequested) return kCancelled;
     if (result != err::Ok) return result;
     PercentSteps progress([this](int percent) { post([this, percent] { emit owner->ExportProgress(percent); }); });
     const soundeditor::SourceTags tags = soundeditor::readSourceTags(soundPath);
-    const std::optional<int32_t> copied =
-        copyRange(sampleRate, channels, encoding, tags, output.temporaryPath(), progress);
-    result = copied ? *copied : encodeRange(sampleRate, channels, encoding, tags, output.temporaryPath(), progress);
+    const std::optional<int32_t> copied = copyRange(sampleRate, channels, encoding, tags, output, progress);
+    result = copied ? *copied : encodeRange(sampleRate, channels, encoding, tags, output, progress);
     if (result != err::Ok) return result;
     if (cancelRequested) return kCancelled;
     if ((result = output.commit()) != err::Ok) return result;
@@ -200,8 +226,8 @@ int32_t SoundEditor::Impl::exportRange(int sampleRate, int channels, const sound
 // the export's result, or nothing when the piece is to be encoded instead.
 std::optional<int32_t> SoundEditor::Impl::copyRange(int sampleRate, int channels,
                                                     const soundeditor::Encoding& encoding,
-                                                    const soundeditor::SourceTags& tags, const QString& path,
-                                                    PercentSteps& progress) {
+                                                    const soundeditor::SourceTags& tags,
+                                                    soundeditor::PendingOutputFile& output, PercentSteps& progress) {
     if (!encoding.keepSourceEncoding && !encoding.copyWhereAlike) {
         report.reason = QStringLiteral("encoding anew was asked for");
         return std::nullopt;
@@ -209,13 +235,12 @@ std::optional<int32_t> SoundEditor::Impl::copyRange(int sampleRate, int channels
     const decode::SourceInfo& source = decoder->source();
     const auto [beginFrame, endFrame] = selection.frames(source.sampleRate, source.lengthFrames);
     if (endFrame <= beginFrame) return err::NoSelection;
-    const soundeditor::LosslessCutRequest request{soundPath, source,   beginFrame,
-                                                  endFrame,  encoding, sampleRate,
-                                                  channels,  encoding.keepSourceEncoding, tags,
-                                                  path};
+    const soundeditor::LosslessCutRequest request{soundPath, source,   beginFrame, endFrame,
+                                                  encoding,  sampleRate, channels, encoding.keepSourceEncoding,
+                                                  tags};
     const soundeditor::CopyHooks hooks{[&progress](int64_t done, int64_t total) { progress.update(done, total); },
                                        [this] { return bool(cancelRequested); }};
-    const soundeditor::CopyResult copy = soundeditor::cutWithoutReencoding(request, hooks);
+    const soundeditor::CopyResult copy = soundeditor::cutWithoutReencoding(request, output, hooks);
     using Status = soundeditor::CopyResult::Status;
     switch (copy.status) {
     case Status::Copied:
@@ -230,11 +255,13 @@ std::optional<int32_t> SoundEditor::Impl::copyRange(int sampleRate, int channels
     }
     report.reason = copy.reason;
     if (encoding.keepSourceEncoding) return err::NotAvailableForFormat;
+    // The encoder starts on an empty output.
+    if (!output.restart()) return err::FileCreationFailed;
     return std::nullopt;
 }
 
 int32_t SoundEditor::Impl::encodeRange(int sampleRate, int channels, const soundeditor::Encoding& encoding,
-                                       const soundeditor::SourceTags& tags, const QString& path,
+                                       const soundeditor::SourceTags& tags, soundeditor::PendingOutputFile& output,
                                        PercentSteps& progress) {
     int32_t result = err::Ok;
     std::unique_ptr<decode::AudioDecoder> otherFormat;
@@ -246,16 +273,16 @@ int32_t SoundEditor::Impl::encodeRange(int sampleRate, int channels, const sound
     if (!source) return result;
     const auto [beginFrame, endFrame] = selection.frames(sampleRate, source->lengthFrames());
     if (endFrame <= beginFrame) return err::NoSelection;
-    return writeRange(*source, beginFrame, endFrame, encoding, tags, path, progress);
+    return writeRange(*source, beginFrame, endFrame, encoding, tags, output, progress);
 }
 
 int32_t SoundEditor::Impl::writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame,
                                       const soundeditor::Encoding& encoding, const soundeditor::SourceTags& tags,
-                                      const QString& path, PercentSteps& progress) {
+                                      soundeditor::PendingOutputFile& output, PercentSteps& progress) {
     int32_t result = source.seek(beginFrame);
     if (result != err::Ok) return result;
     const int channels = source.outputChannels();
-    auto writer = soundeditor::EncodedFileWriter::open(path, encoding, source.outputRate(), channels, tags, &result);
+    auto writer = soundeditor::EncodedFileWriter::open(output, encoding, source.outputRate(), channels, tags, &result);
     if (!writer) return result;
 
     std::vector<float> chunk(size_t(kChunkFrames * channels));
@@ -284,13 +311,16 @@ OutputFormatSettings& SoundEditor::OutputFormat() { return impl_->format; }
 
 int32_t SoundEditor::LastErrorCode() const { return impl_->lastError; }
 
+const QString& SoundEditor::LastErrorDetail() const { return impl_->lastDetail; }
+
 int32_t SoundEditor::OpenFile(const QString& path) {
     Impl& d = *impl_;
     if (d.busy) return d.refuse(err::EditorBusy);
     // A new load always replaces the sound, so a failed one leaves none.
     d.decoder.reset();
     d.soundPath.clear();
-    if (path.isEmpty() || !QFileInfo(path).isFile()) return d.refuse(err::InvalidSoundFile);
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return d.refuse(err::InvalidSoundFile, FileFailureText(path, WhyNotReadable(path)));
     d.start([&d, path] { return d.load(path); },
             [](SoundEditor* editor, int32_t result) { emit editor->LoadCompleted(result); });
     return err::Ok;
@@ -324,8 +354,14 @@ int32_t SoundEditor::ExportFile(int32_t sampleRate, int32_t channels, int32_t, i
     if (!encoding.keepSourceEncoding && !avcodec_find_encoder_by_name(encoding.codec))
         return d.refuse(err::EncoderNotAvailable);
     if (outputPath.isEmpty()) return d.refuse(err::FileCreationFailed);
-    d.start([&d, sampleRate, channels, encoding, outputPath] {
-        return d.exportRange(sampleRate, channels, encoding, outputPath);
+    soundeditor::OutputPlan plan;
+    QString refusal;
+    if (const int32_t planned = soundeditor::planOutput(outputPath, d.soundPath,
+                                                        soundeditor::needsSeekableOutput(encoding), &plan, &refusal);
+        planned != err::Ok)
+        return d.refuse(planned, refusal);
+    d.start([&d, sampleRate, channels, encoding, plan] {
+        return d.exportRange(sampleRate, channels, encoding, plan);
     }, [](SoundEditor* editor, int32_t result) { emit editor->ExportCompleted(result); });
     return err::Ok;
 }

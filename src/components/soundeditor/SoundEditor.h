@@ -64,11 +64,17 @@ public:
     // 0 = loading started; LoadCompleted follows. Negative code when it cannot start.
     int32_t OpenFile(const QString& path);
     int32_t LastErrorCode() const;
+    // Of the same failure, where a file had a part in it: the file and, where the system
+    // gave one, its reason ("/music/ring.mp3: Permission denied"); else empty text.
+    const QString& LastErrorDetail() const;
     // Keeps only beginMs..endMs of the loaded sound; CropCompleted follows.
     int32_t CropToRange(int32_t beginMs, int32_t endMs);
     // 0 = export started; ExportCompleted follows. Writes the sound the editor holds to
     // outputPath at sampleRate and channels, in the encoding of OutputFormat. The three
     // unnamed arguments are accepted as callers pass them (0, 0, -1) and not used.
+    // outputPath "-" is standard output. A symbolic link is written through, a FIFO or
+    // device straight into; the loaded file itself, a folder and a file the user may not
+    // write are refused before anything is written.
     int32_t ExportFile(int32_t sampleRate, int32_t channels, int32_t, int32_t, int32_t,
                        const QString& outputPath);
     // Stops a running operation; its completion event still arrives, with a failure code

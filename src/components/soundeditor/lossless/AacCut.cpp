@@ -3,6 +3,7 @@
 #include "components/decode/FfmpegError.h"
 #include "components/decode/FfmpegHandles.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/soundeditor/OutputContainer.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,17 +34,10 @@ bool isPlainAacLc(const AVCodecParameters* codec) {
     return !(syncExtension == 0x2B7 && extensionType == 5 && sbrPresent);
 }
 
-struct OutputCloser {
-    void operator()(AVFormatContext* context) const {
-        if (context->pb) avio_closep(&context->pb);
-        avformat_free_context(context);
-    }
-};
-
 }  // namespace
 
 CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const char* muxer, const SourceTags& tags,
-                       const QString& output, const CopyHooks& hooks) {
+                       PendingOutputFile& output, const CopyHooks& hooks) {
     AVFormatContext* rawInput = nullptr;
     const QByteArray url = "file:" + QFile::encodeName(QFileInfo(source).absoluteFilePath());
     if (avformat_open_input(&rawInput, url.constData(), nullptr, nullptr) < 0)
@@ -79,11 +73,9 @@ CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const 
         av_packet_move_ref(previous.get(), packet.get());
     }
 
-    AVFormatContext* rawOutput = nullptr;
-    const QByteArray outputPath = QFile::encodeName(output);
-    if (avformat_alloc_output_context2(&rawOutput, nullptr, muxer, outputPath.constData()) < 0)
-        return CopyResult::failed(err::EncoderFailedToStart);
-    const std::unique_ptr<AVFormatContext, OutputCloser> out(rawOutput);
+    int opened = 0;
+    const OutputContainerPtr out = openOutputContainer(muxer, output, &opened);
+    if (decode::logIfFailed(opened, muxer) < 0) return CopyResult::failed(err::EncoderFailedToStart);
     AVStream* copy = avformat_new_stream(out.get(), nullptr);
     if (!copy || avcodec_parameters_copy(copy->codecpar, codec) < 0) return CopyResult::failed(err::NotEnoughMemory);
     copy->codecpar->codec_tag = 0;
@@ -92,8 +84,7 @@ CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const 
     const int picture = addTags(out.get(), tags);
     AVDictionary* options = nullptr;
     av_dict_set_int(&options, "movie_timescale", codec->sample_rate, 0);
-    int result = decode::logIfFailed(avio_open(&out->pb, outputPath.constData(), AVIO_FLAG_WRITE), "creating the output file");
-    if (result >= 0) result = decode::logIfFailed(avformat_write_header(out.get(), &options), "starting the output");
+    int result = decode::logIfFailed(avformat_write_header(out.get(), &options), "starting the output");
     av_dict_free(&options);
     if (result >= 0) result = decode::logIfFailed(writeCover(out.get(), picture, tags), "writing the cover");
     if (result < 0) return CopyResult::failed(err::FileCreationFailed);
@@ -128,7 +119,7 @@ CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const 
             return CopyResult::notPossible(QStringLiteral("the track's packets do not follow each other"));
     }
     if (decode::logIfFailed(av_write_trailer(out.get()), "finishing the output") < 0 ||
-        decode::logIfFailed(avio_closep(&out->pb), "closing the output") < 0)
+        decode::logIfFailed(flushOutputContainer(*out), "writing the output") < 0)
         return CopyResult::failed(err::FileCreationFailed);
     return CopyResult::copied();
 }

@@ -5,6 +5,7 @@
 // sample and ends on the end sample; the movie's time scale is the sample rate, so the
 // edit list is exact to the sample. (FFmpeg honours the start of an edit list but not its
 // end: our own decoder ends such a file where its edit list ends.)
+#include "components/soundeditor/PendingOutputFile.h"
 #include "components/soundeditor/SourceTags.h"
 #include "components/soundeditor/lossless/StreamCopy.h"
 
@@ -18,6 +19,6 @@ namespace clipwren::soundeditor::aac {
 // AAC-LC timed in samples with no gap between its packets (what was written by then is
 // to be replaced).
 CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const char* muxer, const SourceTags& tags,
-                       const QString& output, const CopyHooks& hooks);
+                       PendingOutputFile& output, const CopyHooks& hooks);
 
 }  // namespace clipwren::soundeditor::aac

@@ -25,7 +25,7 @@ Kind outputKind(const Encoding& encoding) {
     return Kind::Other;
 }
 
-CopyResult cutMp3(const LosslessCutRequest& request, const CopyHooks& hooks) {
+CopyResult cutMp3(const LosslessCutRequest& request, PendingOutputFile& output, const CopyHooks& hooks) {
     QString whyNot;
     const std::optional<mp3::Mp3Index> index = mp3::indexMp3(request.source, request.end, &whyNot);
     if (!index) return CopyResult::notPossible(whyNot);
@@ -34,24 +34,24 @@ CopyResult cutMp3(const LosslessCutRequest& request, const CopyHooks& hooks) {
             mp3::settingsDiffer(*index, request.sampleRate, request.channels, request.encoding.bitRate);
         if (differ) return CopyResult::notPossible(*differ);
     }
-    return mp3::copyMp3(request.source, *index, request.begin, request.end, request.output, hooks);
+    return mp3::copyMp3(request.source, *index, request.begin, request.end, output, hooks);
 }
 
 }  // namespace
 
-CopyResult cutWithoutReencoding(const LosslessCutRequest& request, const CopyHooks& hooks) {
+CopyResult cutWithoutReencoding(const LosslessCutRequest& request, PendingOutputFile& output, const CopyHooks& hooks) {
     const Kind kind = sourceKind(request.sourceInfo);
     if (kind == Kind::Other)
         return CopyResult::notPossible(QStringLiteral("only MP3 and AAC in MP4 files can be cut without re-encoding"));
     if (outputKind(request.encoding) != kind)
         return CopyResult::notPossible(kind == Kind::Mp3 ? QStringLiteral("an MP3 keeps its encoding only in an MP3 file")
                                                          : QStringLiteral("AAC keeps its encoding only in an MP4, M4A or M4R file"));
-    if (kind == Kind::Mp3) return cutMp3(request, hooks);
+    if (kind == Kind::Mp3) return cutMp3(request, output, hooks);
     if (!request.keepSourceEncoding &&
         (request.sampleRate != request.sourceInfo.sampleRate || request.channels != request.sourceInfo.channels))
         return CopyResult::notPossible(QStringLiteral("the output's sample rate or channels are not the source's"));
     return aac::writeAacCut(request.source, request.begin, request.end, request.encoding.muxer, request.tags,
-                            request.output, hooks);
+                            output, hooks);
 }
 
 }  // namespace clipwren::soundeditor

@@ -5,6 +5,7 @@
 // decoded and encoded again: no generation is lost, and it takes a fraction of the time.
 #include "components/decode/AudioDecoder.h"
 #include "components/soundeditor/FormatTable.h"
+#include "components/soundeditor/PendingOutputFile.h"
 #include "components/soundeditor/SourceTags.h"
 #include "components/soundeditor/lossless/StreamCopy.h"
 
@@ -24,11 +25,11 @@ struct LosslessCutRequest {
     // The output's settings are ignored: the source's encoding is kept or the cut fails.
     bool keepSourceEncoding = false;
     SourceTags tags;  // for outputs whose tags are written anew
-    QString output;
 };
 
-// Copies the piece when the rule above allows it (always tried with keepSourceEncoding).
-// NotPossible says why it must be re-encoded instead.
-CopyResult cutWithoutReencoding(const LosslessCutRequest& request, const CopyHooks& hooks);
+// Copies the piece into output (opened) when the rule above allows it (always tried
+// with keepSourceEncoding). NotPossible says why it must be re-encoded instead; what
+// was written by then is to be replaced.
+CopyResult cutWithoutReencoding(const LosslessCutRequest& request, PendingOutputFile& output, const CopyHooks& hooks);
 
 }  // namespace clipwren::soundeditor

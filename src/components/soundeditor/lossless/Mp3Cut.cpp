@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <algorithm>
+#include <functional>
 
 namespace clipwren::soundeditor::mp3 {
 
@@ -19,10 +20,10 @@ constexpr int kMaxTrim = 4095;  // 12-bit fields
 constexpr int64_t kCopyChunk = 256 * 1024;
 constexpr int64_t kId3v1Size = 128;
 
-// Copies bytes [offset, offset + length) of `in` to `out` in chunks, handing each to
-// `seen`. False when reading or writing fails or the copy is cancelled (*cancelled).
-bool copyRange(QFile& in, QFile& out, int64_t offset, int64_t length, const CopyHooks& hooks, int64_t* done,
-               int64_t total, bool* cancelled, const std::function<void(const QByteArray&)>& seen = {}) {
+// Reads bytes [offset, offset + length) of `in` in chunks and hands each to `take`.
+// False when reading fails, `take` refuses a chunk or the copy is cancelled (*cancelled).
+bool readRange(QFile& in, int64_t offset, int64_t length, const CopyHooks& hooks, bool* cancelled,
+               const std::function<bool(const QByteArray&)>& take) {
     if (!in.seek(offset)) return false;
     QByteArray chunk;
     while (length > 0) {
@@ -31,11 +32,8 @@ bool copyRange(QFile& in, QFile& out, int64_t offset, int64_t length, const Copy
             return false;
         }
         chunk = in.read(std::min(length, kCopyChunk));
-        if (chunk.isEmpty() || out.write(chunk) != chunk.size()) return false;
-        if (seen) seen(chunk);
+        if (chunk.isEmpty() || !take(chunk)) return false;
         length -= chunk.size();
-        *done += chunk.size();
-        if (hooks.progress) hooks.progress(*done, total);
     }
     return true;
 }
@@ -108,8 +106,8 @@ std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64
     return plan;
 }
 
-CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan, const QString& output,
-                       const CopyHooks& hooks) {
+CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
+                       PendingOutputFile& output, const CopyHooks& hooks) {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
     const Frame& first = index.frames[plan.firstFrame];
@@ -141,31 +139,39 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
     fields.padding = plan.padding;
     if (index.lame.trusted) fields.sourceLame = index.lame.fields;
 
-    QFile out(output);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return CopyResult::failed(err::FileCreationFailed);
+    // The Info frame stands before the music its checksum covers, and a pipe cannot be
+    // gone back over: the checksum is taken in a pass of its own, before writing.
+    bool cancelled = false;
+    uint16_t musicCrc = crc16(lead->constData(), lead->size());
+    const bool summed = readRange(in, first.offset, copiedBytes, hooks, &cancelled, [&musicCrc](const QByteArray& chunk) {
+        musicCrc = crc16(chunk.constData(), chunk.size(), musicCrc);
+        return true;
+    });
+    if (cancelled) return CopyResult::cancelled();
+    if (!summed) return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
+    fields.musicCrc = musicCrc;
+
     const QByteArray tail = readAt(in, in.size() - kId3v1Size, kId3v1Size);
     const bool id3v1 = in.size() >= kId3v1Size && tail.startsWith("TAG");
     const int64_t total = index.id3v2Size + copiedBytes;
     int64_t done = 0;
-    bool cancelled = false;
-    uint16_t musicCrc = crc16(lead->constData(), lead->size());
-    const bool written =
-        copyRange(in, out, 0, index.id3v2Size, hooks, &done, total, &cancelled) &&
-        out.write(QByteArray(infoHeader.size, '\0')) == infoHeader.size && out.write(*lead) == lead->size() &&
-        copyRange(in, out, first.offset, copiedBytes, hooks, &done, total, &cancelled,
-                  [&musicCrc](const QByteArray& chunk) { musicCrc = crc16(chunk.constData(), chunk.size(), musicCrc); }) &&
-        (!id3v1 || out.write(tail) == tail.size());
+    const auto put = [&output](const QByteArray& bytes) { return output.write(bytes.constData(), bytes.size()); };
+    const auto copy = [&](int64_t offset, int64_t length) {
+        return readRange(in, offset, length, hooks, &cancelled, [&](const QByteArray& chunk) {
+            if (!put(chunk)) return false;
+            done += chunk.size();
+            if (hooks.progress) hooks.progress(done, total);
+            return true;
+        });
+    };
+    const bool written = copy(0, index.id3v2Size) && put(buildInfoFrame(infoHeader, fields)) && put(*lead) &&
+                         copy(first.offset, copiedBytes) && (!id3v1 || put(tail));
     if (cancelled) return CopyResult::cancelled();
-    fields.musicCrc = musicCrc;
-    const QByteArray info = buildInfoFrame(infoHeader, fields);
-    if (!written || !out.seek(index.id3v2Size) || out.write(info) != info.size() || !out.flush())
-        return CopyResult::failed(err::FileCreationFailed);
-    out.close();
-    return out.error() == QFileDevice::NoError ? CopyResult::copied() : CopyResult::failed(err::FileCreationFailed);
+    return written ? CopyResult::copied() : CopyResult::failed(err::FileCreationFailed);
 }
 
-CopyResult copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end, const QString& output,
-                   const CopyHooks& hooks) {
+CopyResult copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end,
+                   PendingOutputFile& output, const CopyHooks& hooks) {
     QString whyNot;
     const std::optional<Mp3CutPlan> plan = planMp3Cut(index, begin, end, &whyNot);
     if (!plan) return CopyResult::notPossible(whyNot);

@@ -7,6 +7,7 @@
 // with. A Xing/Info frame with a LAME extension then tells a gapless decoder to drop
 // everything before the begin and after the end: decoded that way the output holds
 // exactly the samples of the source's own decode over the range, bit for bit.
+#include "components/soundeditor/PendingOutputFile.h"
 #include "components/soundeditor/lossless/Mp3Frames.h"
 #include "components/soundeditor/lossless/StreamCopy.h"
 
@@ -31,13 +32,13 @@ std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64
 
 // Writes the planned cut of `source` to `output`, with the source's ID3v2 block in
 // front and its ID3v1 tag at the end. Returns Copied, Failed or Cancelled.
-CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan, const QString& output,
-                       const CopyHooks& hooks);
+CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
+                       PendingOutputFile& output, const CopyHooks& hooks);
 
 // Plans and writes the cut of decoded samples [begin, end); NotPossible with the reason
 // where the cut cannot be exact.
-CopyResult copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end, const QString& output,
-                   const CopyHooks& hooks);
+CopyResult copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end,
+                   PendingOutputFile& output, const CopyHooks& hooks);
 
 // Why the source's encoding is not the one output settings ask for: another sample rate
 // or channel count, or for a constant-rate source another bit rate (a variable-rate

@@ -1,0 +1,16 @@
+#pragma once
+// A step with a file that failed, told the way Unix tools tell it: the file, then the
+// system's own words for what went wrong ("Permission denied").
+#include <QString>
+
+namespace clipwren {
+
+// The system's text for an errno value, such as "No space left on device".
+QString SystemErrorText(int systemError);
+// "path: reason"; the path alone when systemError is 0.
+QString FileFailureText(const QString& path, int systemError);
+// Why path cannot be read as a sound file: 0 for a readable regular file, else the
+// errno value the system gives (ENOENT, EACCES, EISDIR for a folder, ...).
+int WhyNotReadable(const QString& path);
+
+}  // namespace clipwren
