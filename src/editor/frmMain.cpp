@@ -19,6 +19,7 @@
 #include <cmath>
 #include <vector>
 
+#include "components/errors/FileFailure.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/LevelMeterSet.h"
 #include "core/OutputLocation.h"
@@ -42,6 +43,9 @@ const QString kPublisherAddress = QStringLiteral("https://www.vantrel.com/");
 namespace {
 
 const QString kZeroTime = QStringLiteral("00:00:000");
+// The position slider's range before a sound is loaded.
+constexpr int kPositionDesignMaximum = 90000;
+const QString kLineBreak = QStringLiteral("\r\n");
 constexpr int kPositionIntervalMs = 80;
 constexpr int16_t kPlayer = 0;
 
@@ -177,7 +181,7 @@ void frmMain::buildControls() {
            &frmMain::cmdOutput_Click);
 
     sldPosition = placeControl(new TimeFormatSlider(Qt::Horizontal, this), "sldPosition", {525, 1770, 6810, 360});
-    sldPosition->setRange(0, 90000);
+    sldPosition->setRange(0, kPositionDesignMaximum);
     // Keys and the wheel move the position by seconds; single milliseconds would not be heard.
     sldPosition->setSingleStep(1000);
     sldPosition->setPageStep(10000);
@@ -341,12 +345,15 @@ void frmMain::loadInputFile(const QString& path) {
     showPath(txtInput, path);
     outputPath_ = OutputLocation::defaultOutputPath(outputFolder_, path);
     showPath(txtOutput, outputPath_);
-    player_.OpenFile(kPlayer, path);
+    const int32_t opened = player_.OpenFile(kPlayer, path);
     const int32_t duration = player_.Length(kPlayer);
-    if (duration <= 0) {
-        // Nothing to show: the slider looks as it does before any load.
-        waveform_.clear();
-        sldPosition->clearWaveform();
+    if (opened != err::Ok || duration <= 0) {
+        // The player holds nothing now: nothing may still describe the previous sound.
+        showNoSound();
+        showMessage(QStringLiteral("File could not be loaded.") + kLineBreak +
+                        GetErrorDescription(opened != err::Ok ? opened : err::InvalidSoundFile) + kLineBreak +
+                        FileFailureText(path, WhyNotReadable(path)),
+                    platform::MessageIcon::Error);
         return;
     }
     sldPosition->setMaximum(duration);
@@ -358,6 +365,16 @@ void frmMain::loadInputFile(const QString& path) {
     waveform_.load(path);
     sldPosition->setWaveform({}, {});
     showMarkFlags();
+}
+
+void frmMain::showNoSound() {
+    tmrPosition_.stop();
+    waveform_.clear();
+    sldPosition->clearWaveform();
+    sldPosition->setRange(0, kPositionDesignMaximum);
+    sldPosition->setValue(0);
+    lblTime->setText(kZeroTime);
+    txtEndMark->setText(kZeroTime);
 }
 
 bool frmMain::openAudioFile(const QString& path) {

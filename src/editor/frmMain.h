@@ -112,6 +112,8 @@ private:
     int32_t SetUpVuMeter(QWidget* box);
     // Steps shared by the open dialog and a dropped file: show, name the output, load.
     void loadInputFile(const QString& path);
+    // The window as before any load: slider, end mark, position and tracking.
+    void showNoSound();
     // Shows a path in a text box from its start; the window keeps the path itself.
     static void showPath(QLineEdit* box, const QString& path);
     void setMarkFromPlayer(QLineEdit* mark);

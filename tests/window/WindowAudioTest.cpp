@@ -91,6 +91,38 @@ TEST_F(WindowAudioTest, LoadingPreparesSliderEndMarkAndTracking) {
     EXPECT_EQ(text("txtBeginMark"), "00:01:000");
 }
 
+TEST_F(WindowAudioTest, FailedLoadIsToldAndTheWindowNoLongerShowsThePreviousSound) {
+    frmMain& w = open();
+    w.show();
+    load(source);
+    auto* slider = control<TimeFormatSlider>("sldPosition");
+    ASSERT_TRUE(slider->showsWaveform());
+    control<QLineEdit>("txtBeginMark")->setText("00:01:000");
+    control<MyButton>("cmdPlay")->click();
+
+    const QString notSound = work.filePath("bad.mp3");
+    QFile list(notSound);
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write("This is a shopping list, not a sound.\n");
+    list.close();
+    load(notSound);
+    expectOnlyMessage("File could not be loaded.\r\nInvalid sound file\r\n" + notSound, MessageIcon::Error);
+    // The slider as before any load, no end mark, no position; the names are the new file's.
+    EXPECT_FALSE(slider->showsWaveform());
+    EXPECT_EQ(slider->maximum(), 90000);
+    EXPECT_EQ(slider->value(), 0);
+    EXPECT_EQ(text("txtEndMark"), "00:00:000");
+    EXPECT_EQ(control<QLabel>("lblTime")->text(), "00:00:000");
+    EXPECT_FALSE(positionTimer().isActive());
+    EXPECT_EQ(player().State(0), 0);
+    EXPECT_EQ(text("txtInput"), notSound);
+    EXPECT_EQ(text("txtOutput"), QDir::toNativeSeparators(work.filePath("out/bad-part.mp3")));
+    EXPECT_EQ(text("txtBeginMark"), "00:01:000");  // a mark of the user's, kept as by any load
+    save();
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[1].text, "Please load file first.");
+}
+
 TEST_F(WindowAudioTest, TransportButtonsDriveThePlayerAndTheTimerShowsThePosition) {
     open();
     load(source);
