@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSettings>
 #include <QVBoxLayout>
 
 namespace clipwren::platform {
@@ -18,7 +19,8 @@ QString toQtFilter(const QString& filter) {
         if (parts[i].isEmpty() && parts[i + 1].isEmpty()) continue;
         QString patterns = parts[i + 1];
         patterns.replace(';', ' ');
-        entries << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+        // A description may end in a blank of its own; one blank before the patterns is enough.
+        entries << QStringLiteral("%1 (%2)").arg(parts[i].trimmed(), patterns);
     }
     return entries.join(QStringLiteral(";;"));
 }
@@ -26,6 +28,13 @@ QString toQtFilter(const QString& filter) {
 QString applicationTitle() {
     const QString title = QApplication::applicationDisplayName();
     return title.isEmpty() ? QApplication::applicationName() : title;
+}
+
+DialogProvider::DialogProvider() {
+    // Qt's file dialog keeps its last folder and view in a settings file of Qt's own, in
+    // the format and place of QSettings' defaults; the program keeps no settings but its
+    // own, so that place is one where no file can be made.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
 }
 
 QString DialogProvider::openFileName(QWidget* parent, const QString& title, const QString& filter) {

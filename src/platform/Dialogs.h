@@ -14,6 +14,9 @@ enum class MessageIcon { None, Information, Error };
 
 class DialogProvider {
 public:
+    // Keeps Qt's file dialog from writing a settings file of its own (process-wide: Qt's
+    // settings in its default format go nowhere).
+    DialogProvider();
     virtual ~DialogProvider() = default;
     // filter is in the program's own form: "Description|pattern|Description|pattern|".
     // Both return the chosen path, or empty text when the user cancels.

@@ -250,7 +250,8 @@ void MyButton::paintEvent(QPaintEvent*) {
             const QRect iconBox(content.left(), content.top(), content.width(), content.height() - captionHeight);
             drawIcon(p, picture_, iconBox);
             p.setPen(captionColor);
-            p.setFont(FitFontToWidth(font(), text(), rect().width() - 4));
+            // Within the content's margins, so the caption keeps clear of the border.
+            p.setFont(FitFontToWidth(font(), text(), content.width()));
             p.drawText(QRect(rect().left(), iconBox.bottom(), rect().width(), captionHeight + 1),
                        Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, text());
         }

@@ -52,7 +52,7 @@ TEST(MyButton, WebLinkVariantKeepsThePlainBackgroundWhenPressed) {
     EXPECT_EQ(button.backgroundColor(), button.palette().color(QPalette::Button));
 }
 
-TEST(MyButton, BorderIsDarkBlueAllAround) {
+TEST(MyButton, BorderIsDarkBlueAllAroundAndCaptionsKeepClearOfIt) {
     MyButton button;
     button.resize(46, 46);
     button.setText(QStringLiteral("Play"));
@@ -61,6 +61,22 @@ TEST(MyButton, BorderIsDarkBlueAllAround) {
     const QColor border(0, 0, 127);
     for (const QPoint corner : {QPoint(0, 0), QPoint(45, 0), QPoint(0, 45), QPoint(45, 45), QPoint(23, 0), QPoint(0, 23)})
         EXPECT_EQ(image.pixelColor(corner), border) << corner.x() << "," << corner.y();
+
+    // The window's widest captions on its mark buttons, 57 x 46 pixels: the two columns
+    // inside each side of the border stay background.
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPointSizeF(8.25);
+    for (const char* caption : {"Mark begin", "Clear begin"}) {
+        MyButton mark;
+        mark.setFont(font);
+        mark.resize(57, 46);
+        mark.setText(QString::fromLatin1(caption));
+        mark.setPicture(MyButton::Picture::MarkBegin);
+        const QImage drawn = render(mark);
+        const QColor plain = mark.palette().color(QPalette::Button);
+        for (const int x : {1, 2, 54, 55})
+            EXPECT_EQ(countColor(drawn, QRect(x, 1, 1, 44), plain), 44) << caption << " column " << x;
+    }
 }
 
 TEST(MyButton, IconSitsAboveTheCaptionAndPictureOnlyButtonsAreCentred) {

@@ -41,8 +41,19 @@ TEST_F(WindowTest, CancelledOpenDialogChangesNothing) {
     control<MyButton>("cmdInput")->click();
     EXPECT_EQ(dialogs.lastTitle, "Choose input audio file");
     EXPECT_EQ(dialogs.lastFilter, kFilter);
+    // In Qt's form one blank stands between a description and its patterns.
+    EXPECT_TRUE(platform::toQtFilter(kFilter).startsWith("All supported audio formats (*.wav *.mp3 *.wma"));
     EXPECT_EQ(text("txtInput"), "choose input audio file");
     EXPECT_EQ(text("txtOutput"), "choose output audio file");
+}
+
+TEST_F(WindowTest, QtsFileDialogWritesNoSettingsFileOfItsOwn) {
+    const platform::DialogProvider realDialogs;
+    const QString qtSettings = QSettings(QSettings::UserScope, "QtProject").fileName();
+    // Qt's own dialog stores its last folder and view when it goes.
+    { QFileDialog dialog(nullptr, "Choose input audio file", QDir::tempPath()); }
+    EXPECT_FALSE(QFileInfo::exists(qtSettings)) << qtSettings.toStdString();
+    EXPECT_FALSE(qtSettings.startsWith(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)));
 }
 
 TEST_F(WindowTest, ChosenInputNamesTheOutputAfterItInTheOutputFolder) {
