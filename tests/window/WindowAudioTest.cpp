@@ -327,10 +327,16 @@ TEST_F(WindowAudioTest, ClosingTheWindowOrASignalDuringACutCancelsItCleanly) {
         const QString output = work.filePath("cancelled.mp3");
         chooseOutput(output);
         setMarks("00:00:000", "02:00:000");
-        QObject::connect(
-            &cutter(), &SoundEditor::ExportProgress, &w, [&] { bySignal ? void(std::raise(SIGTERM)) : void(w.close()); },
-            Qt::SingleShotConnection);
+        bool ended = false;
+        QObject::connect(&cutter(), &SoundEditor::ExportProgress, &w, [&](qint32 percent) {
+            // Once part of the cut is in the temporary file.
+            if (ended || percent < 1) return;
+            ended = true;
+            EXPECT_EQ(filesIn(work.path()).size(), 3u);
+            bySignal ? void(std::raise(SIGTERM)) : void(w.close());
+        });
         save();
+        EXPECT_TRUE(ended);
         EXPECT_FALSE(w.isVisible());
         EXPECT_TRUE(dialogs.messages.empty());
         window.reset();
