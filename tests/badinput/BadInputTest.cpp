@@ -289,7 +289,10 @@ TEST_F(BadOutput, EveryKindOfTargetIsWrittenWhereMeantOrRefusedWithTheReason) {
         QString result;
         bool asOwnerOfTheFiles = false;  // as an unprivileged user, who owns what the row makes
         bool makesDevices = false;       // mknod is for root only
+        bool fromMp3 = false;            // an MP3 cut to MP3 is copied, not encoded
     };
+    const QString mp3 = path("tone.mp3");
+    makeWithFfmpeg(mp3, {"-c:a", "libmp3lame", "-b:a", "128k"}, 20);
     const auto writeEarlierWork = [](const QString& file) { writeBytes(file, kEarlierWork); };
     const auto link = [](const QString& target, const QString& name) { QFile::link(target, name); };
     const auto fifo = [](const QString& name) { mkfifo(QFile::encodeName(name).constData(), 0666); };
@@ -344,11 +347,20 @@ TEST_F(BadOutput, EveryKindOfTargetIsWrittenWhereMeantOrRefusedWithTheReason) {
          },
          Outcome::Refused, "this is the input file"},
         {"standard output", [](const QString&) { return QStringLiteral("-"); }, Outcome::Written, "-"},
+        {"an MP3 cut into a FIFO: copied, its header written first",
+         [&](const QString& folder) {
+             fifo(folder + "/pipe.mp3");
+             reader = std::make_unique<FifoReader>(folder + "/pipe.mp3", folder + "/heard.mp3");
+             return folder + "/pipe.mp3";
+         },
+         Outcome::Written, "heard.mp3", false, false, true},
+        {"the MP3 input itself, which the copy's quick way refuses too", [&](const QString&) { return mp3; },
+         Outcome::Refused, "this is the input file", false, false, true},
     };
 
     // An unprivileged run must reach the input and the rows' folders.
     QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7777));
-    const QByteArray source = readBytes(input);
+    const QByteArray sources = readBytes(input) + readBytes(mp3);
     int row = 0;
     for (const Target& target : targets) {
         SCOPED_TRACE(target.what);
@@ -359,11 +371,11 @@ TEST_F(BadOutput, EveryKindOfTargetIsWrittenWhereMeantOrRefusedWithTheReason) {
         const QString outputArg = target.make(folder);
         auto before = snapshot(folder);
 
-        const CutRun run = runCut({input, "--begin", "1", "--end", "3", "--output", outputArg},
+        const CutRun run = runCut({target.fromMp3 ? mp3 : input, "--begin", "1", "--end", "3", "--output", outputArg},
                                   {.unprivileged = target.asOwnerOfTheFiles});
         reader.reset();
         ASSERT_FALSE(run.crashed || run.timedOut) << run.err.toStdString();
-        EXPECT_TRUE(readBytes(input) == source) << "the input was touched";
+        EXPECT_TRUE(readBytes(input) + readBytes(mp3) == sources) << "an input was touched";
         auto after = snapshot(folder);
         if (target.outcome == Outcome::Refused) {
             EXPECT_EQ(run.exitCode, 1);
