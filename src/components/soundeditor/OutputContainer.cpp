@@ -2,6 +2,7 @@
 
 #include "components/soundeditor/PendingOutputFile.h"
 
+#include <QFile>
 #include <cerrno>
 
 namespace clipwren::soundeditor {
@@ -36,7 +37,8 @@ void OutputContainerFreer::operator()(AVFormatContext* container) const {
 
 OutputContainerPtr openOutputContainer(const char* muxer, PendingOutputFile& output, int* error) {
     AVFormatContext* raw = nullptr;
-    *error = avformat_alloc_output_context2(&raw, nullptr, muxer, nullptr);
+    // The name is only looked at (a muxer may check its extension); the bytes go to output.
+    *error = avformat_alloc_output_context2(&raw, nullptr, muxer, QFile::encodeName(output.name()).constData());
     if (*error < 0) return nullptr;
     OutputContainerPtr container(raw);
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));

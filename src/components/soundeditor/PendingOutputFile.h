@@ -52,6 +52,8 @@ public:
     // Creates the missing folders and the temporary file, or opens the stream (a FIFO
     // waits for its reader, as long as not cancelled). Returns 0 or err::FileCreationFailed.
     int32_t open();
+    // The name the output ends up with (links followed), for what looks at its extension.
+    const QString& name() const { return plan_.target.isEmpty() ? plan_.shownPath : plan_.target; }
     // Only a temporary file can be gone back over; a stream goes one way.
     bool seekable() const;
     // False when the system refused the write (failureDetail() says why).
