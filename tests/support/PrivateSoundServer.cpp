@@ -119,6 +119,7 @@ struct MonitorRecorder::Stream {
     // For each read: when the frame just past the last one read was heard, less that
     // frame's own time in the recording.
     std::vector<int64_t> offsets;
+    int holes = 0;
 
     static void onRead(pa_stream* s, size_t, void* self) { static_cast<Stream*>(self)->read(s); }
 
@@ -179,8 +180,10 @@ struct MonitorRecorder::Stream {
             const size_t count = bytes / sizeof(float);
             if (data)
                 samples.insert(samples.end(), static_cast<const float*>(data), static_cast<const float*>(data) + count);
-            else
+            else {
                 samples.resize(samples.size() + count, 0.0f);  // a hole in the recording
+                ++holes;
+            }
             pa_stream_drop(s);
         }
         pa_usec_t latency = 0;
@@ -248,20 +251,28 @@ bool MonitorRecorder::recording() const {
     return ready;
 }
 
+int MonitorRecorder::holes() const {
+    std::lock_guard lock(stream_->mutex);
+    return stream_->holes;
+}
+
 std::vector<float> MonitorRecorder::samples() const {
     std::lock_guard lock(stream_->mutex);
     return stream_->samples;
 }
 
-int64_t MonitorRecorder::heardAtNs(int64_t frame) const {
+MonitorRecorder::Timeline MonitorRecorder::timeline() const {
     std::vector<int64_t> offsets;
     {
         std::lock_guard lock(stream_->mutex);
         offsets = stream_->offsets;
     }
-    if (offsets.empty()) return 0;
+    // The newer half only: libpulse's interpolation of a new record stream's timing takes
+    // a second or two to settle.
+    offsets.erase(offsets.begin(), offsets.begin() + ptrdiff_t(offsets.size() / 2));
+    if (offsets.empty()) return {};
     std::nth_element(offsets.begin(), offsets.begin() + ptrdiff_t(offsets.size() / 2), offsets.end());
-    return offsets[offsets.size() / 2] + frame * 1'000'000'000 / PrivateSoundServer::kRate;
+    return {offsets[offsets.size() / 2]};
 }
 
 Heard listen(const std::vector<float>& samples, int gapFrames) {

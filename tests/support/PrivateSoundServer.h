@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -52,9 +53,20 @@ public:
     bool recording() const;
     // Interleaved stereo frames recorded so far.
     std::vector<float> samples() const;
-    // The steady-clock time at which a recorded frame was heard: the server's timing of the
-    // record stream (how long ago the frame last read left the sink), over all reads.
-    int64_t heardAtNs(int64_t frame) const;
+    // Stretches the server could not give the recording (recorded as silence).
+    int holes() const;
+    // When the recorded frames were heard: from the server's timing of the record stream
+    // at each read (how long ago the frame last read left the sink), the median over the
+    // newer half of the reads. It holds for the whole recording, its start included.
+    struct Timeline {
+        int64_t originNs = 0;  // steady-clock time frame 0 was heard
+        int64_t heardAtNs(int64_t frame) const { return originNs + frame * 1'000'000'000 / PrivateSoundServer::kRate; }
+        // The first frame heard at or after a moment.
+        int64_t frameAt(int64_t ns) const {
+            return std::max<int64_t>(0, ((ns - originNs) * PrivateSoundServer::kRate + 999'999'999) / 1'000'000'000);
+        }
+    };
+    Timeline timeline() const;
 
 private:
     struct Stream;

@@ -25,8 +25,11 @@ struct AudioBlock {
 
 class BlockRing {
 public:
-    // Five blocks keep about 53 ms queued at 48 kHz: seeks and tempo changes are heard soon.
-    static constexpr size_t kBlocks = 5;
+    // About 170 ms decoded ahead at 48 kHz: on two cores busy with compiles and flushed
+    // writes the decode thread was kept waiting up to 50-70 ms at a time, and the 53 ms of
+    // five blocks then ran dry (bench/player/bench_player_load). Seeks do not wait for
+    // it: a new run drops what is queued. A tempo change is heard after it.
+    static constexpr size_t kBlocks = 16;
 
     // Producer: the next free block, or nullptr while the ring is full.
     AudioBlock* writeSlot() {

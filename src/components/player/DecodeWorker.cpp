@@ -1,6 +1,7 @@
 #include "components/player/DecodeWorker.h"
 
 #include "components/errors/modSoundErrDesc.h"
+#include "components/player/ThreadPriority.h"
 
 #include <soundtouch/SoundTouch.h>
 
@@ -42,6 +43,7 @@ void DecodeWorker::startRun(uint32_t serial, int64_t startFrame, int64_t endFram
 }
 
 void DecodeWorker::run(std::stop_token stop) {
+    raiseThreadPriority(ThreadRole::Decode);
     while (!stop.stop_requested()) {
         std::optional<Run> next;
         {

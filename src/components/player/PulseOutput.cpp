@@ -1,11 +1,9 @@
 #include "components/player/PulseOutput.h"
 
+#include "components/player/ThreadPriority.h"
+
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -15,26 +13,22 @@ namespace clipwren::player {
 
 namespace {
 
-// Buffer sizes, chosen with bench/player/bench-under-load.sh on two cores busy with
-// three compiles that also flush large writes (figures in the README's notes on sound):
-// The whole latency the server is asked to keep: what is in hand when the output
-// thread or the decode thread is kept off the processor.
-constexpr pa_usec_t kTargetLatencyUs = 100'000;
+// Buffer sizes, chosen with bench/player/bench_player_load on two cores busy with
+// three compiles that also flush large writes.
+// The whole latency the server is asked to keep, and so what is in hand when the
+// output thread is kept off the processor: stalls of 50-70 ms were seen at a load
+// average of 12. PulseAudio gives about half of it to the device, which is what Play
+// waits for: about 65 ms.
+constexpr pa_usec_t kTargetLatencyUs = 150'000;
 // The server asks for more sound in steps of this size.
 constexpr pa_usec_t kRequestUs = 10'000;
 // Playing starts once this much is queued: the first period is heard soon after Play,
-// and the output tops up the rest of the latency as the decoder delivers it.
+// and the output tops up the rest from the decode-ahead.
 constexpr pa_usec_t kStartUs = 20'000;
 // How soon to ask the source again after it could not fill a request.
 constexpr pa_usec_t kRefillUs = 5'000;
 // A server that has not answered by then counts as absent.
 constexpr pa_usec_t kAnswerTimeoutUs = 2'000'000;
-// The output thread's real-time priority where the system allows one: below the sound
-// server's own threads (PulseAudio takes 5), above every ordinary thread.
-constexpr int kRealtimePriority = 3;
-// Otherwise its nice level, the one PulseAudio gives itself.
-constexpr int kNiceLevel = -11;
-
 constexpr char kApplicationName[] = "Clipwren Pro";
 constexpr char kIconName[] = "clipwren";
 
@@ -57,15 +51,6 @@ using Operation = std::unique_ptr<pa_operation, OperationUnref>;
 struct ProplistFree {
     void operator()(pa_proplist* list) const { pa_proplist_free(list); }
 };
-
-// Real-time scheduling for the calling thread where the system grants it, else a
-// higher nice level where that is allowed; otherwise it stays as it is.
-void raiseThreadPriority() {
-    sched_param param{};
-    param.sched_priority = kRealtimePriority;
-    if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) return;
-    setpriority(PRIO_PROCESS, id_t(gettid()), kNiceLevel);
-}
 
 // One connection to the server: a mainloop thread and a context on it.
 class Connection {
@@ -281,7 +266,7 @@ private:
     static void onState(pa_stream* stream, void* self) {
         auto& output = *static_cast<PulseOutput*>(self);
         const pa_stream_state_t state = pa_stream_get_state(stream);
-        if (state == PA_STREAM_READY) raiseThreadPriority();
+        if (state == PA_STREAM_READY) raiseThreadPriority(ThreadRole::Output);
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
             output.streamFailed_.store(true, std::memory_order_release);
         pa_threaded_mainloop_signal(output.connection_.loop(), 0);
