@@ -149,7 +149,8 @@ int main(int argc, char** argv) {
             int64_t before = sound.handedFrames();
             auto start = Clock::now();
             player.Play(0);
-            fromStop.push_back(std::chrono::duration<double, std::milli>(firstAudioAfter(sound, before) - start).count());
+            fromStop.push_back(
+                std::chrono::duration<double, std::milli>(firstAudioAfter(sound, before) - start).count());
             spin(100);
 
             // Play marked from an arbitrary place: a seek and the decode of its start.
@@ -159,7 +160,8 @@ int main(int argc, char** argv) {
             before = sound.handedFrames();
             start = Clock::now();
             player.PlayRange(0, begin, begin + 5000);
-            fromRange.push_back(std::chrono::duration<double, std::milli>(firstAudioAfter(sound, before) - start).count());
+            fromRange.push_back(
+                std::chrono::duration<double, std::milli>(firstAudioAfter(sound, before) - start).count());
             spin(100);
 
             // Seek while playing: until the new place is heard and the position moves on from it.

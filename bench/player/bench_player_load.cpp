@@ -182,7 +182,8 @@ Figures playClipwren(const PrivateSoundServer& server, const QString& sound) {
         (kSeconds + 10) * 1000);
     spin(300);
     // Judged only now: the recording's timing is best known from its later part.
-    for (const int64_t clicked : clicks) figures.toSoundMs.push_back(double(firstSoundAt(recorder, clicked) - clicked) / 1e6);
+    for (const int64_t clicked : clicks)
+        figures.toSoundMs.push_back(double(firstSoundAt(recorder, clicked) - clicked) / 1e6);
     judge(recorder, from, positions, figures);
     return figures;
 }
@@ -227,7 +228,8 @@ void print(const char* name, const Figures& f, const char* toSoundNote) {
         std::printf("        n/a\n");
     else
         std::printf("  %6.1f / %6.1f\n", median(f.positionErrorMs), maximum(f.positionErrorMs));
-    if (f.recordingHoles > 0) std::printf("  (the recording has %d holes: gaps counted above may be its own)\n", f.recordingHoles);
+    if (f.recordingHoles > 0)
+        std::printf("  (the recording has %d holes: gaps counted above may be its own)\n", f.recordingHoles);
 }
 
 }  // namespace

@@ -113,7 +113,8 @@ TEST(PlayerTransport, PauseHoldsItsPositionAndResumesThere) {
     EXPECT_GE(f.player->Position(0), pausedAt);
     ASSERT_TRUE(waitFor([&] { return f.sound.frames() > resumedAt + kRate; }));
     const int64_t pausedFrame = int64_t(pausedAt) * kRate / 1000;
-    EXPECT_NEAR(double(f.sound.firstAbove(0.5f, resumedAt) - resumedAt), double(kClickFrame - pausedFrame), kRate / 1000);
+    EXPECT_NEAR(double(f.sound.firstAbove(0.5f, resumedAt) - resumedAt), double(kClickFrame - pausedFrame),
+                kRate / 1000);
 }
 
 TEST(PlayerRange, PlaysExactlyTheMarkedPiece) {

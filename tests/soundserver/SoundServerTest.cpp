@@ -62,7 +62,8 @@ protected:
         list.setProcessEnvironment(server.clientEnvironment());
         list.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
         list.waitForFinished();
-        return list.readAllStandardOutput().contains(QStringLiteral("application.name = \"%1\"").arg(application).toUtf8());
+        const QString line = QStringLiteral("application.name = \"%1\"").arg(application);
+        return list.readAllStandardOutput().contains(line.toUtf8());
     }
 
     QString clickWav(double seconds) {
@@ -163,7 +164,8 @@ TEST_F(SoundServerTest, ServerKilledAndRestartedSoundComesBackAtThePlayAfter) {
 // Whether a process has a file open.
 bool holdsOpen(qint64 pid, const QString& path) {
     const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
-    for (const QFileInfo& descriptor : descriptors.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+    const auto entries = descriptors.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& descriptor : entries)
         if (descriptor.symLinkTarget() == path) return true;
     return false;
 }
@@ -183,8 +185,8 @@ TEST_F(SoundServerTest, SignalsEndTheProgramAsClosingItsWindowDoes) {
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
-        if (!c.device)
-            environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + dir.filePath(QStringLiteral("none")));
+        const QString nowhere = QStringLiteral("unix:") + dir.filePath(QStringLiteral("none"));
+        if (!c.device) environment.insert(QStringLiteral("PULSE_SERVER"), nowhere);
         QProcess program;
         program.setProcessEnvironment(environment);
         program.start(QStringLiteral(CLIPWREN_PROGRAM), {sound});

@@ -200,7 +200,8 @@ MonitorRecorder::MonitorRecorder(const QString& server, const QString& sink) : s
     s.loop = pa_threaded_mainloop_new();
     s.context = pa_context_new(pa_threaded_mainloop_get_api(s.loop), "clipwren test recorder");
     pa_context_set_state_callback(
-        s.context, [](pa_context*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
+        s.context,
+        [](pa_context*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
         s.loop);
     pa_threaded_mainloop_lock(s.loop);
     const QByteArray address = server.toUtf8();

@@ -30,7 +30,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(settingsDir.isValid()); }
     void TearDown() override { window.reset(); }
     clipwren::frmMain& open() {
-        window = std::make_unique<clipwren::frmMain>(clipwren::WindowServices{dialogs, opener, settings, peakCache, sound});
+        window = std::make_unique<clipwren::frmMain>(
+            clipwren::WindowServices{dialogs, opener, settings, peakCache, sound});
         return *window;
     }
     template <typename T = QWidget>

@@ -121,7 +121,8 @@ public:
     bool complete(Operation operation) {
         if (!operation) return false;
         pa_operation_set_state_callback(
-            operation.get(), [](pa_operation*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
+            operation.get(),
+            [](pa_operation*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
             loop_);
         return waitFor([&] { return pa_operation_get_state(operation.get()) != PA_OPERATION_RUNNING; }) &&
                pa_operation_get_state(operation.get()) == PA_OPERATION_DONE;
