@@ -114,6 +114,8 @@ const FormatCase kFormats[] = {
     {"ogg_vorbis", [] { return encoded(stereo44(), "a.ogg", {"-c:a", "libvorbis"}); }, 2, 0},
     {"opus", [] { return encoded(stereo44(), "a.opus", {"-c:a", "libopus"}); }, 2, 0},
     {"flac", [] { return encoded(stereo44(), "a.flac", {"-c:a", "flac"}); }, 2, 0},
+    {"ogg_flac", [] { return encoded(stereo44(), "a.oga", {"-c:a", "flac", "-f", "ogg"}); }, 2, 0},
+    {"ogg_speex", [] { return encoded(stereo44(), "a.spx", {"-ar", "16000", "-ac", "1", "-c:a", "libspeex"}); }, 1, 0},
     {"mono_22050", [] { return sourceWav(22050, 1, 2.5, "m22.wav"); }, 1, 0},
     {"adpcm_wav", [] { return encoded(stereo44(), "adpcm.wav", {"-c:a", "adpcm_ms"}); }, 2, 0},
     {"surround_5_1_mixed_down", [] { return encoded(sourceWav(48000, 6, 2.0, "s51.wav"), "s51.m4a", {"-c:a", "aac"}); },
@@ -170,6 +172,9 @@ void PrintTo(const SeekCase& c, std::ostream* os) { *os << c.name; }
 const SeekCase kSeekCases[] = {
     {"wav", [] { return stereo44(); }, 0, 0.0},
     {"flac", [] { return encoded(stereo44(), "a.flac", {"-c:a", "flac"}); }, 0, 0.0},
+    // Ogg gives the page a seek lands on displaced timestamps with these two.
+    {"ogg_flac", [] { return encoded(stereo44(), "a.oga", {"-c:a", "flac", "-f", "ogg"}); }, 0, 0.0},
+    {"ogg_speex", [] { return encoded(stereo44(), "a2.spx", {"-ar", "16000", "-c:a", "libspeex"}); }, 0, 1.0},
     {"mp3_vbr_no_xing",
      [] { return encoded(stereo44(), "vbrnox.mp3", {"-c:a", "libmp3lame", "-q:a", "4", "-write_xing", "0"}); }, 0, 1.0},
     {"mp3_cbr_low_rate",
@@ -347,45 +352,6 @@ TEST(DecoderDamage, TruncatedFilesReadToTheirEnd) {
         truncatedCopy(encoded(stereo44(), "a.m4a", {"-c:a", "aac", "-b:a", "128k"}), "headless.m4a", 0.6);
     EXPECT_EQ(AudioDecoder::open(headless, 0, 0, &error), nullptr);
     EXPECT_EQ(error, err::InvalidSoundFile);
-}
-
-// An Ogg page spoiled in the middle: the sound stops at the damage (Ogg shows the
-// loss in its timestamps one page later), everything before it is what an intact
-// decode gives, and reading ends rather than running on displaced audio.
-TEST(DecoderDamage, DamagedOggPageEndsTheSoundThere) {
-    const QString intact = encoded(stereo44(), "a.ogg", {"-c:a", "libvorbis"});
-    QFile in(intact);
-    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-    QByteArray bytes = in.readAll();
-    const int page = bytes.indexOf("OggS", bytes.size() / 2);
-    ASSERT_GT(page, 0);
-    for (int i = page + 60; i < page + 200 && i < bytes.size(); ++i) bytes[i] = char(bytes[i] ^ 0x5a);
-    const QString damaged = fixtures().path("damaged.ogg");
-    QFile out(damaged);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(bytes);
-    out.close();
-
-    // The first frame the spoiled page held, by ffprobe's packet list of the intact file.
-    int64_t damageFrame = -1;
-    const auto packets = ts::run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                                             "packet=pts,pos", "-of", "csv=p=0", intact});
-    for (const QByteArray& line : packets.out.split('\n')) {
-        const QList<QByteArray> fields = line.split(',');
-        if (fields.size() >= 2 && fields[1].toLongLong() >= page && damageFrame < 0)
-            damageFrame = fields[0].toLongLong();
-    }
-    ASSERT_GT(damageFrame, 0);
-
-    auto decoder = openOrFail(damaged);
-    ASSERT_TRUE(decoder);
-    const std::vector<float> ours = readAll(*decoder);
-    const int64_t frames = int64_t(ours.size()) / 2;
-    const std::vector<int16_t> reference = ts::ffmpegDecode(intact);
-    EXPECT_GE(frames, damageFrame);
-    EXPECT_LT(frames, int64_t(reference.size()) / 2);
-    EXPECT_LE(frames, decoder->lengthFrames());
-    EXPECT_LE(maxDifference(ours, reference, 0, size_t(damageFrame) * 2), 1.0);
 }
 
 // Decoders share no state: two threads decoding the same file get the same samples.

@@ -4,18 +4,30 @@
 #include "components/decode/EditListEnd.h"
 #include "components/decode/FrameReader.h"
 #include "components/decode/InputFile.h"
+#include "components/decode/LocalFileName.h"
 #include "components/decode/PrerolledSeek.h"
 #include "components/decode/StreamProbe.h"
 #include "components/decode/StreamTimeline.h"
 #include "components/errors/modSoundErrDesc.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <optional>
 
 namespace clipwren::decode {
+
+namespace {
+
+// Silence for lost audio is converted in pieces of this many frames, so a long loss
+// needs no more memory than a frame of audio.
+constexpr int64_t kSilenceChunkFrames = 8192;
+
+// How many frames a clean end may fall short of the length: the resampler's last
+// output, which ends on the output sample covering the last source sample.
+constexpr int64_t kEndRoundingFrames = 4;
+
+}  // namespace
 
 // The parts, each with one job: the file and its decoder (InputFile), where decoded
 // audio lies (StreamTimeline), decoding frame by frame (FrameReader), landing before a
@@ -32,42 +44,53 @@ struct AudioDecoder::Impl {
     std::optional<PrerolledSeek> seeker;
     Converter converter;
 
-    int64_t sourceSkipTo = 0;  // source samples before this are dropped (after a seek)
+    // Source frames before this have been converted, or lie before a seek's target.
+    int64_t sourceConverted = 0;
     int64_t outPos = 0;        // output index of the next frame read() returns
     int64_t discardOut = 0;    // converted frames still to drop before outPos
+    int64_t owedSilence = 0;   // source frames of lost audio still to fill before the current frame
+    int64_t concealedSource = 0;  // source frames filled with silence since the last seek
 
     int32_t open(const QString& path, int outputRate, int outputChannels);
+    int32_t fail(int32_t code, const QString& why);
+    QString failure;  // why open() failed
     // Restarts so the next read yields output frame `outFrame` exactly as a continuous
     // read would.
     int32_t restartOutput(int64_t outFrame);
     // Converts more source audio. False when nothing more will come.
     bool convertMore();
+    // The samples of a frame that cover a number of source frames from its start.
+    int64_t frameSamplesFor(const AVFrame* frame, int64_t sourceFrames) const;
+    // Ends reading here: what follows cannot be converted.
+    bool stop();
 };
 
 int32_t AudioDecoder::Impl::open(const QString& path, int outputRate, int outputChannels) {
     int32_t rc = input.open(path);
-    if (rc == err::Ok) rc = reader.allocate();
-    if (rc != err::Ok) return rc;
+    if (rc != err::Ok) return fail(rc, input.failure());
+    if ((rc = reader.allocate()) != err::Ok) return rc;
 
     const AVCodecContext* codec = input.codec();
-    const AVStream* stream = input.stream();
     source.sampleRate = codec->sample_rate;
     source.channels = codec->ch_layout.nb_channels;
     source.codecName = input.codecName();
     source.containerName = input.containerName();
-    const int64_t preroll = decoderPrerollFrames(stream->codecpar);
+    const int64_t preroll = decoderPrerollFrames(input.parameters());
     // WAV-like containers derive a seek's timestamp from the byte rate, exact only for
     // plain PCM (ADPCM and other block codecs store a rounded byte rate).
     const QString& container = source.containerName;
-    const bool byteRateTimestamps = av_get_exact_bits_per_sample(stream->codecpar->codec_id) == 0 &&
+    const bool byteRateTimestamps = av_get_exact_bits_per_sample(input.parameters()->codec_id) == 0 &&
                                     (container == "wav" || container == "w64" || container == "aiff");
-    timeline.setUp(stream, codec->codec_id, source.sampleRate,
+    timeline.setUp(input.stream(), codec->codec_id, source.sampleRate,
                    byteRateTimestamps ? SeekMethod::ByCounting : SeekMethod::ByTimestamp);
 
-    if ((rc = findOrigin(input, timeline)) != err::Ok) return rc;
+    const QString noSound = QStringLiteral("its audio yields no sound");
+    const FramePtr firstFrame(av_frame_alloc());
+    if (!firstFrame) return err::NotEnoughMemory;
+    if ((rc = findOrigin(input, timeline, firstFrame.get())) != err::Ok) return fail(rc, noSound);
     ProbedLength length;
     LengthProbe probe(input, timeline, reader, source.sampleRate, preroll);
-    if ((rc = probe.run(&length)) != err::Ok) return rc;
+    if ((rc = probe.run(&length)) != err::Ok) return fail(rc, noSound);
     source.lengthFrames =
         std::min(length.frames, editListEnd(input, timeline, source.sampleRate).value_or(length.frames));
     seeker.emplace(reader, timeline, source.sampleRate, preroll);
@@ -75,17 +98,27 @@ int32_t AudioDecoder::Impl::open(const QString& path, int outputRate, int output
 
     const int outRate = outputRate > 0 ? outputRate : source.sampleRate;
     const int outChannels = outputChannels > 0 ? outputChannels : std::min(source.channels, 2);
-    converter.setUp(source.sampleRate, source.channels, outRate, outChannels);
+    converter.setUp(source.sampleRate, outRate, outChannels);
+    // A format the resampler cannot convert is refused now rather than ending the sound
+    // at its first frame.
+    if (converter.prepareFor(firstFrame.get()) < 0) return fail(err::InvalidSoundFile, converter.failure());
     outLength = converter.outputFramesFor(source.lengthFrames);
     return restartOutput(0);
 }
 
+int32_t AudioDecoder::Impl::fail(int32_t code, const QString& why) {
+    failure = why;
+    return code;
+}
+
 int32_t AudioDecoder::Impl::restartOutput(int64_t outFrame) {
     const Converter::RestartPoint restart = converter.restartPointFor(outFrame);
-    sourceSkipTo = restart.sourceFrame;
+    sourceConverted = restart.sourceFrame;
     const int32_t rc = seeker->landBefore(restart.sourceFrame);
     if (rc != err::Ok) return rc;
     converter.restart();
+    owedSilence = 0;
+    concealedSource = 0;
     discardOut = outFrame - restart.outputFrame;
     outPos = outFrame;
     return err::Ok;
@@ -93,51 +126,86 @@ int32_t AudioDecoder::Impl::restartOutput(int64_t outFrame) {
 
 bool AudioDecoder::Impl::convertMore() {
     const int64_t sourceEnd = source.lengthFrames;
-    while (true) {
+    for (;;) {
+        if (owedSilence > 0) {
+            const int64_t n = std::min(owedSilence, kSilenceChunkFrames);
+            owedSilence -= n;
+            concealedSource += n;
+            const int produced = converter.convertSilence(n);
+            if (produced < 0) return stop();
+            if (produced > 0) return true;
+            continue;
+        }
         if (!reader.hasFrame() && !((reader.placing() || reader.nextFrameStart() < sourceEnd) && reader.next()))
             return converter.flush();
         const AVFrame* frame = reader.frame();
-        if (!converter.accepts(frame)) {
-            // A stream that changes its parameters part-way is treated like damage there.
+        const int tail = converter.prepareFor(frame);
+        if (tail < 0) {
             reader.release();
-            reader.stopAsDamaged();
-            return false;
+            return stop();
         }
-        // Drop what lies before the seek target and beyond the exact length.
         const int64_t frameStart = reader.frameStart();
-        int64_t begin = frameStart;
-        const int64_t end = std::min<int64_t>(frameStart + frame->nb_samples, sourceEnd);
-        if (begin < sourceSkipTo) begin = std::min(sourceSkipTo, end);
+        // Lost audio before this frame, as far as it lies in the part read, is silence.
+        if (const int64_t gap = reader.takeGapBefore(); gap > 0) {
+            const int64_t gapEnd = std::min(frameStart, sourceEnd);
+            owedSilence = std::max<int64_t>(0, gapEnd - std::max(frameStart - gap, sourceConverted));
+            sourceConverted = std::max(sourceConverted, gapEnd);
+        }
+        if (tail > 0) return true;
+        if (owedSilence > 0) continue;
+        // Drop what lies before the seek target or was converted already (frames that
+        // overlap), and what lies beyond the exact length.
+        const int64_t end = std::min(frameStart + reader.frameSpan(), sourceEnd);
+        const int64_t begin = std::min(std::max(frameStart, sourceConverted), end);
         if (end <= begin) {
             reader.release();
             continue;
         }
-        const int produced = converter.convert(frame, begin - frameStart, end - begin);
+        sourceConverted = end;
+        const int64_t first = frameSamplesFor(frame, begin - frameStart);
+        const int64_t last = frameSamplesFor(frame, end - frameStart);
+        const int produced = last > first ? converter.convert(frame, first, last - first) : 0;
         reader.release();
-        if (produced < 0) {
-            reader.stopAsDamaged();
-            return false;
-        }
+        if (produced < 0) return stop();
         if (produced > 0) return true;
     }
+}
+
+int64_t AudioDecoder::Impl::frameSamplesFor(const AVFrame* frame, int64_t sourceFrames) const {
+    if (frame->sample_rate == source.sampleRate) return sourceFrames;
+    return std::min<int64_t>(av_rescale(sourceFrames, frame->sample_rate, source.sampleRate), frame->nb_samples);
+}
+
+bool AudioDecoder::Impl::stop() {
+    reader.stop();
+    return false;
 }
 
 AudioDecoder::AudioDecoder(PrivateKey) : impl_(std::make_unique<Impl>()) {}
 AudioDecoder::~AudioDecoder() = default;
 
 std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString& path, int outputRate, int outputChannels,
-                                                 int32_t* error) {
-    auto fail = [&](int32_t code) -> std::unique_ptr<AudioDecoder> {
+                                                 int32_t* error, QString* reason) {
+    auto fail = [&](int32_t code, const QString& why = QString()) -> std::unique_ptr<AudioDecoder> {
         if (error) *error = code;
+        if (reason) *reason = why;
         return nullptr;
     };
     if (outputRate < 0 || outputChannels < 0) return fail(err::ParameterOutOfRange);
-    const QFileInfo info(path);
-    if (!info.isFile() || !info.isReadable() || info.size() == 0) return fail(err::InvalidSoundFile);
+    // Checked here so that a folder or an empty file fails at once with the right code;
+    // a file that cannot be read fails when it is opened.
+    std::error_code statusError;
+    const std::filesystem::path file = fileSystemPath(path);
+    if (!std::filesystem::is_regular_file(file, statusError))
+        return fail(err::InvalidSoundFile, QStringLiteral("there is no such file"));
+    if (std::filesystem::file_size(file, statusError) == 0 || statusError)
+        return fail(err::InvalidSoundFile, QStringLiteral("the file is empty"));
 
     auto decoder = std::make_unique<AudioDecoder>(PrivateKey{});
-    if (const int32_t rc = decoder->impl_->open(path, outputRate, outputChannels); rc != err::Ok) return fail(rc);
+    if (const int32_t rc = decoder->impl_->open(path, outputRate, outputChannels); rc != err::Ok)
+        return fail(rc, decoder->impl_->failure);
     if (error) *error = err::Ok;
+    if (reason) reason->clear();
     return decoder;
 }
 
@@ -147,6 +215,10 @@ int AudioDecoder::outputChannels() const { return impl_->converter.outputChannel
 int64_t AudioDecoder::lengthFrames() const { return impl_->outLength; }
 int32_t AudioDecoder::lengthMs() const { return int32_t(framesToMs(impl_->outLength, outputRate())); }
 int64_t AudioDecoder::position() const { return impl_->outPos; }
+int64_t AudioDecoder::concealedFrames() const {
+    return impl_->converter.outputFramesFor(impl_->concealedSource);
+}
+int64_t AudioDecoder::damagedPackets() const { return impl_->reader.decodeErrors(); }
 
 int32_t AudioDecoder::seek(int64_t frame) {
     Impl& d = *impl_;
@@ -162,10 +234,12 @@ int64_t AudioDecoder::read(float* dst, int64_t maxFrames) {
         const int64_t have = d.converter.available();
         if (have <= 0) {
             if (d.convertMore()) continue;
-            // The decoder ended early. After a clean end (rounding in the resampler or
-            // the container) the rest is silence so the length holds; damage ends here.
-            if (d.reader.damaged()) break;
-            const int64_t n = std::min(maxFrames - written, d.outLength - d.outPos);
+            // The decoder has ended. What rounding at the end may leave short is silence, so
+            // the length holds; anything more means the sound ended early, and reading ends
+            // with it rather than making up audio.
+            const int64_t missing = d.outLength - d.outPos;
+            if (d.reader.stopped() || missing > kEndRoundingFrames) break;
+            const int64_t n = std::min(maxFrames - written, missing);
             std::fill_n(dst + written * channels, n * channels, 0.0f);
             written += n;
             d.outPos += n;

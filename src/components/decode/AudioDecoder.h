@@ -8,31 +8,42 @@
 // is decoded on demand, never the whole file.
 //
 // Error codes (err::, modSoundErrDesc.h):
-//   InvalidSoundFile (-6)     open: the path is missing, not a readable file, empty,
-//                             not a container FFmpeg knows, has no audio stream with a
-//                             decoder, or yields no sample at all
+//   InvalidSoundFile (-6)     open: the path is missing, not a file, empty, not a
+//                             container FFmpeg knows, has no audio stream with a
+//                             decoder, yields no sample at all, or its channels cannot
+//                             be converted (open() also says why)
 //   ParameterOutOfRange (-3)  open: a negative rate or channel count;
 //                             read: a null buffer or a negative count
 //   NotEnoughMemory (-2)      an FFmpeg allocation failed
 //   InvalidSoundFile (-6)     seek: the file could no longer be repositioned
+//
+// What is read is what the ffmpeg command line decodes from the same file: junk before
+// the first frame is skipped; joined MP3s and chained Ogg streams are read through to
+// the end; a stream that changes its rate, channels or sample format part-way is
+// converted on the fly; any channel count is mixed down (channels without known
+// positions are spread evenly over the outputs).
 //
 // Length: the number of frames a gapless-aware decode of the whole file yields (what
 // `ffmpeg -i F -f s16le -` gives): encoder delay and padding (LAME header), MP4 edit
 // lists and Ogg pre-skip are honoured as libavcodec honours them, and an MP4 sound also
 // ends where its edit list ends (libavcodec decodes the last packet whole). At another output
 // rate it is ceil(sourceFrames * outputRate / sourceRate), the count the ffmpeg command
-// line yields with `-ar` (except for sounds of a few samples, where it yields none).
-// It is found by decoding only the last seconds of the file, placed by the stream's
-// timestamps; where the container's duration is only an estimate (MP3 without a Xing
-// header, ADTS AAC) the packets are first counted without decoding them.
+// line yields with `-ar`. It is found by decoding only the last seconds of the file,
+// placed by the stream's timestamps; where the container's duration is only an
+// estimate (MP3 without a Xing header, ADTS AAC) the packets are first counted without
+// decoding them, and where the timestamps cannot place the end (chained Ogg streams,
+// streams too short for a seek) the whole file is decoded. Unset or wrapped-around
+// timestamps and durations are never taken for a length.
 //
-// Damaged files: a truncated file reports, and reads, what it still holds. Damage in
-// the middle of a file (a decode error, a read error, lost data seen as a jump in the
-// timestamps) ends the sound there: read() returns 0 from that point. An Ogg page
-// dropped for a bad checksum shows in the timestamps only at the page after it, so
-// the sound ends one page after the damage. lengthFrames() reports the length of the
-// undamaged file (only a full decode could tell more), except for files short enough
-// that finding the length decodes them whole: then it is what can be read.
+// Damaged files: damaged packets are skipped and decoding goes on, as the ffmpeg
+// command line does. Where the timestamps show that audio was lost there (a packet
+// that did not decode, an Ogg page dropped for a bad checksum), read() gives silence
+// of the lost length in its place, so later audio keeps its position and the sound
+// keeps its length; concealedFrames() and damagedPackets() tell how much. Here the
+// count differs from the ffmpeg command line, which drops such
+// audio and comes out shorter. A truncated file reports, and reads, what it still
+// holds. Should the decoder still end before lengthFrames() (a read error), read()
+// ends there too, with no made-up audio after it.
 #include <QString>
 #include <cmath>
 #include <cstdint>
@@ -53,10 +64,11 @@ public:
     // outputRate 0 keeps the source's rate; outputChannels 0 keeps the source's count,
     // except that more than two channels are mixed down to stereo. Mono to 2 gives two
     // equal channels. Returns nullptr and sets *error (an err:: code, -6 for a file that
-    // is not decodable audio) on failure. Probing reads headers and, only where the
-    // container gives no reliable length, scans packets without decoding them.
+    // is not decodable audio) on failure, and *reason, when given, to why, for the user
+    // ("it holds no audio"). Probing reads headers and, only where the container gives
+    // no reliable length, scans packets without decoding them.
     static std::unique_ptr<AudioDecoder> open(const QString& path, int outputRate, int outputChannels,
-                                              int32_t* error);
+                                              int32_t* error, QString* reason = nullptr);
     struct PrivateKey {};  // only open() constructs
     explicit AudioDecoder(PrivateKey);
     ~AudioDecoder();
@@ -77,13 +89,17 @@ public:
     // rounding and noise for lossy ones. Returns 0 or a negative error code.
     int32_t seek(int64_t frame);
     // Decodes up to maxFrames frames into dst (interleaved). Returns the frames written,
-    // 0 at the end of the sound, or a negative error code. A file damaged part-way
-    // ends the sound at the damage. Read from 0 to the end of an undamaged file it
-    // yields exactly lengthFrames() frames (should the resampler's last output fall a
-    // few frames short, those read as silence).
+    // 0 at the end of the sound, or a negative error code. Read from 0 to the end it
+    // yields exactly lengthFrames() frames, unless the decoder ends early: then reading
+    // ends there, before lengthFrames().
     int64_t read(float* dst, int64_t maxFrames);
     // The output frame the next read starts at.
     int64_t position() const;
+    // Damage met by the reads since the last seek (or the start): audio lost there,
+    // in output frames, which read() gave as silence so that later audio keeps its
+    // place; and the packets that did not decode and were skipped.
+    int64_t concealedFrames() const;
+    int64_t damagedPackets() const;
 
 private:
     struct Impl;

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <numeric>
+#include <span>
+
+#include <QString>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -27,9 +30,10 @@ constexpr int kOutputCapacityMargin = 16;
 
 }  // namespace
 
-void Converter::setUp(int sourceRate, int sourceChannels, int outputRate, int outputChannels) {
+Converter::~Converter() { av_channel_layout_uninit(&input_.layout); }
+
+void Converter::setUp(int sourceRate, int outputRate, int outputChannels) {
     sourceRate_ = sourceRate;
-    sourceChannels_ = sourceChannels;
     outRate_ = outputRate;
     outChannels_ = outputChannels;
 }
@@ -53,49 +57,105 @@ Converter::RestartPoint Converter::restartPointFor(int64_t outputFrame) const {
 void Converter::restart() {
     swr_.reset();
     state_ = State::Unconfigured;
+    av_channel_layout_uninit(&input_.layout);
     pending_.clear();
     pendingOffset_ = 0;
 }
 
-bool Converter::accepts(const AVFrame* frame) const {
-    return frame->sample_rate == sourceRate_ && frame->ch_layout.nb_channels == sourceChannels_ &&
-           (state_ == State::Unconfigured || frame->format == inputFormat_);
+bool Converter::matchesInput(const AVFrame* frame) const {
+    return frame->sample_rate == input_.rate && frame->format == input_.sampleFormat &&
+           av_channel_layout_compare(&frame->ch_layout, &input_.layout) == 0;
 }
 
+int Converter::prepareFor(const AVFrame* frame) {
+    if (state_ != State::Unconfigured && matchesInput(frame)) return 0;
+    // A new format part-way: what the resampler holds of the old one comes out first.
+    const int tail = state_ == State::Converting ? feed(nullptr, 0) : 0;
+    const int32_t rc = configure(frame);
+    return rc != err::Ok ? rc : std::max(tail, 0);
+}
+
+namespace {
+
+// The layout the resampler is given for a frame's channels: a layout without channel
+// positions gets the usual one for its count where there is one.
+void inputLayoutOf(const AVFrame* frame, AVChannelLayout* layout) {
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_copy(layout, &frame->ch_layout) < 0)
+        av_channel_layout_default(layout, frame->ch_layout.nb_channels);
+}
+
+// A mix-down for channels without known positions (a 32-channel WAV): input channel i
+// goes to output channel i modulo the output count, each output the mean of its inputs,
+// so full scale stays full scale.
+std::vector<double> spreadMatrix(int inChannels, int outChannels) {
+    std::vector<double> matrix(size_t(inChannels) * size_t(outChannels), 0.0);
+    for (int out = 0; out < outChannels; ++out) {
+        int sources = 0;
+        for (int in = out % inChannels; in < inChannels; in += outChannels) ++sources;
+        for (int in = out % inChannels; in < inChannels; in += outChannels)
+            matrix[size_t(out) * size_t(inChannels) + size_t(in)] = 1.0 / sources;
+    }
+    return matrix;
+}
+
+}  // namespace
+
 int32_t Converter::configure(const AVFrame* frame) {
+    swr_.reset();
+    state_ = State::Unconfigured;
+    av_channel_layout_uninit(&input_.layout);
+    if (av_channel_layout_copy(&input_.layout, &frame->ch_layout) < 0) return err::NotEnoughMemory;
+    input_.rate = frame->sample_rate;
+    input_.sampleFormat = frame->format;
     AVChannelLayout inLayout{};
-    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_default(&inLayout, frame->ch_layout.nb_channels);
-    else if (av_channel_layout_copy(&inLayout, &frame->ch_layout) < 0)
-        return err::NotEnoughMemory;
+    inputLayoutOf(frame, &inLayout);
+    const int inChannels = inLayout.nb_channels;
     AVChannelLayout outLayout{};
     av_channel_layout_default(&outLayout, outChannels_);
 
-    SwrContext* raw = nullptr;
-    const int rc = swr_alloc_set_opts2(&raw, &outLayout, AV_SAMPLE_FMT_FLT, outRate_, &inLayout,
-                                       AVSampleFormat(frame->format), sourceRate_, 0, nullptr);
-    inputFormat_ = frame->format;
-    swr_.reset(raw);
-    if (logIfFailed(rc, "setting up the resampler") < 0 || !swr_) {
-        av_channel_layout_uninit(&inLayout);
-        return err::NotEnoughMemory;
-    }
-    // A mixdown keeps full-scale input within full scale, as the ffmpeg command line's
-    // 16-bit output does, instead of summing channels past it.
-    av_opt_set_double(swr_.get(), "rematrix_maxval", 1.0, 0);
-    if (inLayout.nb_channels == 1 && outChannels_ == 2) {
-        // Both output channels at the mono's own level (the default matrix drops it by 3 dB).
-        const double matrix[2] = {1.0, 1.0};
-        swr_set_matrix(swr_.get(), matrix, 1);
+    // Positions known: the resampler's own matrix. Unknown: spread them over the outputs.
+    const bool positioned = inLayout.order != AV_CHANNEL_ORDER_UNSPEC || inChannels == outChannels_;
+    const bool attempts[] = {positioned, false};
+    for (const bool ownMatrix : std::span(attempts, positioned ? 2 : 1)) {
+        SwrContext* raw = nullptr;
+        const int rc = swr_alloc_set_opts2(&raw, &outLayout, AV_SAMPLE_FMT_FLT, outRate_, &inLayout,
+                                           AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+        swr_.reset(raw);
+        if (logIfFailed(rc, "setting up the resampler") < 0 || !swr_) {
+            av_channel_layout_uninit(&inLayout);
+            return err::NotEnoughMemory;
+        }
+        if (ownMatrix) {
+            // A mixdown keeps full-scale input within full scale, as the ffmpeg command
+            // line's 16-bit output does, instead of summing channels past it.
+            av_opt_set_double(swr_.get(), "rematrix_maxval", 1.0, 0);
+            if (inChannels == 1 && outChannels_ == 2) {
+                // Both output channels at the mono's own level (the default matrix drops it by 3 dB).
+                const double matrix[2] = {1.0, 1.0};
+                swr_set_matrix(swr_.get(), matrix, 1);
+            }
+        } else {
+            const std::vector<double> matrix = spreadMatrix(inChannels, outChannels_);
+            swr_set_matrix(swr_.get(), matrix.data(), inChannels);
+        }
+        if (swr_init(swr_.get()) >= 0) {
+            av_channel_layout_uninit(&inLayout);
+            state_ = State::Converting;
+            return err::Ok;
+        }
     }
     av_channel_layout_uninit(&inLayout);
-    if (logIfFailed(swr_init(swr_.get()), "starting the resampler") < 0) return err::InvalidSoundFile;
-    state_ = State::Converting;
-    return err::Ok;
+    failure_ = QStringLiteral("the resampler cannot convert %1 channels of %2 at %3 Hz to %4 channels at %5 Hz")
+                   .arg(inChannels)
+                   .arg(QString::fromLatin1(av_get_sample_fmt_name(AVSampleFormat(frame->format))))
+                   .arg(frame->sample_rate)
+                   .arg(outChannels_)
+                   .arg(outRate_);
+    swr_.reset();
+    return err::InvalidSoundFile;
 }
 
 int Converter::convert(const AVFrame* frame, int64_t offset, int64_t count) {
-    if (state_ == State::Unconfigured && configure(frame) != err::Ok) return -1;
     const int channels = frame->ch_layout.nb_channels;
     const int bytes = av_get_bytes_per_sample(AVSampleFormat(frame->format));
     const bool planar = av_sample_fmt_is_planar(AVSampleFormat(frame->format));
@@ -105,12 +165,25 @@ int Converter::convert(const AVFrame* frame, int64_t offset, int64_t count) {
     return feed(planes.data(), int(count));
 }
 
+int Converter::convertSilence(int64_t sourceFrames) {
+    if (state_ != State::Converting) return -1;
+    const int64_t count = av_rescale(sourceFrames, input_.rate, sourceRate_);
+    const AVSampleFormat format = AVSampleFormat(input_.sampleFormat);
+    const int channels = input_.layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int lineSize = int(count) * av_get_bytes_per_sample(format) * (planar ? 1 : channels);
+    silence_.resize(size_t(lineSize) * (planar ? size_t(channels) : 1));
+    std::vector<uint8_t*> planes(planar ? size_t(channels) : 1);
+    for (size_t c = 0; c < planes.size(); ++c) planes[c] = silence_.data() + c * size_t(lineSize);
+    av_samples_set_silence(planes.data(), 0, int(count), channels, format);
+    return feed(const_cast<const uint8_t* const*>(planes.data()), int(count));
+}
+
 bool Converter::flush() {
     if (state_ != State::Converting) return false;
     state_ = State::Flushed;
     return feed(nullptr, 0) > 0;
 }
-
 int64_t Converter::available() const { return int64_t(pending_.size()) / outChannels_ - int64_t(pendingOffset_); }
 
 int Converter::feed(const uint8_t* const* in, int inFrames) {

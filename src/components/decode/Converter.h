@@ -1,8 +1,11 @@
 #pragma once
 // Converts decoded frames to interleaved 32-bit float at the output's rate and channel
-// count, and keeps the converted frames until they are handed out.
+// count, and keeps the converted frames until they are handed out. A stream that
+// changes its rate, channels or sample format part-way is converted on: the resampler
+// gives out what it holds and starts again for the new format.
 #include "components/decode/FfmpegHandles.h"
 
+#include <QString>
 #include <cstdint>
 #include <vector>
 
@@ -10,7 +13,12 @@ namespace clipwren::decode {
 
 class Converter {
 public:
-    void setUp(int sourceRate, int sourceChannels, int outputRate, int outputChannels);
+    Converter() = default;
+    ~Converter();
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    void setUp(int sourceRate, int outputRate, int outputChannels);
     int outputRate() const { return outRate_; }
     int outputChannels() const { return outChannels_; }
 
@@ -29,13 +37,18 @@ public:
     // Forgets the resampler and every converted frame; the next frame sets it up anew.
     void restart();
 
-    // Positions and the resampler assume the stream's parameters: false for a frame
-    // that changes them.
-    bool accepts(const AVFrame* frame) const;
-    // Converts `count` frames from `offset` of a decoded frame, setting the resampler up
-    // from it first when needed (some decoders settle their sample format only once
-    // they decode). Returns the frames produced, or a negative value on failure.
+    // Makes the resampler ready for frames like `frame`: set up from the first frame
+    // (some decoders settle their sample format only once they decode), and again when
+    // the format changes. Returns the frames that gave out, or a negative err:: code
+    // when the resampler cannot convert this format.
+    int prepareFor(const AVFrame* frame);
+    // Why the resampler could not be set up, for the user.
+    const QString& failure() const { return failure_; }
+    // Converts `count` frames from `offset` of a frame prepared for. Returns the frames
+    // produced, or a negative value on failure.
     int convert(const AVFrame* frame, int64_t offset, int64_t count);
+    // Converts silence in the format last prepared for, as long as `sourceFrames`.
+    int convertSilence(int64_t sourceFrames);
     // Converts what the resampler still holds, once. True when that gave frames.
     bool flush();
 
@@ -51,18 +64,27 @@ private:
         Flushed,  // the resampler's tail has been taken: nothing more comes until a restart
     };
 
+    // The format of frames the resampler is set up for.
+    struct InputFormat {
+        int rate = 0;
+        int sampleFormat = AV_SAMPLE_FMT_NONE;
+        AVChannelLayout layout{};  // as the frames give it
+    };
+
+    bool matchesInput(const AVFrame* frame) const;
     int32_t configure(const AVFrame* frame);
     int feed(const uint8_t* const* in, int inFrames);
 
     int sourceRate_ = 0;
-    int sourceChannels_ = 0;
     int outRate_ = 0;
     int outChannels_ = 0;
     State state_ = State::Unconfigured;
     SwrContextPtr swr_;
-    int inputFormat_ = AV_SAMPLE_FMT_NONE;
-    std::vector<float> pending_;  // interleaved, starting at pendingOffset_ frames
+    InputFormat input_;
+    std::vector<uint8_t> silence_;  // zeroed input samples for convertSilence
+    std::vector<float> pending_;    // interleaved, starting at pendingOffset_ frames
     size_t pendingOffset_ = 0;
+    QString failure_;
 };
 
 }  // namespace clipwren::decode

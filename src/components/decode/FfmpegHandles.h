@@ -16,6 +16,9 @@ struct FormatContextCloser {
 struct CodecContextFreer {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
+struct CodecParametersFreer {
+    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
 struct PacketFreer {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
@@ -28,6 +31,7 @@ struct SwrContextFreer {
 
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
+using CodecParametersPtr = std::unique_ptr<AVCodecParameters, CodecParametersFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextFreer>;

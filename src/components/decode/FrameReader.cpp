@@ -5,16 +5,18 @@
 #include "components/decode/StreamTimeline.h"
 #include "components/errors/modSoundErrDesc.h"
 
+#include <QLatin1String>
 #include <cstdlib>
 
 namespace clipwren::decode {
 
 namespace {
 
-// Decode errors tolerated after a restart before the first frame comes out: a demuxer
-// seek may land inside a frame, or before data that refers back past the landing
-// (MP3's bit reservoir); such errors are preroll noise, not damage.
-constexpr int kMaxPrerollErrors = 32;
+// The longest loss that is filled with silence. An Ogg page holds well under a second
+// of audio and a damaged packet a few dozen milliseconds, so a run of lost pages stays
+// within this; a timestamp further ahead is broken (a wrapped or damaged granule), and
+// counting goes on past it instead of filling the rest of the sound with silence.
+constexpr int64_t kLongestConcealedGapSeconds = 10;
 
 bool isDamageError(int rc) { return rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF; }
 
@@ -29,12 +31,14 @@ int32_t FrameReader::allocate() {
 }
 
 bool FrameReader::restart(int64_t sourceFrame) {
-    if (!file_.seek(timeline_.timestampOf(sourceFrame), timeline_.firstPacketTimestamp())) return false;
+    if (!(sourceFrame <= 0 ? file_.rewind() : file_.seek(timeline_.timestampOf(sourceFrame)))) return false;
     if (file_.openDecoder() != err::Ok) return false;
     release();
     timeline_.restartFrameLengths();
     landingPos_ = -1;
-    prerollErrors_ = 0;
+    decodeErrors_ = 0;
+    gapBefore_ = 0;
+    spanRemainder_ = 0;
     // Placed by timestamp even at the start, so a decoder that skips its delay
     // differently after a flush still lines up.
     placement_ = Placement::NextByTimestamp;
@@ -48,14 +52,20 @@ void FrameReader::release() {
     holding_ = false;
 }
 
+int64_t FrameReader::takeGapBefore() {
+    const int64_t gap = gapBefore_;
+    gapBefore_ = 0;
+    return gap;
+}
+
 bool FrameReader::next() {
     if (holding_) return true;
-    if (input_ == Input::Damaged || input_ == Input::Ended) return false;
+    if (input_ == Input::Stopped || input_ == Input::Ended) return false;
     AVCodecContext* codec = file_.codec();
     for (;;) {
         const int rc = avcodec_receive_frame(codec, frame_.get());
         if (rc == 0) {
-            if (frame_->nb_samples <= 0) {
+            if (frame_->nb_samples <= 0 || frame_->sample_rate <= 0 || onUnplaceableLandingPage()) {
                 av_frame_unref(frame_.get());
                 continue;
             }
@@ -71,40 +81,72 @@ bool FrameReader::next() {
             return false;
         }
         if (isDamageError(rc)) {
-            if (placing() && ++prerollErrors_ < kMaxPrerollErrors) continue;
-            return stopAtDamage(rc);
+            skipDamage();
+            continue;
         }
         if (input_ == Input::Draining) {
             input_ = Input::Ended;
             return false;
         }
-        if (!feedDecoder()) return false;
+        feedDecoder();
     }
+}
+
+// Ogg gives the packets of the page a seek lands on timestamps derived without the
+// page before it: FLAC and Speex frames there come out displaced by up to a page (two
+// FLAC frames, 24 Speex frames in the files tried). The frames of that page are
+// dropped; placement starts on the next page, whose timestamps are exact.
+bool FrameReader::onUnplaceableLandingPage() const {
+    return placing() && fallbackPlacement_ == AV_NOPTS_VALUE && file_.containerName() == QLatin1String("ogg") &&
+           frame_->pkt_pos >= 0 && frame_->pkt_pos == landingPos_;
 }
 
 bool FrameReader::placeDecodedFrame() {
     timeline_.noteFrameLength(frame_->nb_samples);
-    int64_t placed = timeline_.place(frame_.get());
+    // Once the timestamps have jumped, they tell nothing: frames are counted only.
+    int64_t placed = timeline_.discontinuous() ? AV_NOPTS_VALUE : timeline_.place(frame_.get());
     if (placing()) {
         if (placed == AV_NOPTS_VALUE) placed = fallbackPlacement_;
         if (placed == AV_NOPTS_VALUE) {
-            input_ = Input::Damaged;  // the caller falls back to counting from the start
+            input_ = Input::Stopped;  // the caller falls back to counting from the start
             return false;
         }
         sourceNext_ = placed;
         placement_ = Placement::Following;
-    } else if (placed != AV_NOPTS_VALUE && std::llabs(placed - sourceNext_) > timeline_.jumpTolerance()) {
-        // A jump in the timestamps means lost data (a damaged page or frame): the sound
-        // ends there rather than continuing displaced in time.
-        input_ = Input::Damaged;
-        return false;
+    } else if (placed != AV_NOPTS_VALUE) {
+        const int64_t ahead = placed - sourceNext_;
+        if (std::llabs(ahead) <= timeline_.jumpTolerance()) {
+            // Where counting puts it, within the rounding of the timestamps.
+        } else if (ahead > 0 && ahead <= kLongestConcealedGapSeconds * timeline_.sampleRate()) {
+            // Audio was lost before this frame: it keeps its place, the gap is reported.
+            gapBefore_ = ahead;
+            sourceNext_ = placed;
+        } else if (ahead < 0 && -ahead <= frameSpan_) {
+            // Overlapping the frame before (whose length was miscounted: the MP3 decoder
+            // labels the first frame after a change of rate with the old rate): the
+            // timestamp holds, and the caller drops what it has of this frame already.
+            sourceNext_ = placed;
+        } else {
+            // Timestamps that jump back or far ahead no longer tell positions: count on.
+            timeline_.markDiscontinuous();
+        }
     }
     frameStart_ = sourceNext_;
-    sourceNext_ += frame_->nb_samples;
+    frameSpan_ = spanOf(frame_.get());
+    sourceNext_ += frameSpan_;
     return true;
 }
 
-bool FrameReader::feedDecoder() {
+int64_t FrameReader::spanOf(const AVFrame* frame) {
+    const int rate = timeline_.sampleRate();
+    if (frame->sample_rate == rate) return frame->nb_samples;
+    spanRemainder_ += int64_t(frame->nb_samples) * rate;
+    const int64_t span = spanRemainder_ / frame->sample_rate;
+    spanRemainder_ %= frame->sample_rate;
+    return span;
+}
+
+void FrameReader::feedDecoder() {
     AVPacket* packet = packet_.get();
     int rc = av_read_frame(file_.format(), packet);
     if (rc < 0) {
@@ -112,25 +154,22 @@ bool FrameReader::feedDecoder() {
         if (rc != AVERROR_EOF) logIfFailed(rc, "reading a sound file");
         input_ = Input::Draining;
         avcodec_send_packet(file_.codec(), nullptr);
-        return true;
+        return;
     }
     if (packet->stream_index == file_.streamIndex()) {
         if (landingPos_ < 0) landingPos_ = packet->pos;
         lastSentPos_ = packet->pos;
         rc = avcodec_send_packet(file_.codec(), packet);
-        if (isDamageError(rc) && !(placing() && ++prerollErrors_ < kMaxPrerollErrors)) {
-            av_packet_unref(packet);
-            return stopAtDamage(rc);
-        }
+        if (isDamageError(rc)) skipDamage();
     }
     av_packet_unref(packet);
-    return true;
 }
 
-bool FrameReader::stopAtDamage(int rc) {
-    logIfFailed(rc, "decoding ends at damaged data");
-    input_ = Input::Damaged;
-    return false;
+// A packet that does not decode is dropped, as the ffmpeg command line drops it (FFmpeg
+// logs why). Before the first frame after a restart that is the landing's preroll, not
+// damage.
+void FrameReader::skipDamage() {
+    if (!placing()) ++decodeErrors_;
 }
 
 }  // namespace clipwren::decode

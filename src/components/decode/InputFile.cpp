@@ -1,37 +1,53 @@
 #include "components/decode/InputFile.h"
 
 #include "components/decode/FfmpegError.h"
+#include "components/decode/LocalFileName.h"
 #include "components/errors/modSoundErrDesc.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 namespace clipwren::decode {
 
 int32_t InputFile::open(const QString& path) {
-    path_ = path;
+    url_ = ffmpegFileUrl(path);
     int32_t rc = openContainer();
     if (rc != err::Ok) return rc;
     const AVCodec* decoder = nullptr;
     streamIndex_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-    if (streamIndex_ < 0 || !decoder) return err::InvalidSoundFile;
+    if (streamIndex_ == AVERROR_DECODER_NOT_FOUND)
+        return fail(err::InvalidSoundFile, QStringLiteral("there is no decoder for its audio"));
+    if (streamIndex_ < 0 || !decoder) return fail(err::InvalidSoundFile, QStringLiteral("it holds no audio"));
     selectStream();
+    parameters_.reset(avcodec_parameters_alloc());
+    if (!parameters_ || avcodec_parameters_copy(parameters_.get(), stream_->codecpar) < 0) return err::NotEnoughMemory;
     if ((rc = openDecoder()) != err::Ok) return rc;
-    if (codec_->sample_rate <= 0 || codec_->ch_layout.nb_channels <= 0) return err::InvalidSoundFile;
+    if (codec_->sample_rate <= 0 || codec_->ch_layout.nb_channels <= 0)
+        return fail(err::InvalidSoundFile, QStringLiteral("its audio gives no sample rate or channel count"));
     codecName_ = QString::fromLatin1(decoder->name);
     containerName_ = QString::fromLatin1(format_->iformat->name);
     return err::Ok;
 }
 
+namespace {
+
+// An ADTS file (.aac) of one or two frames, as a short cut gives, is too short for
+// FFmpeg's probe, which wants several frames in a row; its name says what it is. Other
+// formats are recognised from their content alone, so noise is never taken for sound.
+const AVInputFormat* demuxerForExtension(const QByteArray& url) {
+    return av_match_ext(url.constData(), "aac") ? av_find_input_format("aac") : nullptr;
+}
+
+}  // namespace
+
 int32_t InputFile::openContainer() {
     AVFormatContext* raw = nullptr;
-    // Always through the file protocol, so a name such as "pipe:0" or "concat:..." is a file.
-    const QByteArray url = "file:" + QFile::encodeName(QFileInfo(path_).absoluteFilePath());
-    if (logIfFailed(avformat_open_input(&raw, url.constData(), nullptr, nullptr), "opening a sound file") < 0)
-        return err::InvalidSoundFile;
+    int rc = avformat_open_input(&raw, url_.constData(), nullptr, nullptr);
+    if (rc == AVERROR_INVALIDDATA) {
+        if (const AVInputFormat* byExtension = demuxerForExtension(url_))
+            rc = avformat_open_input(&raw, url_.constData(), byExtension, nullptr);
+    }
+    if (rc < 0) return fail(err::InvalidSoundFile, QStringLiteral("FFmpeg cannot open it: ") + ffmpegErrorText(rc));
     format_.reset(raw);
-    if (logIfFailed(avformat_find_stream_info(format_.get(), nullptr), "reading a sound file's streams") < 0)
-        return err::InvalidSoundFile;
+    if ((rc = avformat_find_stream_info(format_.get(), nullptr)) < 0)
+        return fail(err::InvalidSoundFile, QStringLiteral("its streams cannot be read: ") + ffmpegErrorText(rc));
     return err::Ok;
 }
 
@@ -43,21 +59,28 @@ void InputFile::selectStream() {
 }
 
 int32_t InputFile::openDecoder() {
-    const AVCodec* decoder = avcodec_find_decoder(stream_->codecpar->codec_id);
-    if (!decoder) return err::InvalidSoundFile;
+    const AVCodec* decoder = avcodec_find_decoder(parameters_->codec_id);
+    if (!decoder) return fail(err::InvalidSoundFile, QStringLiteral("there is no decoder for its audio"));
     codec_.reset(avcodec_alloc_context3(decoder));
     if (!codec_) return err::NotEnoughMemory;
-    if (logIfFailed(avcodec_parameters_to_context(codec_.get(), stream_->codecpar), "setting up the decoder") < 0)
-        return err::InvalidSoundFile;
+    int rc = avcodec_parameters_to_context(codec_.get(), parameters_.get());
     codec_->pkt_timebase = stream_->time_base;
-    return logIfFailed(avcodec_open2(codec_.get(), decoder, nullptr), "opening the decoder") < 0 ? err::InvalidSoundFile
-                                                                                                  : err::Ok;
+    if (rc >= 0) rc = avcodec_open2(codec_.get(), decoder, nullptr);
+    if (rc < 0) return fail(err::InvalidSoundFile, QStringLiteral("its decoder cannot start: ") + ffmpegErrorText(rc));
+    return err::Ok;
 }
 
-bool InputFile::seek(int64_t timestamp, int64_t firstPacketTimestamp) {
-    const int sought = av_seek_frame(format_.get(), streamIndex_, timestamp, AVSEEK_FLAG_BACKWARD);
-    if (logIfFailed(sought, "seeking in a sound file") >= 0) return true;
-    if (timestamp != firstPacketTimestamp) return false;
+int32_t InputFile::fail(int32_t code, const QString& reason) {
+    failure_ = reason;
+    return code;
+}
+
+bool InputFile::seek(int64_t timestamp) {
+    return logIfFailed(av_seek_frame(format_.get(), streamIndex_, timestamp, AVSEEK_FLAG_BACKWARD),
+                       "seeking in a sound file") >= 0;
+}
+
+bool InputFile::rewind() {
     format_.reset();
     if (openContainer() != err::Ok || streamIndex_ >= int(format_->nb_streams)) return false;
     selectStream();

@@ -4,6 +4,7 @@
 // the probes drive it.
 #include "components/decode/FfmpegHandles.h"
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
@@ -14,33 +15,48 @@ public:
     // Opens the container, chooses its best audio stream and opens a decoder for it.
     // Returns 0, err::InvalidSoundFile or err::NotEnoughMemory.
     int32_t open(const QString& path);
+    // Why the last open failed, for the user: "it holds no audio".
+    const QString& failure() const { return failure_; }
 
     // Replaces the decoder by a fresh one rather than flushing it: some decoders keep
     // state across a flush (the AAC decoder's noise generator), and a restart from the
-    // beginning should give exactly what a first decode gives.
+    // beginning should give exactly what a first decode gives. It is set up from the
+    // stream's parameters as they were at opening: the demuxer's parsers rewrite them
+    // when the stream changes part-way (a joined MP3 at another rate).
     int32_t openDecoder();
     // Moves the demuxer to the packet at or before `timestamp` (stream time base).
-    // A demuxer that refuses even a seek to its first packet is reopened instead.
-    bool seek(int64_t timestamp, int64_t firstPacketTimestamp);
+    bool seek(int64_t timestamp);
+    // Back to the beginning by opening the container again: a demuxer reads its first
+    // packets differently after a seek than on a first read (Ogg derives the timestamps
+    // and end trimming of a stream shorter than a page anew, some refuse a seek to the
+    // start), and a decode from the beginning must give what the first one gave.
+    bool rewind();
 
     AVFormatContext* format() const { return format_.get(); }
     AVCodecContext* codec() const { return codec_.get(); }
     AVStream* stream() const { return stream_; }
+    // The stream's codec parameters as they were at opening.
+    const AVCodecParameters* parameters() const { return parameters_.get(); }
     int streamIndex() const { return streamIndex_; }
+    // The FFmpeg URL the file is read through.
+    const QByteArray& url() const { return url_; }
     const QString& codecName() const { return codecName_; }
     const QString& containerName() const { return containerName_; }
 
 private:
     int32_t openContainer();
+    int32_t fail(int32_t code, const QString& reason);
     void selectStream();
 
-    QString path_;
+    QByteArray url_;
     FormatContextPtr format_;
+    CodecParametersPtr parameters_;
     CodecContextPtr codec_;
     int streamIndex_ = -1;
     AVStream* stream_ = nullptr;
     QString codecName_;
     QString containerName_;
+    QString failure_;
 };
 
 }  // namespace clipwren::decode

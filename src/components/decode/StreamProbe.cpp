@@ -2,19 +2,23 @@
 
 #include "components/decode/FrameReader.h"
 #include "components/decode/InputFile.h"
+#include "components/decode/OggChains.h"
 #include "components/decode/StreamTimeline.h"
 #include "components/errors/modSoundErrDesc.h"
 
+#include <QLatin1String>
 #include <algorithm>
+#include <optional>
 
 namespace clipwren::decode {
 
 namespace {
 
-// Decode or read errors tolerated before the first sample, so that a file whose first
-// frames are broken still opens while a file of noise is refused after reading a few
-// dozen packets rather than all of it.
-constexpr int kMaxErrorsBeforeSound = 50;
+// Frames without a timestamp at the start (the first MP3 frame after junk, whose
+// packet the demuxer could not time: one in the files tried) are counted up to the
+// first one that has one; a stream still without timestamps after this many frames
+// has none to seek by.
+constexpr int kUntimedFramesBeforeCounting = 16;
 
 // Tail probes start this many seconds before the container's end; each failed probe
 // (nothing decodable after the seek) steps further back. The first must reach back past
@@ -25,22 +29,36 @@ constexpr double kTailProbeBackoffSeconds[] = {4.0, 30.0, 240.0};
 
 }  // namespace
 
-int32_t findOrigin(InputFile& input, StreamTimeline& timeline) {
+int32_t findOrigin(InputFile& input, StreamTimeline& timeline, AVFrame* firstFrame) {
     const PacketPtr packet(av_packet_alloc());
     const FramePtr frame(av_frame_alloc());
     if (!packet || !frame) return err::NotEnoughMemory;
     bool firstPacket = true;
-    int errorsBeforeSound = 0;
+    int untimedFrames = 0;
+    int64_t untimedSamples = 0;
     for (;;) {
+        // Packets that do not decode (junk before the first frame) are skipped, as the
+        // ffmpeg command line skips them.
         int rc = avcodec_receive_frame(input.codec(), frame.get());
         if (rc == 0) {
-            if (frame->nb_samples <= 0) continue;
-            timeline.anchor(frame.get());
+            if (frame->nb_samples <= 0 || frame->sample_rate <= 0) continue;
+            if (untimedFrames == 0 && av_frame_ref(firstFrame, frame.get()) < 0) return err::NotEnoughMemory;
+            if (StreamTimeline::hasTimestamp(frame.get())) {
+                timeline.anchor(frame.get(), untimedSamples);
+                return err::Ok;
+            }
+            untimedSamples += frame->nb_samples;
+            if (++untimedFrames == kUntimedFramesBeforeCounting) {
+                timeline.anchorUntimed(firstFrame);
+                return err::Ok;
+            }
+            continue;
+        }
+        if (rc == AVERROR_EOF) {
+            if (untimedFrames == 0) return err::InvalidSoundFile;
+            timeline.anchorUntimed(firstFrame);
             return err::Ok;
         }
-        if (rc == AVERROR_EOF) return err::InvalidSoundFile;
-        if (rc != AVERROR(EAGAIN) && ++errorsBeforeSound > kMaxErrorsBeforeSound) return err::InvalidSoundFile;
-
         rc = av_read_frame(input.format(), packet.get());
         if (rc < 0) {
             avcodec_send_packet(input.codec(), nullptr);
@@ -52,16 +70,13 @@ int32_t findOrigin(InputFile& input, StreamTimeline& timeline) {
                 timeline.setFirstPacketTimestamp(ts == AV_NOPTS_VALUE ? 0 : ts);
                 firstPacket = false;
             }
-            if (avcodec_send_packet(input.codec(), packet.get()) < 0 && ++errorsBeforeSound > kMaxErrorsBeforeSound) {
-                av_packet_unref(packet.get());
-                return err::InvalidSoundFile;
-            }
+            avcodec_send_packet(input.codec(), packet.get());
         }
         av_packet_unref(packet.get());
     }
 }
 
-LengthProbe::LengthProbe(InputFile& input, const StreamTimeline& timeline, FrameReader& reader, int sourceRate,
+LengthProbe::LengthProbe(InputFile& input, StreamTimeline& timeline, FrameReader& reader, int sourceRate,
                          int64_t prerollFrames)
     : input_(input), timeline_(timeline), reader_(reader), sourceRate_(sourceRate), prerollFrames_(prerollFrames) {}
 
@@ -69,16 +84,26 @@ LengthProbe::LengthProbe(InputFile& input, const StreamTimeline& timeline, Frame
 // and decodes only the tail; the stream timestamps place that tail.
 int32_t LengthProbe::run(ProbedLength* result) {
     const AVStream* stream = input_.stream();
-    const bool byTimestamp = timeline_.seekMethod() == SeekMethod::ByTimestamp;
+    std::optional<int64_t> packetsEnd;
+    auto scannedEnd = [&] {
+        if (!packetsEnd) packetsEnd = scanPacketsEnd();
+        return *packetsEnd;
+    };
+    // Chained Ogg streams each count their timestamps from their own start.
+    if (input_.containerName() == QLatin1String("ogg") && hasChainedOggStreams(input_.url()))
+        timeline_.markDiscontinuous();
+    auto byTimestamp = [&] { return timeline_.seekMethod() == SeekMethod::ByTimestamp; };
     // An estimate from the bit rate can be far off (VBR MP3 without a Xing header,
     // ADTS AAC): the packets are counted instead.
     const bool estimated = input_.format()->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE ||
                            stream->duration == AV_NOPTS_VALUE;
     const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    if (byTimestamp && probeTail(estimated ? scanPacketsEnd() : start + stream->duration, result)) return err::Ok;
+    // A tail that met a jump in the timestamps cannot be placed by them.
+    if (byTimestamp() && probeTail(estimated ? scannedEnd() : start + stream->duration, result) && byTimestamp())
+        return err::Ok;
     // A header promising more than the file holds (a truncated file): look for where
     // its packets really end.
-    if (!estimated && byTimestamp && probeTail(scanPacketsEnd(), result)) return err::Ok;
+    if (!estimated && byTimestamp() && probeTail(scannedEnd(), result) && byTimestamp()) return err::Ok;
     // Short or without usable timestamps: decode it all.
     if (!decodeToEndFrom(0, result) || result->frames <= 0) return err::InvalidSoundFile;
     return err::Ok;
@@ -107,7 +132,7 @@ bool LengthProbe::decodeToEndFrom(int64_t seekSourceFrame, ProbedLength* result)
     if (!reader_.restart(seekSourceFrame)) return false;
     int64_t end = -1;
     while (reader_.next()) {
-        end = reader_.frameStart() + reader_.frame()->nb_samples;
+        end = reader_.frameStart() + reader_.frameSpan();
         reader_.release();
     }
     if (end < 0) return false;
@@ -120,19 +145,23 @@ bool LengthProbe::decodeToEndFrom(int64_t seekSourceFrame, ProbedLength* result)
     return true;
 }
 
-// Timestamp just past the stream's last packet, found by reading the packets without
-// decoding them.
+// Reads the packets without decoding them: the timestamp just past the last one. A
+// timestamp that goes back on the way marks the timeline as one not to seek by.
 int64_t LengthProbe::scanPacketsEnd() {
-    int64_t endTs = AV_NOPTS_VALUE;
-    if (!reader_.restart(0)) return endTs;
+    int64_t end = AV_NOPTS_VALUE;
     const PacketPtr packet(av_packet_alloc());
-    if (!packet) return endTs;
+    if (!packet || !reader_.restart(0)) return end;
+    int64_t previous = AV_NOPTS_VALUE;
     while (av_read_frame(input_.format(), packet.get()) >= 0) {
-        if (packet->stream_index == input_.streamIndex() && packet->pts != AV_NOPTS_VALUE)
-            endTs = std::max(endTs, packet->pts + packet->duration);
+        if (packet->stream_index == input_.streamIndex() && packet->pts != AV_NOPTS_VALUE) {
+            const int64_t duration = timeline_.plausibleDuration(packet->duration) ? packet->duration : 0;
+            end = std::max(end, packet->pts + duration);
+            if (previous != AV_NOPTS_VALUE && packet->pts < previous) timeline_.markDiscontinuous();
+            previous = packet->pts;
+        }
         av_packet_unref(packet.get());
     }
-    return endTs;
+    return end;
 }
 
 }  // namespace clipwren::decode

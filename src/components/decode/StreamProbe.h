@@ -4,15 +4,20 @@
 // decoding only the last seconds where the timestamps allow it.
 #include <cstdint>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 namespace clipwren::decode {
 
 class FrameReader;
 class InputFile;
 class StreamTimeline;
 
-// Decodes from the beginning up to the first sample and anchors the timeline on it.
-// Returns err::InvalidSoundFile for a stream that yields no sample.
-int32_t findOrigin(InputFile& input, StreamTimeline& timeline);
+// Decodes from the beginning up to the first frame with a timestamp and anchors the
+// timeline on it; leaves the first decoded frame in firstFrame. Returns
+// err::InvalidSoundFile for a stream that yields no sample.
+int32_t findOrigin(InputFile& input, StreamTimeline& timeline, AVFrame* firstFrame);
 
 struct ProbedLength {
     int64_t frames = 0;  // source frames a continuous decode yields
@@ -21,7 +26,7 @@ struct ProbedLength {
 
 class LengthProbe {
 public:
-    LengthProbe(InputFile& input, const StreamTimeline& timeline, FrameReader& reader, int sourceRate,
+    LengthProbe(InputFile& input, StreamTimeline& timeline, FrameReader& reader, int sourceRate,
                 int64_t prerollFrames);
     // Returns 0 or err::InvalidSoundFile when not even a decode from the start gives a sample.
     int32_t run(ProbedLength* result);
@@ -32,7 +37,7 @@ private:
     int64_t scanPacketsEnd();
 
     InputFile& input_;
-    const StreamTimeline& timeline_;
+    StreamTimeline& timeline_;
     FrameReader& reader_;
     int sourceRate_;
     int64_t prerollFrames_;

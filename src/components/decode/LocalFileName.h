@@ -1,0 +1,23 @@
+#pragma once
+// File names as the file system holds them. On POSIX a name is any sequence of bytes,
+// while Qt 6 reads names as UTF-8 and turns bytes that are not valid UTF-8 into U+FFFD:
+// a Latin-1 "café.wav" on a UTF-8 system could be neither opened nor written through
+// Qt's file classes. These helpers keep every byte: a byte that is not part of valid
+// UTF-8 stands in the QString as the lone surrogate U+DC00 + byte (the scheme Python
+// calls "surrogateescape"), and goes back to that byte on the way to the file system.
+// Every other name is what QFile::encodeName and QFile::decodeName give.
+#include <QByteArray>
+#include <QString>
+#include <filesystem>
+
+namespace clipwren::decode {
+
+QString decodeFileName(const QByteArray& bytes);
+QByteArray encodeFileName(const QString& name);
+// The name for the standard library's file system calls.
+std::filesystem::path fileSystemPath(const QString& name);
+// The FFmpeg URL of a file: its absolute path through the file protocol, so that a
+// name such as "pipe:0" or "concat:a|b" is the file of that name.
+QByteArray ffmpegFileUrl(const QString& name);
+
+}  // namespace clipwren::decode
