@@ -15,11 +15,14 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 
 #include "CutToolProcess.h"
+#include "components/decode/LocalFileName.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/SoundPlayer.h"
 #include "core/OutputLocation.h"
@@ -35,15 +38,16 @@ namespace {
 constexpr int kRate = 44100;
 const QByteArray kEarlierWork = "an earlier ringtone";
 
+// Through the file's own bytes, so that names that are not valid UTF-8 work too.
 void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(bytes);
+    std::ofstream file(clipwren::decode::fileSystemPath(path), std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(file) << path.toStdString();
+    file.write(bytes.constData(), bytes.size());
 }
 
 QByteArray readBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    std::ifstream file(clipwren::decode::fileSystemPath(path), std::ios::binary);
+    return file ? QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(file), {})) : QByteArray();
 }
 
 void truncateTo(const QString& path, qint64 size) { ASSERT_TRUE(QFile::resize(path, size)); }
@@ -68,7 +72,23 @@ bool carriesComponentMessage(const QByteArray& err) {
     return false;
 }
 
-int64_t frameCount(const QString& path) { return int64_t(testsupport::ffmpegDecode(path, kRate, 2).size()) / 2; }
+bool hasByteName(const QString& path) { return clipwren::decode::encodeFileName(path) != path.toUtf8(); }
+
+// The ffmpeg command line reads a copy under a plain name: QProcess cannot pass a name
+// that is not valid UTF-8.
+QString plainNamed(const QString& path) {
+    if (!hasByteName(path)) return path;
+    static const QTemporaryDir plainCopies;
+    const QString copy = plainCopies.filePath(QStringLiteral("plain"));
+    std::filesystem::copy_file(clipwren::decode::fileSystemPath(path), clipwren::decode::fileSystemPath(copy),
+                               std::filesystem::copy_options::overwrite_existing);
+    return copy;
+}
+
+std::vector<int16_t> decodedStereo(const QString& path) {
+    return testsupport::ffmpegDecode(plainNamed(path), kRate, 2);
+}
+int64_t frameCount(const QString& path) { return int64_t(decodedStereo(path).size()) / 2; }
 
 class BadInput : public ::testing::Test {
 protected:
@@ -83,12 +103,16 @@ protected:
 
     // Runs a whole-file cut of input into output. A failure must be clean: the
     // component's message, the earlier file untouched, nothing else in the folder.
-    CutRun cut(const QString& input, const cuttooltest::CutOptions& options = {}) {
-        const CutRun run = runCut({input, "--output", output}, options);
+    CutRun cut(const QString& input, const cuttooltest::CutOptions& options = {}, const QStringList& range = {}) {
+        const QStringList args = QStringList{input, "--output", output} + range;
+        QList<QByteArray> raw;
+        for (const QString& arg : args) raw << clipwren::decode::encodeFileName(arg);
+        const CutRun run = hasByteName(input) || hasByteName(output) ? cuttooltest::runCutWithRawArguments(raw)
+                                                                     : runCut(args, options);
         EXPECT_FALSE(run.timedOut) << "hangs";
         EXPECT_FALSE(run.crashed) << "crashes: " << run.err.toStdString();
         EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 1) << run.exitCode << run.err.toStdString();
-        EXPECT_EQ(entriesOf(outDir), QStringList{"result.wav"}) << "leftovers beside the output";
+        EXPECT_EQ(entriesOf(outDir), QStringList{QFileInfo(output).fileName()}) << "leftovers beside the output";
         if (run.exitCode != 0) {
             EXPECT_TRUE(carriesComponentMessage(run.err)) << run.err.toStdString();
             EXPECT_EQ(readBytes(output), kEarlierWork) << "the earlier file was touched";
@@ -182,20 +206,239 @@ TEST_F(BadInput, DamagedContainersNeverCrashOrHang) {
         truncateTo(path("noindex.m4a"), QFileInfo(path("noindex.m4a")).size() / 2);
         cut(path("noindex.m4a"));
     }
-    {
-        SCOPED_TRACE("OGG with a damaged page");
-        makeWithFfmpeg(path("damaged.ogg"), {"-c:a", "libvorbis", "-q:a", "4"});
-        QByteArray bytes = readBytes(path("damaged.ogg"));
-        const qsizetype page = bytes.indexOf("OggS", bytes.size() / 2);
-        ASSERT_GT(page, 0);
-        for (qsizetype i = page + 5; i < page + 400 && i < bytes.size(); ++i) bytes[i] = char(0xA5);
-        writeBytes(path("damaged.ogg"), bytes);
-        const CutRun run = cut(path("damaged.ogg"));
-        if (run.exitCode == 0) {
-            EXPECT_LE(frameCount(output), 10 * kRate + 2048);
-        }
+}
+
+// Hostile inputs made at test time with ffmpeg and small byte edits. Each gives the
+// length the ffmpeg command line decodes (or, damaged, the undamaged file's length),
+// or fails cleanly with the component's error and the reason; never a wrong length
+// reported as success.
+namespace hostile {
+
+enum class Expect {
+    FfmpegLength,    // as many frames as `ffmpeg -i IN -ar 44100 -ac 2` decodes
+    OriginalLength,  // damaged: as long as the undamaged file, the loss silence, with a warning
+    // at least what ffmpeg decodes, at most a frame more for each packet ffmpeg drops
+    // (the loss is silence here), with a warning
+    FfmpegLengthAndLoss,
+    Refused,
+};
+
+struct Made {
+    Made(QString input, QString original = {}) : input(std::move(input)), original(std::move(original)) {}
+    QString input;
+    QString original;  // the undamaged file, for OriginalLength
+};
+
+struct Case {
+    const char* name;
+    Made (*make)(const QDir& dir);
+    Expect expect;
+    // A range cut, in seconds: its samples must be those at that place in ffmpeg's decode.
+    double begin = -1;
+    double end = -1;
+    double tolerance = 0;  // 16-bit steps (our float decode is rounded once more on the way to 16 bits)
+};
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+QString ffmpegMake(const QDir& dir, const QString& name, const QStringList& args) {
+    const QString out = dir.filePath(name);
+    if (!QFile::exists(out)) {
+        const auto r = testsupport::run("ffmpeg", QStringList{"-v", "error", "-y"} + args + QStringList{out});
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    }
+    return out;
+}
+
+// Pink noise with beeps: no two places sound alike, so misplaced audio shows.
+QStringList noise(int rate, double seconds, int channels = 2) {
+    return {"-f", "lavfi", "-i",
+            QString("anoisesrc=color=pink:seed=7:amplitude=0.3:sample_rate=%1:duration=%2").arg(rate).arg(seconds),
+            "-ac", QString::number(channels)};
+}
+QStringList samples(int count) {
+    return {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-af",
+            QString("atrim=end_sample=%1").arg(count), "-ac", "2"};
+}
+
+QString joined(const QDir& dir, const QString& name, const QStringList& parts) {
+    QByteArray bytes;
+    for (const QString& part : parts) bytes += readBytes(part);
+    writeBytes(dir.filePath(name), bytes);
+    return dir.filePath(name);
+}
+
+// The file with `count` bytes zeroed from the middle on.
+QString zeroedInMiddle(const QDir& dir, const QString& from, int count) {
+    QByteArray bytes = readBytes(from);
+    for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + count; ++i) bytes[i] = 0;
+    const QString out = dir.filePath("zeroed-" + QFileInfo(from).fileName());
+    writeBytes(out, bytes);
+    return out;
+}
+
+QString mp3(const QDir& dir, const QString& name, int rate) {
+    return ffmpegMake(dir, name, noise(rate, 4) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k"});
+}
+QString vorbis(const QDir& dir, const QString& name, int rate, int channels) {
+    return ffmpegMake(dir, name, noise(rate, 3, channels) + QStringList{"-c:a", "libvorbis"});
+}
+// Stereo Vorbis at 44100 Hz followed by a second stream at the given rate and channels.
+QString chainedVorbis(const QDir& dir, int rate, int channels) {
+    const QString second = vorbis(dir, QString("v%1-%2.ogg").arg(rate).arg(channels), rate, channels);
+    return joined(dir, QString("chained-%1-%2.ogg").arg(rate).arg(channels), {vorbis(dir, "v1.ogg", 44100, 2), second});
+}
+QString shortVorbis(const QDir& dir, int count) {
+    return ffmpegMake(dir, QString("s%1.ogg").arg(count), samples(count) + QStringList{"-c:a", "libvorbis"});
+}
+QString flac(const QDir& dir) { return ffmpegMake(dir, "a.flac", noise(44100, 4) + QStringList{"-c:a", "flac"}); }
+QString oggFlac(const QDir& dir) {
+    return ffmpegMake(dir, "a.oga", noise(44100, 12) + QStringList{"-c:a", "flac", "-f", "ogg"});
+}
+QString speex(const QDir& dir) {
+    return ffmpegMake(dir, "a.spx", noise(16000, 12, 1) + QStringList{"-c:a", "libspeex"});
+}
+QString m4a(const QDir& dir) { return ffmpegMake(dir, "a.m4a", noise(44100, 4) + QStringList{"-c:a", "aac"}); }
+
+Made junkBeforeMp3(const QDir& dir) {
+    QByteArray junk(300 * 1024, Qt::Uninitialized);
+    QRandomGenerator(14).fillRange(reinterpret_cast<quint32*>(junk.data()), junk.size() / 4);
+    writeBytes(dir.filePath("junk.bin"), junk);
+    return joined(dir, "junk.mp3", {dir.filePath("junk.bin"), mp3(dir, "a44.mp3", 44100)});
+}
+
+Made thirtyTwoChannels(const QDir& dir) {
+    const QString out = dir.filePath("c32.wav");
+    testsupport::writeWav(out, 44100, 32, testsupport::tone(44100, 32, 2 * 44100, 440));
+    return out;
+}
+
+Made damaged(const QDir& dir, const QString& original) { return {zeroedInMiddle(dir, original, 400), original}; }
+
+// The program's own cut of 23 ms to ADTS, which FFmpeg's probe finds too short.
+Made shortAacCut(const QDir& dir) {
+    const QString out = dir.filePath("short.aac");
+    runCut({flac(dir), "--begin", "1", "--end", "1.023", "--output", out});
+    return out;
+}
+
+// A Latin-1 name on a UTF-8 system: not valid UTF-8.
+Made latin1Name(const QDir& dir) {
+    const QString name = dir.filePath(clipwren::decode::decodeFileName("caf\xe9.flac"));
+    std::filesystem::copy_file(clipwren::decode::fileSystemPath(flac(dir)), clipwren::decode::fileSystemPath(name),
+                               std::filesystem::copy_options::overwrite_existing);
+    return name;
+}
+
+const Case kCases[] = {
+    // An Ogg Vorbis stream that ends within its first blocks: FFmpeg decodes none of 128
+    // samples and 576 of 100 (its granule positions wrap); none may read as hours.
+    {"ogg_vorbis_128_samples", [](const QDir& d) { return Made(shortVorbis(d, 128)); }, Expect::Refused},
+    {"ogg_vorbis_100_samples", [](const QDir& d) { return Made(shortVorbis(d, 100)); }, Expect::FfmpegLength},
+    // Ogg FLAC and Speex: the page a seek lands on carries displaced timestamps.
+    {"ogg_flac_near_end", [](const QDir& d) { return Made(oggFlac(d)); }, Expect::FfmpegLength, 11, 12, 1},
+    {"ogg_flac_last_50_ms", [](const QDir& d) { return Made(oggFlac(d)); }, Expect::FfmpegLength, 11.95, 12, 1},
+    {"ogg_speex_near_end", [](const QDir& d) { return Made(speex(d)); }, Expect::FfmpegLength, 11, 12, 4},
+    {"mp3_after_300_kb_of_junk", junkBeforeMp3, Expect::FfmpegLength},
+    // Each joined file's ID3 tag and LAME frame come as a packet that does not decode.
+    {"mp3_joined_44100_and_48000",
+     [](const QDir& d) { return Made(joined(d, "j1.mp3", {mp3(d, "a44.mp3", 44100), mp3(d, "a48.mp3", 48000)})); },
+     Expect::FfmpegLengthAndLoss},
+    {"mp3_joined_to_itself",
+     [](const QDir& d) { return Made(joined(d, "j2.mp3", {mp3(d, "a44.mp3", 44100), mp3(d, "a44.mp3", 44100)})); },
+     Expect::FfmpegLengthAndLoss},
+    {"ogg_chained_alike", [](const QDir& d) { return Made(chainedVorbis(d, 44100, 2)); }, Expect::FfmpegLength},
+    {"ogg_chained_rate_and_channels_change", [](const QDir& d) { return Made(chainedVorbis(d, 22050, 1)); },
+     Expect::FfmpegLength},
+    {"wav_32_channels", thirtyTwoChannels, Expect::FfmpegLength},
+    {"ogg_vorbis_page_zeroed", [](const QDir& d) { return damaged(d, vorbis(d, "v1.ogg", 44100, 2)); },
+     Expect::OriginalLength},
+    {"flac_frame_zeroed", [](const QDir& d) { return damaged(d, flac(d)); }, Expect::OriginalLength},
+    {"m4a_frame_zeroed", [](const QDir& d) { return damaged(d, m4a(d)); }, Expect::OriginalLength},
+    {"mp3_frame_zeroed", [](const QDir& d) { return Made(damaged(d, mp3(d, "a44.mp3", 44100)).input); },
+     Expect::FfmpegLengthAndLoss},
+    {"aac_cut_of_23_ms", shortAacCut, Expect::FfmpegLength},
+    {"latin1_file_name", latin1Name, Expect::FfmpegLength, 1, 2, 1},
+};
+
+// ffmpeg's count of frames at 44100 Hz; channels it cannot mix down are counted as they are.
+int64_t ffmpegFrames(const QString& path) {
+    QStringList input{"-v", "error"};
+    if (path.endsWith(".aac")) input << "-f" << "aac";  // too short for the probe
+    input << "-i" << plainNamed(path) << "-ar" << "44100";
+    auto r = testsupport::run("ffmpeg", input + QStringList{"-ac", "2", "-f", "s16le", "-"});
+    if (r.exitCode == 0) return r.out.size() / 4;
+    const int channels = std::stoi(testsupport::ffprobe(plainNamed(path)).at("channels"));
+    r = testsupport::run("ffmpeg", input + QStringList{"-f", "s16le", "-"});
+    return r.out.size() / (2 * channels);
+}
+
+}  // namespace hostile
+
+class HostileInputs : public BadInput, public ::testing::WithParamInterface<hostile::Case> {};
+
+TEST_P(HostileInputs, RightLengthOrCleanFailure) {
+    using hostile::Expect;
+    const hostile::Case& c = GetParam();
+    static const QTemporaryDir shared;  // inputs made once for the cases run in one process
+    const hostile::Made made = c.make(QDir(shared.path()));
+    if (hasByteName(made.input)) {
+        output = outDir + "/" + clipwren::decode::decodeFileName("r\xe9sultat.wav");
+        QFile::remove(outDir + "/result.wav");
+        writeBytes(output, kEarlierWork);
+    }
+    QStringList range;
+    if (c.begin >= 0) range << "--begin" << QString::number(c.begin) << "--end" << QString::number(c.end);
+    const CutRun run = cut(made.input, {}, range);
+    if (c.expect == Expect::Refused) {
+        EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+        return;
+    }
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const bool warned = run.err.contains("warning");
+    const std::vector<int16_t> ours = decodedStereo(output);
+    const int64_t frames = int64_t(ours.size()) / 2;
+    if (c.begin >= 0) {
+        const int64_t begin = std::llround(c.begin * kRate);
+        const int64_t end = std::min<int64_t>(std::llround(c.end * kRate), hostile::ffmpegFrames(made.input));
+        ASSERT_EQ(frames, end - begin);
+        // A mono source is compared with ffmpeg's mono decode: its -ac 2 lowers the level
+        // by 3 dB, where both our channels keep the mono's own level.
+        const int channels = std::min(2, std::stoi(testsupport::ffprobe(plainNamed(made.input)).at("channels")));
+        const std::vector<int16_t> reference = testsupport::ffmpegDecode(plainNamed(made.input), kRate, channels);
+        int worst = 0;
+        for (int64_t f = 0; f < frames; ++f)
+            for (int ch = 0; ch < channels; ++ch)
+                worst = std::max(worst, std::abs(int(ours[size_t(f * 2 + ch)]) -
+                                                 int(reference[size_t((begin + f) * channels + ch)])));
+        EXPECT_LE(worst, c.tolerance) << "audio from the wrong place";
+        return;
+    }
+    const int64_t ffmpeg = hostile::ffmpegFrames(made.input);
+    switch (c.expect) {
+    case Expect::FfmpegLength:
+        EXPECT_EQ(frames, ffmpeg);
+        EXPECT_FALSE(warned) << run.err.toStdString();
+        break;
+    case Expect::OriginalLength:
+        EXPECT_EQ(frames, hostile::ffmpegFrames(made.original));
+        EXPECT_LT(ffmpeg, frames) << "not damaged after all";
+        EXPECT_TRUE(warned);
+        break;
+    case Expect::FfmpegLengthAndLoss: {
+        // An MP3 frame holds 1152 samples, here at 44100 or 48000 Hz.
+        const int64_t lostFrameAt44100 = 1152;
+        EXPECT_GT(frames, ffmpeg);
+        EXPECT_LE(frames, ffmpeg + 2 * lostFrameAt44100);
+        EXPECT_TRUE(warned);
+        break;
+    }
+    case Expect::Refused:
+        break;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Items, HostileInputs, ::testing::ValuesIn(hostile::kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BadInput, NamesWithSpacesAndOtherScripts) {
     const QString name = QString::fromUtf8("Ωδή στη θάλασσα 海之歌 🎵 final mix");

@@ -25,6 +25,9 @@ struct CutOptions {
 
 QString cutToolPath();
 CutRun runCut(const QStringList& args, const CutOptions& options = {});
+// The same with each argument's bytes as they are, so that file names that are not
+// valid UTF-8 reach the program (QProcess would pass U+FFFD in their place).
+CutRun runCutWithRawArguments(const QList<QByteArray>& args);
 
 // Everything in a folder, hidden entries included: temporary files count as leftovers.
 QStringList entriesOf(const QString& folder);

@@ -1,17 +1,22 @@
 #include "CutCommandLine.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cmath>
 
+#include "components/decode/LocalFileName.h"
 #include "core/OutputLocation.h"
 #include "core/modTimeText.h"
 
 namespace clipwren::cut {
 
 std::optional<int32_t> parseCutTime(const QString& text) {
+    // No cut starts or ends before the sound does. Checked on the text: a minus sign on
+    // a zero field would otherwise be lost with it ("-00:01:000" read as +1 s).
+    if (text.contains(QLatin1Char('-'))) return std::nullopt;
     static const QRegularExpression seconds(QStringLiteral("^\\d+(\\.\\d*)?$"));
     if (seconds.match(text).hasMatch()) {
         bool ok = false;
@@ -19,10 +24,21 @@ std::optional<int32_t> parseCutTime(const QString& text) {
         if (!ok || ms > double(std::numeric_limits<int32_t>::max())) return std::nullopt;
         return static_cast<int32_t>(ms);
     }
-    const std::optional<int32_t> ms = ParseTimeText(text);
-    // A negative field parses, but no cut starts or ends before the sound does.
-    if (ms && *ms < 0) return std::nullopt;
-    return ms;
+    return ParseTimeText(text);
+}
+
+QStringList argumentsOf(int argc, char** argv) {
+#ifdef Q_OS_WIN
+    (void)argc;
+    (void)argv;
+    return QCoreApplication::arguments();
+#else
+    // Each argument's bytes as they are: a file name that is not valid UTF-8 still names
+    // its file (QCoreApplication::arguments() would put U+FFFD in its place).
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << decode::decodeFileName(QByteArray(argv[i]));
+    return arguments;
+#endif
 }
 
 QString defaultOutputPath(const QString& input) {

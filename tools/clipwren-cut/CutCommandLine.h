@@ -38,7 +38,11 @@ std::optional<int32_t> parseCutTime(const QString& text);
 // default, "My Ringtones" in the documents folder), the input's base name, "-part.mp3".
 QString defaultOutputPath(const QString& input);
 
-// args as QCoreApplication::arguments() gives them, the program name first.
+// The arguments of main(), the program name first, each file name as the file system
+// holds it.
+QStringList argumentsOf(int argc, char** argv);
+
+// args as argumentsOf() gives them.
 CommandLine parseCommandLine(const QStringList& args);
 
 QString helpText();

@@ -44,7 +44,7 @@ RunCutFunction loadCutEngine(QString* error) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const CommandLine commandLine = parseCommandLine(app.arguments());
+    const CommandLine commandLine = parseCommandLine(argumentsOf(argc, argv));
     switch (commandLine.action) {
         case CommandLine::Action::Help: print(stdout, helpText()); return 0;
         case CommandLine::Action::Version: print(stdout, versionText()); return 0;

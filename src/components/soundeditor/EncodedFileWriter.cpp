@@ -125,6 +125,8 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(PendingOutputFile& ou
 
     AVDictionary* rawMuxerOptions = nullptr;
     if (encoding.sampleExactEditList) av_dict_set_int(&rawMuxerOptions, "movie_timescale", sampleRate, 0);
+    // A WAV's sizes are 32-bit: past 4 GiB the file becomes RF64, which keeps 64-bit sizes.
+    if (encoding.largeFileAsRf64) av_dict_set(&rawMuxerOptions, "rf64", "auto", 0);
     const int headerWritten = avformat_write_header(d.container.get(), &rawMuxerOptions);
     av_dict_free(&rawMuxerOptions);
     if (decode::logIfFailed(headerWritten, "starting the output") < 0) return fail(err::EncoderFailedToStart);

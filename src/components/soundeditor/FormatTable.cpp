@@ -26,7 +26,7 @@ Encoding encodingForExtension(const QString& outputPath, int channels) {
         return {.muxer = "ipod", .codec = "aac", .bitRate = aacBitRateForQuality(100, channels),
                 .sampleExactEditList = true};
     if (suffix == QLatin1String("flac")) return {.muxer = "flac", .codec = "flac"};
-    return {.muxer = "wav", .codec = "pcm_s16le"};
+    return {.muxer = "wav", .codec = "pcm_s16le", .largeFileAsRf64 = true};
 }
 
 int32_t chooseCodecAndContainer(const OutputFormatSettings& settings, const QString& outputPath, int channels,

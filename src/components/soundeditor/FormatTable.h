@@ -22,6 +22,8 @@ struct Encoding {
     bool keepSourceEncoding = false;
     // A copy may replace the encoding where the source's settings are these.
     bool copyWhereAlike = true;
+    // WAV: written as RF64 when it grows past what 32-bit sizes hold.
+    bool largeFileAsRf64 = false;
 };
 
 // AAC quality 1..100 maps linearly onto 32..128 kbit/s per channel, so the default

@@ -1,6 +1,7 @@
 #include "components/soundeditor/SoundEditor.h"
 
 #include "components/decode/AudioDecoder.h"
+#include "components/decode/LocalFileName.h"
 #include "components/errors/FileFailure.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/soundeditor/EncodedFileWriter.h"
@@ -10,7 +11,6 @@
 #include "components/soundeditor/SourceTags.h"
 #include "components/soundeditor/lossless/LosslessCut.h"
 
-#include <QFileInfo>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -52,6 +52,14 @@ private:
     std::function<void(int)> report_;
     int last_ = -1;
 };
+
+// A file that is there but cannot be decoded: the file and the decoder's reason; else
+// the file and the system's reason it cannot be read.
+QString undecodable(const QString& path, const QString& decoderReason) {
+    const int systemError = WhyNotReadable(path);
+    return systemError == 0 && !decoderReason.isEmpty() ? path + QStringLiteral(": ") + decoderReason
+                                                        : FileFailureText(path, systemError);
+}
 
 }  // namespace
 
@@ -169,7 +177,8 @@ struct SoundEditor::Impl {
 int32_t SoundEditor::Impl::load(const QString& path) {
     post([this] { emit owner->LoadProgress(0); });
     int32_t result = err::Ok;
-    auto opened = decode::AudioDecoder::open(path, kWorkingRate, kWorkingChannels, &result);
+    QString whyNot;
+    auto opened = decode::AudioDecoder::open(path, kWorkingRate, kWorkingChannels, &result, &whyNot);
     if (opened && opened->lengthFrames() <= 0) result = err::InvalidSoundFile;
     if (result == err::Ok && cancelRequested) result = kCancelled;
     if (result == err::Ok) {
@@ -178,7 +187,7 @@ int32_t SoundEditor::Impl::load(const QString& path) {
         selection = {};
         post([this] { emit owner->LoadProgress(100); });
     } else if (!cancelRequested) {
-        workDetail = FileFailureText(path, WhyNotReadable(path));
+        workDetail = undecodable(path, whyNot);
     }
     return result;
 }
@@ -267,7 +276,9 @@ int32_t SoundEditor::Impl::encodeRange(int sampleRate, int channels, const sound
     std::unique_ptr<decode::AudioDecoder> otherFormat;
     decode::AudioDecoder* source = decoder.get();
     if (decoder->outputRate() != sampleRate || decoder->outputChannels() != channels) {
-        otherFormat = decode::AudioDecoder::open(soundPath, sampleRate, channels, &result);
+        QString whyNot;
+        otherFormat = decode::AudioDecoder::open(soundPath, sampleRate, channels, &result, &whyNot);
+        if (!otherFormat) workDetail = undecodable(soundPath, whyNot);
         source = otherFormat.get();
     }
     if (!source) return result;
@@ -292,11 +303,20 @@ int32_t SoundEditor::Impl::writeRange(decode::AudioDecoder& source, int64_t begi
         if (cancelRequested) return kCancelled;
         const int64_t got = source.read(chunk.data(), std::min(kChunkFrames, total - done));
         if (got < 0) return int32_t(got);
-        if (got == 0) break;  // a file damaged part-way ends early
+        if (got == 0) break;  // the sound ended early: the file holds what was decoded
         if ((result = writer->write(chunk.data(), got)) != err::Ok) return result;
         done += got;
         progress.update(done, total);
     }
+    if (done == 0) {
+        workDetail = soundPath + QStringLiteral(": nothing in the range could be decoded");
+        return err::InvalidSoundFile;
+    }
+    const int rate = source.outputRate();
+    report.writtenMs = decode::framesToMs(done, rate);
+    report.missingMs = decode::framesToMs(total - done, rate);
+    report.concealedMs = decode::framesToMs(source.concealedFrames(), rate);
+    report.damagedPackets = source.damagedPackets();
     return writer->finish();
 }
 
@@ -319,7 +339,8 @@ int32_t SoundEditor::OpenFile(const QString& path) {
     // A new load always replaces the sound, so a failed one leaves none.
     d.decoder.reset();
     d.soundPath.clear();
-    if (path.isEmpty() || !QFileInfo(path).isFile())
+    std::error_code statusError;
+    if (path.isEmpty() || !std::filesystem::is_regular_file(decode::fileSystemPath(path), statusError))
         return d.refuse(err::InvalidSoundFile, FileFailureText(path, WhyNotReadable(path)));
     d.start([&d, path] { return d.load(path); },
             [](SoundEditor* editor, int32_t result) { emit editor->LoadCompleted(result); });

@@ -49,6 +49,17 @@ struct OutputFormatSettings {
 struct ExportReport {
     bool copied = false;  // the source's encoded frames were copied, not encoded anew
     QString reason;       // why they could not be, when they were not
+    // What an encoded export could not give as asked; all zero when it gave the range
+    // whole. How long the file is:
+    int64_t writtenMs = 0;
+    // The sound ended this long before the end of the range: the file is that much
+    // shorter than asked (it holds only decoded audio, never made-up silence).
+    int64_t missingMs = 0;
+    // Damaged audio in the range, replaced by silence of its length.
+    int64_t concealedMs = 0;
+    // Packets that did not decode and were skipped.
+    int64_t damagedPackets = 0;
+    bool intact() const { return missingMs == 0 && concealedMs == 0 && damagedPackets == 0; }
 };
 
 class SoundEditor : public QObject {
@@ -65,7 +76,8 @@ public:
     int32_t OpenFile(const QString& path);
     int32_t LastErrorCode() const;
     // Of the same failure, where a file had a part in it: the file and, where the system
-    // gave one, its reason ("/music/ring.mp3: Permission denied"); else empty text.
+    // or the decoder gave one, its reason ("/music/ring.mp3: Permission denied",
+    // "/music/ring.wav: the resampler cannot convert 80 channels ..."); else empty text.
     const QString& LastErrorDetail() const;
     // Keeps only beginMs..endMs of the loaded sound; CropCompleted follows.
     int32_t CropToRange(int32_t beginMs, int32_t endMs);
