@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace playertest;
@@ -44,7 +45,11 @@ TEST(PlayerLength, MatchesIndependentDecode) {
         const double expectedMs = double(testsupport::ffmpegDecode(file, 0, c.channels).size() / size_t(c.channels)) *
                                   1000.0 / rate;
 
+        // The length is found off the window's thread: its events keep flowing meanwhile.
+        bool eventsFlowed = false;
+        QTimer::singleShot(0, [&eventsFlowed] { eventsFlowed = true; });
         ASSERT_EQ(f.player->OpenFile(0, file), err::Ok);
+        EXPECT_TRUE(eventsFlowed);
         EXPECT_EQ(f.player->FileName(0), file);
         EXPECT_NEAR(f.player->Length(0), expectedMs, 1.0);
         EXPECT_EQ(f.player->State(0), SoundPlayer::Stopped);

@@ -1,6 +1,7 @@
 #include "components/player/SoundPlayer.h"
 
 #include "components/decode/AudioDecoder.h"
+#include "components/decode/OpenInBackground.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/AudioOutput.h"
 #include "components/player/BlockRing.h"
@@ -256,7 +257,7 @@ void SoundPlayer::Engine::unload() {
 int32_t SoundPlayer::Engine::load(const QString& path) {
     unload();
     int32_t error = err::Ok;
-    auto decoder = decode::AudioDecoder::open(path, output->rate(), kOutputChannels, &error);
+    auto decoder = decode::openInBackground(path, output->rate(), kOutputChannels, &error);
     if (!decoder) return error < 0 ? error : err::InvalidSoundFile;
     if (decoder->lengthFrames() <= 0) return err::InvalidSoundFile;
     rate = decoder->outputRate();
