@@ -3,6 +3,11 @@
 #include <QFile>
 #include <algorithm>
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace clipwren::decode {
 
 #ifdef Q_OS_WIN
@@ -14,6 +19,10 @@ QByteArray ffmpegFileUrl(const QString& name) {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(fileSystemPath(name), error);
     return "file:" + QString::fromStdWString(absolute.wstring()).toUtf8();
+}
+bool openLocalFile(QFile& file, const QString& name, QIODevice::OpenMode mode) {
+    file.setFileName(name);
+    return file.open(mode);
 }
 #else
 namespace {
@@ -88,6 +97,15 @@ QByteArray ffmpegFileUrl(const QString& name) {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(fileSystemPath(name), error);
     return "file:" + QByteArray::fromStdString(absolute.native());
+}
+
+bool openLocalFile(QFile& file, const QString& name, QIODevice::OpenMode mode) {
+    const int flags = mode.testFlag(QIODevice::WriteOnly) ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY;
+    const int descriptor = ::open(encodeFileName(name).constData(), flags | O_CLOEXEC, 0666);
+    if (descriptor < 0) return false;
+    if (file.open(descriptor, mode, QFileDevice::AutoCloseHandle)) return true;
+    ::close(descriptor);
+    return false;
 }
 #endif
 

@@ -7,6 +7,7 @@
 // calls "surrogateescape"), and goes back to that byte on the way to the file system.
 // Every other name is what QFile::encodeName and QFile::decodeName give.
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <filesystem>
 
@@ -16,6 +17,9 @@ QString decodeFileName(const QByteArray& bytes);
 QByteArray encodeFileName(const QString& name);
 // The name for the standard library's file system calls.
 std::filesystem::path fileSystemPath(const QString& name);
+// Opens `file` on the file of that name with `mode` (ReadOnly, or WriteOnly with
+// Truncate): QFile's own open would look for the name with U+FFFD in it.
+bool openLocalFile(QFile& file, const QString& name, QIODevice::OpenMode mode);
 // The FFmpeg URL of a file: its absolute path through the file protocol, so that a
 // name such as "pipe:0" or "concat:a|b" is the file of that name.
 QByteArray ffmpegFileUrl(const QString& name);

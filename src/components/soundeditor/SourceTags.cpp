@@ -1,9 +1,9 @@
 #include "components/soundeditor/SourceTags.h"
 
 #include "components/decode/FfmpegHandles.h"
+#include "components/decode/LocalFileName.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QtEndian>
 #include <cstring>
 
@@ -129,7 +129,7 @@ SourceTags tagsOf(const AVFormatContext* source) {
 
 SourceTags readSourceTags(const QString& path) {
     AVFormatContext* raw = nullptr;
-    const QByteArray url = "file:" + QFile::encodeName(QFileInfo(path).absoluteFilePath());
+    const QByteArray url = decode::ffmpegFileUrl(path);
     if (avformat_open_input(&raw, url.constData(), nullptr, nullptr) < 0) return {};
     const decode::FormatContextPtr source(raw);
     return tagsOf(source.get());

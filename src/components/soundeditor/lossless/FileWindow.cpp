@@ -1,5 +1,7 @@
 #include "components/soundeditor/lossless/FileWindow.h"
 
+#include "components/decode/LocalFileName.h"
+
 #include <algorithm>
 
 namespace clipwren::soundeditor {
@@ -9,8 +11,8 @@ namespace {
 constexpr int64_t kWindowBytes = 256 * 1024;
 }  // namespace
 
-FileWindow::FileWindow(const QString& path) : file_(path) {
-    if (file_.open(QIODevice::ReadOnly)) size_ = file_.size();
+FileWindow::FileWindow(const QString& path) {
+    if (decode::openLocalFile(file_, path, QIODevice::ReadOnly)) size_ = file_.size();
 }
 
 bool FileWindow::view(int64_t offset, int length, const uint8_t** data) {

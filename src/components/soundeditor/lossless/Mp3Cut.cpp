@@ -1,5 +1,6 @@
 #include "components/soundeditor/lossless/Mp3Cut.h"
 
+#include "components/decode/LocalFileName.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/soundeditor/lossless/Mp3InfoFrame.h"
 
@@ -108,8 +109,9 @@ std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64
 
 CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
                        PendingOutputFile& output, const CopyHooks& hooks) {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
+    QFile in;
+    if (!decode::openLocalFile(in, source, QIODevice::ReadOnly))
+        return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
     const Frame& first = index.frames[plan.firstFrame];
     const Frame& last = index.frames[plan.lastFrame];
     const bool constantBitRate =
