@@ -138,7 +138,10 @@ QString helpText() {
         "interrupted cut leaves no partial file, and an existing file at the output\n"
         "name stays as it was. The input itself is never written over. A link is\n"
         "written through to its file; a pipe or device is written straight into\n"
-        "(not as MP4 or M4A, which must go back over what they wrote).\n");
+        "(not as MP4 or M4A, which must go back over what they wrote). A damaged input\n"
+        "is cut as the ffmpeg command line decodes it, lost audio as silence of its\n"
+        "length; the cut then prints a warning saying how much, as it does when the\n"
+        "sound ends before the end of the range.\n");
 }
 
 QString versionText() { return QStringLiteral("clipwren-cut " CLIPWREN_VERSION "\n"); }
