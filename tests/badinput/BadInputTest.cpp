@@ -360,16 +360,21 @@ const Case kCases[] = {
     {"latin1_file_name", latin1Name, Expect::FfmpegLength, 1, 2, 1},
 };
 
-// ffmpeg's count of frames at 44100 Hz; channels it cannot mix down are counted as they are.
+// ffmpeg's count of frames at 44100 Hz; channels it cannot mix down are counted as they
+// are. An MP4 sound ends where its edit list does (ffprobe's duration), where the command
+// line decodes the last packet whole.
 int64_t ffmpegFrames(const QString& path) {
+    const QString plain = plainNamed(path);
+    const auto probe = testsupport::ffprobe(plain);
+    if (QString::fromStdString(probe.at("format_format_name")).startsWith("mov"))
+        return std::llround(std::stod(probe.at("duration")) * kRate);
     QStringList input{"-v", "error"};
     if (path.endsWith(".aac")) input << "-f" << "aac";  // too short for the probe
-    input << "-i" << plainNamed(path) << "-ar" << "44100";
+    input << "-i" << plain << "-ar" << "44100";
     auto r = testsupport::run("ffmpeg", input + QStringList{"-ac", "2", "-f", "s16le", "-"});
     if (r.exitCode == 0) return r.out.size() / 4;
-    const int channels = std::stoi(testsupport::ffprobe(plainNamed(path)).at("channels"));
     r = testsupport::run("ffmpeg", input + QStringList{"-f", "s16le", "-"});
-    return r.out.size() / (2 * channels);
+    return r.out.size() / (2 * std::stoi(probe.at("channels")));
 }
 
 }  // namespace hostile
@@ -421,8 +426,7 @@ TEST_P(HostileInputs, RightLengthOrCleanFailure) {
         break;
     case Expect::OriginalLength:
         EXPECT_EQ(frames, hostile::ffmpegFrames(made.original));
-        EXPECT_LT(ffmpeg, frames) << "not damaged after all";
-        EXPECT_TRUE(warned);
+        EXPECT_TRUE(warned) << "damage not told";
         break;
     case Expect::FfmpegLengthAndLoss: {
         // An MP3 frame holds 1152 samples, here at 44100 or 48000 Hz.

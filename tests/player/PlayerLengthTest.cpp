@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QEventLoop>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -45,10 +46,18 @@ TEST(PlayerLength, MatchesIndependentDecode) {
         const double expectedMs = double(testsupport::ffmpegDecode(file, 0, c.channels).size() / size_t(c.channels)) *
                                   1000.0 / rate;
 
-        // The length is found off the window's thread: its events keep flowing meanwhile.
+        // Loaded from an event handler, as the window loads: the length is found off the
+        // window's thread, its events flowing meanwhile.
         bool eventsFlowed = false;
-        QTimer::singleShot(0, [&eventsFlowed] { eventsFlowed = true; });
-        ASSERT_EQ(f.player->OpenFile(0, file), err::Ok);
+        int32_t opened = 1;
+        QEventLoop windowLoop;
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(0, [&eventsFlowed] { eventsFlowed = true; });
+            opened = f.player->OpenFile(0, file);
+            windowLoop.quit();
+        });
+        windowLoop.exec();
+        ASSERT_EQ(opened, err::Ok);
         EXPECT_TRUE(eventsFlowed);
         EXPECT_EQ(f.player->FileName(0), file);
         EXPECT_NEAR(f.player->Length(0), expectedMs, 1.0);

@@ -2,23 +2,42 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 #include <thread>
 
 namespace clipwren::decode {
 
 std::unique_ptr<AudioDecoder> openInBackground(const QString& path, int outputRate, int outputChannels,
                                                int32_t* error) {
-    if (!QCoreApplication::instance()) return AudioDecoder::open(path, outputRate, outputChannels, error);
+    // Outside a running event loop (the program's start-up, before its loop runs) events
+    // are not handled anyway, and handling them there could close the window before
+    // the program's loop has started, leaving it to run without one.
+    if (!QCoreApplication::instance() || QThread::currentThread()->loopLevel() == 0)
+        return AudioDecoder::open(path, outputRate, outputChannels, error);
     std::unique_ptr<AudioDecoder> decoder;
     int32_t code = 0;
     QEventLoop loop;
-    // The quit is queued to this thread: posted before exec() starts, it still ends it.
+    bool finished = false;  // this thread only
+    // The end is queued to this thread: posted before exec() starts, it still ends it.
     std::thread worker([&] {
         decoder = AudioDecoder::open(path, outputRate, outputChannels, &code);
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &loop,
+            [&] {
+                finished = true;
+                loop.quit();
+            },
+            Qt::QueuedConnection);
     });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    const int exitCode = loop.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();
+    // Anything else that ends this loop is QCoreApplication::exit(): the program is
+    // ending (a signal closed the window). That ended only the loops running now, this
+    // one among them, so it is asked again of the loop that runs next, or the program
+    // would go on without its window.
+    if (!finished)
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
     if (error) *error = code;
     return decoder;
 }

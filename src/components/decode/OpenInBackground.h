@@ -10,7 +10,7 @@ namespace clipwren::decode {
 // AudioDecoder::open() on a worker thread. The calling thread runs its event loop
 // until the open has finished, handling every event but user input, which waits until
 // the call has returned: nothing the user does can start in the middle of it.
-// Without a running application it simply opens on the calling thread.
+// Called outside a running event loop, it simply opens on the calling thread.
 std::unique_ptr<AudioDecoder> openInBackground(const QString& path, int outputRate, int outputChannels,
                                                int32_t* error);
 
