@@ -57,7 +57,7 @@ QString source(const QString& name) {
         {"aac.m4a", {"-ar", "44100", "-c:a", "aac", "-b:a", "160k", "-aac_pns", "0"}}};
     QStringList args{"-i", cover, "-map", "0:a", "-map", "1:v", "-c:v", "copy", "-disposition:v", "attached_pic"};
     for (const auto& [key, value] : kTags) args << "-metadata" << QStringLiteral("%1=%2").arg(key, QString::fromUtf8(value));
-    args << encodings.at(name);
+    args << "-metadata" << "TLEN=8000" << encodings.at(name);  // the whole sound's length (ID3v2)
     ts::ffmpegConvert(wav, path, args);
     if (name.endsWith(".m4a")) putUserDataFirst(path);
     return path;
@@ -171,6 +171,7 @@ TEST_P(KeepEncoding, CopiesExactlyWhereItCanAndCarriesTheTags) {
         EXPECT_EQ(tags.count(key) ? tags.at(key) : "", value) << key;
     }
     EXPECT_EQ(tags.count("cover"), c.tags == CopyCase::AllTagsAndCover ? 1u : 0u);
+    EXPECT_EQ(tags.count("tlen"), 0u) << "the source's length is not the piece's";
 }
 
 INSTANTIATE_TEST_SUITE_P(

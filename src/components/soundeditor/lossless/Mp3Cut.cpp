@@ -131,11 +131,14 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
     fields.constantBitRate = constantBitRate;
     fields.frames = uint32_t(1 + plan.lastFrame - plan.firstFrame + 1);
     fields.bytes = uint32_t(infoHeader.size + lead->size() + copiedBytes);
-    for (size_t i = 0; i < fields.toc.size(); ++i) {
-        const size_t frame = i * fields.frames / fields.toc.size();  // 0: the lead frame
-        const int64_t at = infoHeader.size + (frame == 0 ? 0 : lead->size() + index.frames[plan.firstFrame + frame - 1].offset - first.offset);
-        fields.toc[i] = uint8_t(std::min<int64_t>(255, at * 256 / fields.bytes));
-    }
+    // Where an output frame starts: the header frame, the lead frame, then the copies.
+    auto outputOffset = [&](size_t frame) -> int64_t {
+        if (frame == 0) return infoHeader.size;
+        return infoHeader.size + lead->size() + index.frames[plan.firstFrame + frame - 1].offset - first.offset;
+    };
+    for (size_t i = 0; i < fields.toc.size(); ++i)
+        fields.toc[i] = uint8_t(std::min<int64_t>(255, outputOffset(i * fields.frames / fields.toc.size()) * 256 /
+                                                           fields.bytes));
     fields.quality = index.quality;
     fields.encoderDelay = plan.encoderDelay;
     fields.padding = plan.padding;
@@ -145,29 +148,29 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
     // gone back over: the checksum is taken in a pass of its own, before writing.
     bool cancelled = false;
     uint16_t musicCrc = crc16(lead->constData(), lead->size());
-    const bool summed = readRange(in, first.offset, copiedBytes, hooks, &cancelled, [&musicCrc](const QByteArray& chunk) {
+    const auto addToCrc = [&musicCrc](const QByteArray& chunk) {
         musicCrc = crc16(chunk.constData(), chunk.size(), musicCrc);
         return true;
-    });
+    };
+    const bool summed = readRange(in, first.offset, copiedBytes, hooks, &cancelled, addToCrc);
     if (cancelled) return CopyResult::cancelled();
     if (!summed) return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
     fields.musicCrc = musicCrc;
 
     const QByteArray tail = readAt(in, in.size() - kId3v1Size, kId3v1Size);
     const bool id3v1 = in.size() >= kId3v1Size && tail.startsWith("TAG");
-    const int64_t total = index.id3v2Size + copiedBytes;
-    int64_t done = 0;
+    const QByteArray tags = id3v2WithoutLength(readAt(in, 0, index.id3v2Size));
     const auto put = [&output](const QByteArray& bytes) { return output.write(bytes.constData(), bytes.size()); };
-    const auto copy = [&](int64_t offset, int64_t length) {
-        return readRange(in, offset, length, hooks, &cancelled, [&](const QByteArray& chunk) {
-            if (!put(chunk)) return false;
-            done += chunk.size();
-            if (hooks.progress) hooks.progress(done, total);
-            return true;
-        });
+    int64_t done = 0;
+    const auto copyFrames = [&](const QByteArray& chunk) {
+        if (!put(chunk)) return false;
+        done += chunk.size();
+        if (hooks.progress) hooks.progress(done, copiedBytes);
+        return true;
     };
-    const bool written = copy(0, index.id3v2Size) && put(buildInfoFrame(infoHeader, fields)) && put(*lead) &&
-                         copy(first.offset, copiedBytes) && (!id3v1 || put(tail));
+    const bool written = tags.size() == index.id3v2Size && put(tags) && put(buildInfoFrame(infoHeader, fields)) &&
+                         put(*lead) && readRange(in, first.offset, copiedBytes, hooks, &cancelled, copyFrames) &&
+                         (!id3v1 || put(tail));
     if (cancelled) return CopyResult::cancelled();
     return written ? CopyResult::copied() : CopyResult::failed(err::FileCreationFailed);
 }

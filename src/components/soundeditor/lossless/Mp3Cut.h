@@ -30,8 +30,9 @@ struct Mp3CutPlan {
 // before the stream.
 std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end, QString* whyNot);
 
-// Writes the planned cut of `source` to `output`, with the source's ID3v2 block in
-// front and its ID3v1 tag at the end. Returns Copied, Failed or Cancelled.
+// Writes the planned cut of `source` to `output`, with the source's ID3v2 tags in front
+// (less the whole sound's length) and its ID3v1 tag at the end. Returns Copied, Failed
+// or Cancelled.
 CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
                        PendingOutputFile& output, const CopyHooks& hooks);
 

@@ -139,6 +139,36 @@ FrameHeader ownFrameHeader(const FrameHeader& stream, int minBytes, int fromInde
     return own;
 }
 
+QByteArray id3v2WithoutLength(QByteArray tags) {
+    constexpr uint8_t kUnsynchronised = 0x80, kExtendedHeader = 0x40, kFooter = 0x10;
+    constexpr int kHeader = 10;  // of the tag and of each frame
+    for (qsizetype tag = 0; tag + kHeader <= tags.size();) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(tags.constData()) + tag;
+        const qsizetype length = qsizetype(id3v2Length(bytes));
+        if (length <= 0 || tag + length > tags.size()) break;
+        const int version = bytes[3];
+        const qsizetype end = tag + length;
+        qsizetype at = tag + kHeader;
+        if ((version == 3 || version == 4) && !(bytes[5] & (kUnsynchronised | kExtendedHeader | kFooter))) {
+            while (at + kHeader <= end && tags[at] != '\0') {
+                const auto* frame = reinterpret_cast<const uint8_t*>(tags.constData()) + at;
+                // Version 4 sizes are four 7-bit bytes, version 3 sizes plain.
+                const qsizetype size = version == 4 ? (frame[4] << 21) | (frame[5] << 14) | (frame[6] << 7) | frame[7]
+                                                    : qsizetype(bigEndian32(frame + 4));
+                if (size < 0 || at + kHeader + size > end) break;
+                if (tags.mid(at, 4) != "TLEN") {
+                    at += kHeader + size;
+                    continue;
+                }
+                tags.remove(at, kHeader + size);
+                tags.insert(end - kHeader - size, QByteArray(kHeader + size, '\0'));
+            }
+        }
+        tag = end;
+    }
+    return tags;
+}
+
 bool Mp3Index::constantBitRate() const {
     return !variableBitRate && std::all_of(frames.begin(), frames.end(),
                        [this](const Frame& f) { return f.bitRateIndex == frames.front().bitRateIndex; });

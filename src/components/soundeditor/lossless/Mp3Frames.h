@@ -77,6 +77,12 @@ struct Mp3Index {
     bool constantBitRate() const;
 };
 
+// The ID3v2 tags of a file's head (the bytes [0, id3v2Size)) for a piece of the file:
+// a TLEN frame gives the whole sound's length, which the piece's is not, so it is
+// dropped, each tag keeping its size with padding in its place. A tag that cannot be
+// walked safely (unsynchronised, with an extended header or a footer) stays as it is.
+QByteArray id3v2WithoutLength(QByteArray tags);
+
 // Reads the head of the file and indexes its audio frames up to the one that holds
 // decoded sample `untilSample` (counted as the decoded sound counts them, after the
 // encoder delay; -1 for all), or to the end of the stream when the file ends first;
