@@ -213,7 +213,8 @@ TEST_F(CutToolCut, CopyKeepsTheSourcesEncodingOrSaysWhyNot) {
             QFile written(output);
             ASSERT_TRUE(written.open(QIODevice::ReadOnly));
             EXPECT_TRUE(written.readAll() == editorCut(mp3, range, editorDir.filePath("piece.mp3")));
-            EXPECT_EQ(int64_t(ffmpegDecode(output).size()) / 2, (std::min(range.endMs, 10000) - range.beginMs) * int64_t(kRate) / 1000);
+            EXPECT_EQ(int64_t(ffmpegDecode(output).size()) / 2,
+                      (std::min(range.endMs, 10000) - range.beginMs) * int64_t(kRate) / 1000);
         }
     }
     const auto encoded = runCut({mp3, "-e", "2", "-o", dir.filePath("piece.ogg"), "--verbose"});

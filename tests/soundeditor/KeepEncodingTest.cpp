@@ -56,7 +56,8 @@ QString source(const QString& name) {
         // Noise substitution draws random noise, different in every decode.
         {"aac.m4a", {"-ar", "44100", "-c:a", "aac", "-b:a", "160k", "-aac_pns", "0"}}};
     QStringList args{"-i", cover, "-map", "0:a", "-map", "1:v", "-c:v", "copy", "-disposition:v", "attached_pic"};
-    for (const auto& [key, value] : kTags) args << "-metadata" << QStringLiteral("%1=%2").arg(key, QString::fromUtf8(value));
+    for (const auto& [key, value] : kTags)
+        args << "-metadata" << QStringLiteral("%1=%2").arg(key, QString::fromUtf8(value));
     args << "-metadata" << "TLEN=8000" << encodings.at(name);  // the whole sound's length (ID3v2)
     ts::ffmpegConvert(wav, path, args);
     if (name.endsWith(".m4a")) putUserDataFirst(path);
@@ -70,14 +71,15 @@ QByteArray decodeFloat(const QString& path) {
 // Tags by lower-case name from the file and its sound stream; "cover" when a stream is
 // a picture (whose own tags are left out).
 std::map<std::string, std::string> probeTags(const QString& path) {
-    const auto r = ts::run("ffprobe", {"-v", "error", "-show_entries", "format_tags:stream_tags:stream_disposition=attached_pic",
-                                       "-of", "flat", path});
+    const auto r = ts::run("ffprobe", {"-v", "error", "-show_entries",
+                                       "format_tags:stream_tags:stream_disposition=attached_pic", "-of", "flat", path});
     std::map<QByteArray, std::map<std::string, std::string>> places;  // "format" or "streams.stream.N"
     std::set<QByteArray> pictures;
     for (const QByteArray& line : r.out.split('\n')) {
         const int eq = line.indexOf('='), tagsAt = line.indexOf(".tags.");
         const QByteArray value = line.mid(eq + 1);
-        if (line.left(eq).endsWith(".disposition.attached_pic") && value == "1") pictures.insert(line.left(line.indexOf(".disposition")));
+        if (line.left(eq).endsWith(".disposition.attached_pic") && value == "1")
+            pictures.insert(line.left(line.indexOf(".disposition")));
         if (tagsAt > 0) places[line.left(tagsAt)][line.mid(tagsAt + 6, eq - tagsAt - 6).toLower().toStdString()] =
             value.mid(1, value.size() - 2).toStdString();
     }
@@ -96,13 +98,15 @@ bool framesAreTheSources(const QString& output, const QString& input) {
     std::vector<std::pair<qint64, qint64>> packets;  // pos, size
     for (const QByteArray& line : r.out.split('\n')) {
         const QList<QByteArray> fields = line.split(',');
-        if (fields.size() >= 2 && !fields[0].isEmpty()) packets.emplace_back(fields[1].toLongLong(), fields[0].toLongLong());
+        if (fields.size() >= 2 && !fields[0].isEmpty())
+            packets.emplace_back(fields[1].toLongLong(), fields[0].toLongLong());
     }
     if (packets.size() < 2) return false;
     QFile out(output), in(input);
     if (!out.open(QIODevice::ReadOnly) || !in.open(QIODevice::ReadOnly)) return false;
     const QByteArray all = out.readAll();
-    const QByteArray copied = all.mid(packets[1].first, packets.back().first + packets.back().second - packets[1].first);
+    const qint64 end = packets.back().first + packets.back().second;
+    const QByteArray copied = all.mid(packets[1].first, end - packets[1].first);
     return in.readAll().indexOf(copied) > 0;
 }
 
@@ -115,8 +119,9 @@ struct CopyCase {
     // the same at 48 kHz; or format code 7, the source's own encoding.
     enum Settings { Window, Window48k, Kept } settings;
     bool copied;
-    enum Tags { AllTagsAndCover, AllTags, NoAlbumArtist } tags = AllTagsAndCover;
     int32_t result = err::Ok;
+    // WAV's INFO chunk has no album artist; FFmpeg's WMA (ASF) muxer writes no picture.
+    enum Tags { AllTagsAndCover, AllTags, NoAlbumArtist } tags = AllTagsAndCover;
 };
 
 void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
@@ -195,10 +200,10 @@ INSTANTIATE_TEST_SUITE_P(
         CopyCase{"mp3_to_m4a", "cbr128.mp3", 1000, 3000, ".m4a", CopyCase::Window, false},
         CopyCase{"mp3_to_ogg", "cbr128.mp3", 1000, 3000, ".ogg", CopyCase::Window, false},
         CopyCase{"mp3_to_flac", "cbr128.mp3", 1000, 3000, ".flac", CopyCase::Window, false},
-        CopyCase{"mp3_to_wma", "cbr128.mp3", 1000, 3000, ".wma", CopyCase::Window, false, CopyCase::AllTags},
-        CopyCase{"mp3_to_wav", "cbr128.mp3", 1000, 3000, ".wav", CopyCase::Window, false, CopyCase::NoAlbumArtist},
-        CopyCase{"wav_kept", "noise.wav", 1000, 3000, ".mp3", CopyCase::Kept, false, CopyCase::AllTags,
-                 err::NotAvailableForFormat}),
+        CopyCase{"mp3_to_wma", "cbr128.mp3", 1000, 3000, ".wma", CopyCase::Window, false, err::Ok, CopyCase::AllTags},
+        CopyCase{"mp3_to_wav", "cbr128.mp3", 1000, 3000, ".wav", CopyCase::Window, false, err::Ok,
+                 CopyCase::NoAlbumArtist},
+        CopyCase{"wav_kept", "noise.wav", 1000, 3000, ".mp3", CopyCase::Kept, false, err::NotAvailableForFormat}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

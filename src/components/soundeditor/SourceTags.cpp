@@ -136,7 +136,8 @@ SourceTags readSourceTags(const QString& path) {
 }
 
 int addTags(AVFormatContext* output, const SourceTags& tags) {
-    for (const auto& [name, value] : tags.fields) av_dict_set(&output->metadata, name.constData(), value.constData(), 0);
+    for (const auto& [name, value] : tags.fields)
+        av_dict_set(&output->metadata, name.constData(), value.constData(), 0);
     if (muxerIs(output, {"adts"})) av_opt_set_int(output->priv_data, "write_id3v2", 1, 0);
     if (!tags.cover) return -1;
     if (muxerIs(output, {"ogg"})) {

@@ -44,8 +44,9 @@ CopyResult cutWithoutReencoding(const LosslessCutRequest& request, PendingOutput
     if (kind == Kind::Other)
         return CopyResult::notPossible(QStringLiteral("only MP3 and AAC in MP4 files can be cut without re-encoding"));
     if (outputKind(request.encoding) != kind)
-        return CopyResult::notPossible(kind == Kind::Mp3 ? QStringLiteral("an MP3 keeps its encoding only in an MP3 file")
-                                                         : QStringLiteral("AAC keeps its encoding only in an MP4, M4A or M4R file"));
+        return CopyResult::notPossible(
+            kind == Kind::Mp3 ? QStringLiteral("an MP3 keeps its encoding only in an MP3 file")
+                              : QStringLiteral("AAC keeps its encoding only in an MP4, M4A or M4R file"));
     if (kind == Kind::Mp3) return cutMp3(request, output, hooks);
     if (!request.keepSourceEncoding &&
         (request.sampleRate != request.sourceInfo.sampleRate || request.channels != request.sourceInfo.channels))
