@@ -103,7 +103,8 @@ TEST_P(SoundServerTest, PlaysWithoutGapsAndThePositionIsWhatIsHeard) {
 
     const Heard heard = listen(recorder.samples());
     ASSERT_GE(heard.firstSound, 0) << "no sound arrived";
-    EXPECT_EQ(heard.gaps, 0) << "longest gap " << heard.longestGap << " frames";
+    EXPECT_EQ(heard.gaps, 0) << "longest gap " << heard.longestGap << " frames; holes the server left in the recording: "
+                             << recorder.holes();
     ASSERT_EQ(heard.clicks.size(), size_t(kClicks));
     for (size_t i = 1; i < heard.clicks.size(); ++i) EXPECT_EQ(heard.clicks[i] - heard.clicks[i - 1], kClickSpacing);
     const MonitorRecorder::Timeline heardAt = recorder.timeline();
