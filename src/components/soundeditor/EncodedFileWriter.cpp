@@ -3,9 +3,11 @@
 #include "components/decode/FfmpegError.h"
 #include "components/decode/FfmpegHandles.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/soundeditor/AsfPicture.h"
 #include "components/soundeditor/OutputContainer.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 extern "C" {
@@ -32,6 +34,8 @@ constexpr int kVariableFrameSize = 4096;
 }  // namespace
 
 struct EncodedFileWriter::Impl {
+    // FFmpeg's ASF muxer writes no picture: the cover goes into its header on the way out.
+    std::unique_ptr<AsfPictureInserter> asfPicture;  // outlives the container
     OutputContainerPtr container;
     decode::CodecContextPtr encoder;
     std::unique_ptr<AVAudioFifo, FifoDeleter> fifo;  // interleaved float, waiting for a whole frame
@@ -94,7 +98,9 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(PendingOutputFile& ou
     auto writer = std::make_unique<EncodedFileWriter>(PrivateKey{});
     Impl& d = *writer->impl_;
     int allocated = 0;
-    d.container = openOutputContainer(encoding.muxer, output, &allocated);
+    if (tags.cover && std::strcmp(encoding.muxer, "asf") == 0)
+        d.asfPicture = std::make_unique<AsfPictureInserter>(*tags.cover);
+    d.container = openOutputContainer(encoding.muxer, output, &allocated, d.asfPicture.get());
     if (decode::logIfFailed(allocated, encoding.muxer) < 0) return fail(err::EncoderFailedToStart);
 
     d.encoder.reset(avcodec_alloc_context3(codec));
