@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <unistd.h>
 #include <vector>
@@ -82,8 +83,12 @@ public:
         for (int i = 0; i < kLoadProcesses; ++i) {
             const QString work = QDir(folder).filePath(QStringLiteral("load%1").arg(i));
             auto process = std::make_unique<QProcess>();
-            // A process group of its own, so that ending it ends the compiler and dd too.
-            process->setChildProcessModifier([] { setpgid(0, 0); });
+            // A process group of its own, so that ending it ends the compiler and dd too;
+            // the loop ends with the bench, also when the bench is killed.
+            process->setChildProcessModifier([] {
+                setpgid(0, 0);
+                prctl(PR_SET_PDEATHSIG, SIGKILL);
+            });
             process->start(QStringLiteral("bash"),
                            {QStringLiteral("-c"),
                             QStringLiteral("while :; do g++ -O2 -c %1 -o %2.o; "

@@ -1,6 +1,7 @@
 #include "PrivateSoundServer.h"
 
 #include <pulse/pulseaudio.h>
+#include <sys/prctl.h>
 
 #include <QElapsedTimer>
 #include <QStandardPaths>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 
 namespace testsupport {
 
@@ -56,6 +58,8 @@ bool PrivateSoundServer::start() {
     environment.insert(QStringLiteral("PULSE_STATE_PATH"), dir_.filePath(QStringLiteral("state")));
     server_ = std::make_unique<QProcess>();
     server_->setProcessEnvironment(environment);
+    // It ends with the test, also when the test is killed (a time-out).
+    server_->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
     server_->setProcessChannelMode(QProcess::MergedChannels);
     // No configuration script: a null sink that never suspends, its monitor, and a socket
     // any local client may use.
