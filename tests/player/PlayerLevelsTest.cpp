@@ -68,7 +68,8 @@ TEST(PlayerLevels, MonoFeedsBothAndPauseAndEndSendZero) {
     QSignalSpy spy(f.player.get(), &SoundPlayer::LevelsChanged);
 
     ASSERT_EQ(f.player->Play(0), err::Ok);
-    ASSERT_TRUE(waitFor([&] { return spy.count() >= 5; }));
+    // A tick may find nothing heard yet when the output thread is kept waiting on a busy machine.
+    ASSERT_TRUE(waitFor([&] { return spy.count() >= 5 && levelAt(spy, spy.count() - 1).left > 0; }));
     const Level playing = levelAt(spy, spy.count() - 1);
     EXPECT_NEAR(playing.left, 8192, 400);
     EXPECT_EQ(playing.left, playing.right);
