@@ -31,7 +31,10 @@ int32_t FrameReader::allocate() {
 }
 
 bool FrameReader::restart(int64_t sourceFrame) {
-    if (!(sourceFrame <= 0 ? file_.rewind() : file_.seek(timeline_.timestampOf(sourceFrame)))) return false;
+    const bool moved = sourceFrame <= 0
+                           ? file_.rewind(timeline_.firstPacketTimestamp(), timeline_.startsUntimed())
+                           : file_.seek(timeline_.timestampOf(sourceFrame));
+    if (!moved) return false;
     if (file_.openDecoder() != err::Ok) return false;
     release();
     timeline_.restartFrameLengths();

@@ -26,11 +26,12 @@ public:
     int32_t openDecoder();
     // Moves the demuxer to the packet at or before `timestamp` (stream time base).
     bool seek(int64_t timestamp);
-    // Back to the beginning by opening the container again: a demuxer reads its first
-    // packets differently after a seek than on a first read (Ogg derives the timestamps
-    // and end trimming of a stream shorter than a page anew, some refuse a seek to the
-    // start), and a decode from the beginning must give what the first one gave.
-    bool rewind();
+    // Back to the beginning, where a decode must give what the first one gave: by a
+    // seek to the first packet's timestamp where that lands there, else by opening the
+    // container again. A seek would not: past frames without timestamps
+    // (`startsUntimed`), in Ogg (which derives the timestamps and end trimming of a
+    // stream shorter than a page anew), or in a demuxer that refuses it.
+    bool rewind(int64_t firstPacketTimestamp, bool startsUntimed);
 
     AVFormatContext* format() const { return format_.get(); }
     AVCodecContext* codec() const { return codec_.get(); }

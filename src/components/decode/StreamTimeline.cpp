@@ -39,11 +39,13 @@ void StreamTimeline::anchor(const AVFrame* firstTimedFrame, int64_t framesBefore
     int64_t pts = 0;
     frameTimestamp(firstTimedFrame, &pts);
     originPts_ = pts - av_rescale_q(framesBefore, AVRational{1, sampleRate_}, timeBase_);
+    startsUntimed_ = framesBefore > 0;
     fixedFrameLength_ = firstTimedFrame->nb_samples;
 }
 
 void StreamTimeline::anchorUntimed(const AVFrame* firstFrame) {
     originPts_ = 0;
+    startsUntimed_ = true;
     seekMethod_ = SeekMethod::ByCounting;  // no timestamps to seek by
     fixedFrameLength_ = firstFrame->nb_samples;
 }

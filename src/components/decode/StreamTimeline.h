@@ -28,6 +28,9 @@ public:
     // The first packet's timestamp: where the demuxer goes for a restart from the beginning.
     void setFirstPacketTimestamp(int64_t timestamp) { firstPacketTimestamp_ = timestamp; }
     int64_t firstPacketTimestamp() const { return firstPacketTimestamp_; }
+    // The first frames have no timestamp (an MP3 after junk): a seek to the first
+    // timestamp would pass over them.
+    bool startsUntimed() const { return startsUntimed_; }
 
     static bool hasTimestamp(const AVFrame* frame);
     SeekMethod seekMethod() const { return seekMethod_; }
@@ -64,6 +67,7 @@ private:
     int sampleRate_ = 0;
     SeekMethod seekMethod_ = SeekMethod::ByTimestamp;
     bool discontinuous_ = false;
+    bool startsUntimed_ = false;
     int64_t originPts_ = 0;
     int64_t firstPacketTimestamp_ = 0;
     // The stream's ticks are longer than a sample (ASF's milliseconds): positions are
