@@ -454,12 +454,21 @@ void frmMain::cmdCutAndSave_Click() {
     const QMetaObject::Connection reported =
         connect(&cutJob_, &CutJob::finished, this, [&result](const CutJob::Result& r) { result = r; });
     const auto disconnectReport = qScopeGuard([reported] { disconnect(reported); });
+    // The window's loop runs on while the editor works: every other control stays usable.
+    // A wait also ends when the job has ended early (a failure) or the window closes.
+    const auto waitFor = [&](const bool& done) {
+        while (!done && !result && !closing_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    };
+    // Cleared before the steps start, so that only this cut's completions raise them.
+    loadDone_ = cropDone_ = exportDone_ = false;
     // The encoding follows the output's name now; the marks are read when cropping
     // starts, so marks set while the file loads count, and the output when the export
     // starts.
     cutJob_.start({player_.FileName(kPlayer), outputPath_, [this] { return readMarks(); },
                    [this] { return outputPath_; }});
-    // The window's loop runs on while the editor works: every other control stays usable.
+    for (const bool* done : {&loadDone_, &cropDone_, &exportDone_}) waitFor(*done);
+    // The job's report decides the message. It follows the last completion, and after a
+    // close it still comes, once the editor has cleaned up.
     while (!result) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (closing_) return;
     if (result->succeeded())
@@ -482,9 +491,20 @@ void frmMain::Cutter_LoadProgress(qint16 percent) { showProgress(QStringLiteral(
 void frmMain::Cutter_CropProgress(qint32, qint16 percent) { showProgress(QStringLiteral("Cropping"), percent); }
 void frmMain::Cutter_ExportProgress(qint32 percent) { showProgress(QStringLiteral("Exporting"), percent); }
 
-void frmMain::Cutter_LoadCompleted(qint32) { clearProgress(); }
-void frmMain::Cutter_CropCompleted(qint32, qint32) { clearProgress(); }
-void frmMain::Cutter_ExportCompleted(qint32) { clearProgress(); }
+void frmMain::Cutter_LoadCompleted(qint32) {
+    loadDone_ = true;
+    clearProgress();
+}
+
+void frmMain::Cutter_CropCompleted(qint32, qint32) {
+    cropDone_ = true;
+    clearProgress();
+}
+
+void frmMain::Cutter_ExportCompleted(qint32) {
+    exportDone_ = true;
+    clearProgress();
+}
 
 // ---- Marks ------------------------------------------------------------------------
 

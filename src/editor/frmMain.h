@@ -182,6 +182,10 @@ private:
     int32_t rightMeterId_ = 0;
 
     bool cutBusy_ = false;
+    // Raised by the editor's completion events; "Save selection" waits for each in turn.
+    bool loadDone_ = false;
+    bool cropDone_ = false;
+    bool exportDone_ = false;
     // Set when the window closes while a cut waits, so the cut unwinds quietly.
     bool closing_ = false;
     // What the status line shows between operations: the notice that no sound device works.
