@@ -252,6 +252,9 @@ void frmMain::buildControls() {
     std::stable_sort(tabStops.begin(), tabStops.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (size_t i = 1; i < tabStops.size(); ++i) setTabOrder(tabStops[i - 1].second, tabStops[i].second);
+    // The window opens on "Browse input", the user's first step, rather than on the path box
+    // first in the tab order, so that the window's keys work before anything is clicked.
+    cmdInput->setFocus();
 
     tmrPosition_.setInterval(kPositionIntervalMs);
     connect(&tmrPosition_, &QTimer::timeout, this, &frmMain::tmrPosition_Timer);
