@@ -474,8 +474,17 @@ void frmMain::cmdCutAndSave_Click() {
     // close it still comes, once the editor has cleaned up.
     while (!result) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (closing_) return;
-    if (result->succeeded())
-        showMessage(QStringLiteral("Audio file successfuly exported."), MessageIcon::None);
+    if (result->succeeded()) {
+        const QString exported = QStringLiteral("Audio file successfuly exported.");
+        // A file that falls short of the marked piece (damaged input became silence, or
+        // the sound ended early) is still saved, and the user is told how.
+        QStringList lines{exported};
+        for (QString shortfall : cutter_.LastExportReport().shortfalls()) {
+            shortfall[0] = shortfall[0].toUpper();
+            lines << shortfall;
+        }
+        showMessage(lines.join(QStringLiteral("\r\n")), lines.size() == 1 ? MessageIcon::None : MessageIcon::Warning);
+    }
     else if (!result->message.isEmpty())
         showMessage(result->message, MessageIcon::Error);
 }

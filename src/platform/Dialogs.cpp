@@ -55,6 +55,7 @@ void DialogProvider::message(QWidget* parent, const QString& text, const QString
     box.setWindowTitle(caption);
     box.setText(text);
     box.setIcon(icon == MessageIcon::Information ? QMessageBox::Information
+                : icon == MessageIcon::Warning   ? QMessageBox::Warning
                 : icon == MessageIcon::Error     ? QMessageBox::Critical
                                                  : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);

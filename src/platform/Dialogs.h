@@ -10,7 +10,7 @@ class QWidget;
 
 namespace clipwren::platform {
 
-enum class MessageIcon { None, Information, Error };
+enum class MessageIcon { None, Information, Warning, Error };
 
 class DialogProvider {
 public:

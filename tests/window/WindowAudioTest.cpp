@@ -216,6 +216,23 @@ TEST_F(WindowAudioTest, SavesExactlyTheMarkedPieceToTheChosenFileAndReportsSucce
     EXPECT_EQ(filesIn(work.path()), QStringList({"piece.wav", "source.wav"}));
 }
 
+TEST_F(WindowAudioTest, DamagedInputIsSavedWithAWarningThatSaysHowMuchBecameSilence) {
+    const QString damaged = work.filePath("damaged.m4a");
+    testsupport::ffmpegConvert(source, damaged, {"-c:a", "aac"});
+    QFile file(damaged);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(file.size() / 2);
+    file.write(QByteArray(400, '\0'));
+    file.close();
+    source = damaged;
+    const QString output = cut("piece.wav", "00:00:000", "00:03:000");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.startsWith(QString(kSuccess) + "\r\nThe input is damaged: 0."))
+        << dialogs.messages[0].text.toStdString();
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(int64_t(testsupport::ffmpegDecode(output).size()) / 2, 3 * kRate);
+}
+
 TEST_F(WindowAudioTest, CapitalMp3ExtensionGetsMp3) {
     const QString output = cut("RING.MP3", "00:00:000", "00:01:000");
     expectOnlyMessage(kSuccess, MessageIcon::None);

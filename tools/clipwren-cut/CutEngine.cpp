@@ -21,25 +21,6 @@ constexpr int kCutFailed = 1;
 
 void say(const QString& text) { std::fprintf(stderr, "clipwren-cut: %s\n", text.toLocal8Bit().constData()); }
 
-// Lines for standard error when an export succeeded but not as asked (the sound ended
-// early, or damaged audio became silence); empty for an intact one.
-QString exportWarning(const ExportReport& report) {
-    const auto seconds = [](int64_t ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
-    QStringList warnings;
-    if (report.missingMs > 0)
-        warnings << QStringLiteral("the sound ends %1 s before the end of the range; the file holds the %2 s "
-                                   "that could be decoded.")
-                        .arg(seconds(report.missingMs), seconds(report.writtenMs));
-    if (report.concealedMs > 0 || report.damagedPackets > 0)
-        warnings << QStringLiteral("the input is damaged: %1 s of its audio in the range could not be decoded "
-                                   "and is silence in the file (%2 damaged %3 skipped).")
-                        .arg(seconds(report.concealedMs))
-                        .arg(report.damagedPackets)
-                        .arg(report.damagedPackets == 1 ? QStringLiteral("packet") : QStringLiteral("packets"));
-    QString text;
-    for (const QString& warning : warnings) text += QStringLiteral("clipwren-cut: warning: %1\n").arg(warning);
-    return text;
-}
 }  // namespace
 
 extern "C" int clipwren_run_cut(const CutRequest& request) {
@@ -65,7 +46,9 @@ extern "C" int clipwren_run_cut(const CutRequest& request) {
             if (request.verbose)
                 say(report.copied ? QStringLiteral("copied without encoding again")
                                   : QStringLiteral("encoded anew: %1").arg(report.reason));
-            std::fputs(exportWarning(report).toLocal8Bit().constData(), stderr);
+            // An export that succeeded but not as asked (the sound ended early, or
+            // damaged audio became silence) is said as warnings.
+            for (const QString& shortfall : report.shortfalls()) say(QStringLiteral("warning: ") + shortfall);
             return QCoreApplication::exit(0);
         }
         // The failure and the editor's text for it on one line, or why the source's

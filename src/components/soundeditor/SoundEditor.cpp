@@ -391,4 +391,20 @@ void SoundEditor::Cancel() { impl_->cancelRequested = true; }
 
 const ExportReport& SoundEditor::LastExportReport() const { return impl_->report; }
 
+QStringList ExportReport::shortfalls() const {
+    const auto seconds = [](int64_t ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
+    QStringList said;
+    if (missingMs > 0)
+        said << QStringLiteral("the sound ends %1 s before the end of the range; the file holds the %2 s "
+                               "that could be decoded.")
+                    .arg(seconds(missingMs), seconds(writtenMs));
+    if (concealedMs > 0 || damagedPackets > 0)
+        said << QStringLiteral("the input is damaged: %1 s of its audio in the range could not be decoded "
+                               "and is silence in the file (%2 damaged %3 skipped).")
+                    .arg(seconds(concealedMs))
+                    .arg(damagedPackets)
+                    .arg(damagedPackets == 1 ? QStringLiteral("packet") : QStringLiteral("packets"));
+    return said;
+}
+
 }  // namespace clipwren

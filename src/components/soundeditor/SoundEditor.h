@@ -4,6 +4,7 @@
 // their progress and completion events arrive through the event loop of the thread
 // that owns the editor, always after the call that started them has returned.
 #include <QObject>
+#include <QStringList>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -60,6 +61,9 @@ struct ExportReport {
     // Packets that did not decode and were skipped.
     int64_t damagedPackets = 0;
     bool intact() const { return missingMs == 0 && concealedMs == 0 && damagedPackets == 0; }
+    // One sentence for each way the file falls short of the range (lower-case, ends with a
+    // full stop); none for an intact export.
+    QStringList shortfalls() const;
 };
 
 class SoundEditor : public QObject {
