@@ -46,6 +46,7 @@ struct EncodedFileWriter::Impl {
     std::vector<float> scratch;
     int channels = 0;
     int frameSize = 0;
+    bool decoderDropsFirstFrame = false;
     int64_t samplesSent = 0;
 
     int32_t drainPackets() {
@@ -122,6 +123,7 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(PendingOutputFile& ou
     const bool anyFrameSize = encoder.frame_size <= 0 || (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
     d.frameSize = anyFrameSize ? kVariableFrameSize : encoder.frame_size;
     d.channels = channels;
+    d.decoderDropsFirstFrame = encoding.decoderDropsFirstFrame;
 
     d.stream = avformat_new_stream(d.container.get(), nullptr);
     if (!d.stream || avcodec_parameters_from_context(d.stream->codecpar, &encoder) < 0)
@@ -162,6 +164,10 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(PendingOutputFile& ou
     return writer;
 }
 
+int64_t EncodedFileWriter::leadFrames() const {
+    return impl_->decoderDropsFirstFrame ? impl_->frameSize : 0;
+}
+
 int32_t EncodedFileWriter::write(const float* interleaved, int64_t frames) {
     Impl& d = *impl_;
     void* input = const_cast<float*>(interleaved);  // av_audio_fifo_write only reads it
@@ -173,8 +179,17 @@ int32_t EncodedFileWriter::write(const float* interleaved, int64_t frames) {
     return err::Ok;
 }
 
+int32_t EncodedFileWriter::writeSilence(int64_t frames) {
+    if (frames <= 0) return err::Ok;
+    const std::vector<float> silence(size_t(frames) * size_t(impl_->channels));
+    return write(silence.data(), frames);
+}
+
 int32_t EncodedFileWriter::finish() {
     Impl& d = *impl_;
+    if (d.decoderDropsFirstFrame) {
+        if (const int32_t result = writeSilence(d.frameSize); result != err::Ok) return result;
+    }
     // The last frame may be short; the encoder records the padding it adds.
     if (const int rest = av_audio_fifo_size(d.fifo.get()); rest > 0) {
         if (const int32_t result = d.encodeFromFifo(rest); result != err::Ok) return result;

@@ -27,10 +27,15 @@ public:
     EncodedFileWriter(const EncodedFileWriter&) = delete;
     EncodedFileWriter& operator=(const EncodedFileWriter&) = delete;
 
+    // Frames of sound from just before the piece that are to be written ahead of it,
+    // because the output's decoder drops them; 0 for most encodings.
+    int64_t leadFrames() const;
     // Returns 0 or a negative error code.
     int32_t write(const float* interleaved, int64_t frames);
-    // Encodes what is buffered, drains the encoder, finishes the container and writes out
-    // what is still buffered.
+    int32_t writeSilence(int64_t frames);
+    // Encodes what is buffered (followed by a frame of silence where the decoder needs
+    // one to finish the last frame), drains the encoder, finishes the container and
+    // writes out what is still buffered.
     int32_t finish();
 
 private:

@@ -46,7 +46,8 @@ int32_t chooseCodecAndContainer(const OutputFormatSettings& settings, const QStr
     case format_code::Wma:
         // WMA v2 is a constant bit rate codec: mode 1 only.
         if (settings.WmaOptions.Mode != 1 || settings.WmaOptions.BitRate <= 0) return err::InvalidExportSettings;
-        *encoding = {.muxer = "asf", .codec = "wmav2", .bitRate = settings.WmaOptions.BitRate};
+        *encoding = {.muxer = "asf", .codec = "wmav2", .bitRate = settings.WmaOptions.BitRate,
+                     .decoderDropsFirstFrame = true};
         return err::Ok;
     case format_code::Ogg:
         // Mode 0: Vorbis's own quality scale, -1 (smallest) to 10 (best).

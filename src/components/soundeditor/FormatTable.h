@@ -24,6 +24,13 @@ struct Encoding {
     bool copyWhereAlike = true;
     // WAV: written as RF64 when it grows past what 32-bit sizes hold.
     bool largeFileAsRf64 = false;
+    // WMA: the decoder gives no audio for the first encoder frame and cannot finish the
+    // last frame fed without one after it, and ASF has no place to say so. Measured with
+    // the ffmpeg command line: a click lands exactly one encoder frame early (512 samples
+    // at 8 and 16 kHz, 1024 at 22.05 kHz, 2048 at 32 to 48 kHz), a piece shorter than a
+    // frame decodes to nothing, and the last frame fed decodes distorted. So one frame
+    // of the sound before the piece goes in first and one frame of silence after it.
+    bool decoderDropsFirstFrame = false;
 };
 
 // AAC quality 1..100 maps linearly onto 32..128 kbit/s per channel, so the default

@@ -11,6 +11,7 @@
 #include "components/soundeditor/SourceTags.h"
 #include "components/soundeditor/lossless/LosslessCut.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -290,13 +291,25 @@ int32_t SoundEditor::Impl::encodeRange(int sampleRate, int channels, const sound
 int32_t SoundEditor::Impl::writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame,
                                       const soundeditor::Encoding& encoding, const soundeditor::SourceTags& tags,
                                       soundeditor::PendingOutputFile& output, PercentSteps& progress) {
-    int32_t result = source.seek(beginFrame);
-    if (result != err::Ok) return result;
+    int32_t result = err::Ok;
     const int channels = source.outputChannels();
     auto writer = soundeditor::EncodedFileWriter::open(output, encoding, source.outputRate(), channels, tags, &result);
     if (!writer) return result;
+    // What the output's decoder drops goes in ahead of the piece: the sound before it,
+    // and silence for what lies before the sound's start.
+    const int64_t lead = writer->leadFrames();
+    const int64_t leadFrom = std::max<int64_t>(0, beginFrame - lead);
+    if ((result = source.seek(leadFrom)) != err::Ok) return result;
+    if ((result = writer->writeSilence(lead - (beginFrame - leadFrom))) != err::Ok) return result;
 
     std::vector<float> chunk(size_t(kChunkFrames * channels));
+    for (int64_t left = beginFrame - leadFrom; left > 0;) {
+        const int64_t got = source.read(chunk.data(), std::min(kChunkFrames, left));
+        if (got < 0) return int32_t(got);
+        if (got == 0) break;  // nothing more to decode: the piece below finds none either
+        if ((result = writer->write(chunk.data(), got)) != err::Ok) return result;
+        left -= got;
+    }
     const int64_t total = endFrame - beginFrame;
     int64_t done = 0;
     while (done < total) {
