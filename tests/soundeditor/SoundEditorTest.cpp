@@ -114,6 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OutputCase{".wma", "wmav2", "asf", 0, OutputCase::Length::Padded, 0, 3, 0, 10},
                       OutputCase{".wma", "wmav2", "asf", 0, OutputCase::Length::Padded, 0, 3, 2000, 2001},
                       OutputCase{".wma", "wmav2", "asf", 0, OutputCase::Length::Padded, 0, 3, 1000, 1046},
+                      // Shorter than an AAC frame: the edit list keeps the piece alone.
+                      OutputCase{".m4a", "aac", "mov", 0, OutputCase::Length::DeclaredExact, 0, 3, 2000, 2010},
                       OutputCase{".flac", "flac", "flac", 0, OutputCase::Length::Exact, 0, 0}),
     [](const auto& info) { return QString(info.param.suffix).mid(1).toStdString() + std::to_string(info.index); });
 
