@@ -4,7 +4,8 @@
 // private PulseAudio is recorded, and for each player the bench reports the gaps in what
 // was heard, the longest, the time from Play to sound and the error of the reported
 // position against what was heard at each click (ffplay's from its status line; paplay
-// reports none). The recording asks the sink for a latency of a few milliseconds, so
+// reports none). Then how soon a tempo change made while the player plays is heard, on
+// clicks every 20 ms. The recording asks the sink for a latency of a few milliseconds, so
 // that its timing of what is heard is exact; on a sound card the sink would hold more,
 // so every player here has less in hand against a stall than it would on a desktop.
 // Environment: CLIPWREN_BENCH_LOAD_ROUNDS (rounds of the three players, default 2).
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -47,6 +49,14 @@ constexpr int kFirstClick = kRate / 8;
 constexpr int kGapFrames = kRate / 1000;
 constexpr int kLoadProcesses = 3;
 constexpr int kPlayClicks = 5;
+// Tempo changes: clicks every 20 ms, so that the first one heard at the new tempo comes soon after the change.
+constexpr int kDenseClickSpacing = kRate / 50;
+constexpr int kDenseSeconds = 12;
+constexpr int kTempoChanges = 5;
+constexpr float kFasterTempo = 60.0f;
+// Normal tempo is heard as clicks exactly this many frames apart, ten in a row.
+constexpr int kSpacingTolerance = 2;
+constexpr int kRegularRun = 10;
 
 // Runs the event loop for a while.
 void spin(int ms) {
@@ -159,6 +169,60 @@ int64_t firstSoundAt(const MonitorRecorder& recorder, int64_t fromNs) {
     return -1;
 }
 
+struct TempoFigures {
+    std::vector<double> toFasterMs;  // SetTempo(+60) -> first click heard off the normal spacing
+    std::vector<double> toNormalMs;  // SetTempo(0) -> first click of the regular run that follows
+};
+
+bool offSpacing(const std::vector<int64_t>& clicks, size_t i) {
+    return std::abs(clicks[i] - clicks[i - 1] - kDenseClickSpacing) > kSpacingTolerance;
+}
+
+// Tempo changes while playing, back and forth. The stretcher sets clicks off their
+// spacing only where it joins its sequences (about every 50 ms at +60 %), so the change
+// to +60 % is measured up to a sequence late and the change back up to a sequence early.
+TempoFigures changeTempo(const PrivateSoundServer& server, const QString& denseClicks) {
+    clipwren::player::PulseOutputFactory outputs(server.address().toStdString());
+    clipwren::SoundPlayer player(outputs);
+    player.StartUp(1, nullptr, 0, 0, 0, 0);
+    player.OpenFile(0, denseClicks);
+    MonitorRecorder recorder(server.address(), server.sink());
+    spin(300);
+    player.Play(0);
+    std::vector<int64_t> faster;
+    std::vector<int64_t> normal;
+    for (int i = 0; i < kTempoChanges; ++i) {
+        spin(700);
+        faster.push_back(steadyNowNs());
+        player.SetTempo(0, kFasterTempo);
+        spin(700);
+        normal.push_back(steadyNowNs());
+        player.SetTempo(0, 0.0f);
+    }
+    spin(700);
+    player.Stop(0);
+    spin(300);
+
+    const std::vector<int64_t> clicks = testsupport::listen(recorder.samples(), kGapFrames).clicks;
+    const MonitorRecorder::Timeline heardAt = recorder.timeline();
+    TempoFigures figures;
+    size_t i = 1;
+    for (size_t change = 0; change < faster.size(); ++change) {
+        while (i < clicks.size() && (heardAt.heardAtNs(clicks[i]) < faster[change] || !offSpacing(clicks, i))) ++i;
+        if (i == clicks.size()) break;
+        figures.toFasterMs.push_back(double(heardAt.heardAtNs(clicks[i]) - faster[change]) / 1e6);
+        auto regularFrom = [&](size_t k) {
+            for (size_t j = k + 1; j <= k + kRegularRun; ++j)
+                if (j >= clicks.size() || offSpacing(clicks, j)) return false;
+            return true;
+        };
+        while (i < clicks.size() && (heardAt.heardAtNs(clicks[i]) < normal[change] || !regularFrom(i))) ++i;
+        if (i == clicks.size()) break;
+        figures.toNormalMs.push_back(double(heardAt.heardAtNs(clicks[i]) - normal[change]) / 1e6);
+    }
+    return figures;
+}
+
 Figures playClipwren(const PrivateSoundServer& server, const QString& sound) {
     Figures figures;
     clipwren::player::PulseOutputFactory outputs(server.address().toStdString());
@@ -252,18 +316,29 @@ int main(int argc, char** argv) {
     // The player and the recorder are clients in this process: no cookie in the user's home.
     qputenv("PULSE_COOKIE", server.clientEnvironment().value(QStringLiteral("PULSE_COOKIE")).toLocal8Bit());
 
-    const QString sound = work.filePath(QStringLiteral("clicks.wav"));
-    QProcess::execute(QStringLiteral("ffmpeg"),
-                      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-                       QStringLiteral("lavfi"), QStringLiteral("-i"),
-                       QStringLiteral("aevalsrc='0.1*sin(2*PI*440*t)+0.8*eq(mod(n-%1,%2),0)':s=%3:d=%4")
-                           .arg(kFirstClick)
-                           .arg(kClickSpacing)
-                           .arg(kRate)
-                           .arg(kSeconds),
-                       QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-c:a"), QStringLiteral("pcm_f32le"),
-                       sound});
-
+    // A 440 Hz tone with a click every `spacing` frames. The mono sound is spread over two
+    // channels at 0.71 of its level, so the clicks stand well above the recorder's 0.5 at
+    // any phase of the tone.
+    auto makeClicks = [&](const QString& name, int spacing, int seconds, double toneLevel, double clickLevel) {
+        const QString file = work.filePath(name);
+        QProcess::execute(QStringLiteral("ffmpeg"),
+                          {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                           QStringLiteral("lavfi"), QStringLiteral("-i"),
+                           QStringLiteral("aevalsrc='%1*sin(2*PI*440*t)+%2*eq(mod(n-%3,%4),0)':s=%5:d=%6")
+                               .arg(toneLevel)
+                               .arg(clickLevel)
+                               .arg(kFirstClick)
+                               .arg(spacing)
+                               .arg(kRate)
+                               .arg(seconds),
+                           QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-c:a"),
+                           QStringLiteral("pcm_f32le"), file});
+        return file;
+    };
+    // Every 250 ms the tone is at the same phase.
+    const QString sound = makeClicks(QStringLiteral("clicks.wav"), kClickSpacing, kSeconds, 0.1, 0.8);
+    const QString denseClicks =
+        makeClicks(QStringLiteral("dense-clicks.wav"), kDenseClickSpacing, kDenseSeconds, 0.05, 0.9);
     std::printf("Playing %d s under load: %d processes compiling C++ and flushing 128 MB writes, %d cores\n",
                 kSeconds, kLoadProcesses, QThread::idealThreadCount());
     std::printf("(gaps: silences of 1 ms or more inside the sound; to sound: from Play, or from the\n"
@@ -280,6 +355,11 @@ int main(int argc, char** argv) {
                                              QStringLiteral("-hide_banner"), sound}),
               "(start)");
         print("paplay", playProgram(server, QStringLiteral("paplay"), {sound}), "(start)");
+        const TempoFigures tempo = changeTempo(server, denseClicks);
+        std::printf("  clipwren tempo change while playing, heard after (ms, med/max of %d): to %+.0f %% %.1f / %.1f "
+                    "(up to a stretcher sequence late), back to normal %.1f / %.1f (up to a sequence early)\n",
+                    kTempoChanges, kFasterTempo, median(tempo.toFasterMs), maximum(tempo.toFasterMs),
+                    median(tempo.toNormalMs), maximum(tempo.toNormalMs));
     }
     return 0;
 }
