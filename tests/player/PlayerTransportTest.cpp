@@ -15,6 +15,7 @@ namespace err = clipwren::err;
 namespace {
 
 constexpr int64_t kClickFrame = 72000;  // 1.5 s
+constexpr int64_t kOutputPeriodFrames = 1024;  // what the recording output asks for at a time
 
 TEST(PlayerSeek, FirstAudioAfterSeekMatchesContinuousDecode) {
     PlayerFixture f(kRate);
@@ -135,24 +136,46 @@ TEST(PlayerRange, PlaysExactlyTheMarkedPiece) {
 
 // Stretched, a piece lasts its share of the normal time and keeps its timeline, whether
 // it is played marked or, with the tempo set while stopped, by Play: the start decoded
-// ahead at the old tempo is not heard.
+// ahead at the old tempo is not heard. Set while playing, the new tempo follows on from
+// the last frame handed to the output: what was decoded ahead at the old tempo is
+// neither handed out nor skipped.
 TEST(PlayerRange, StretchedPieceLastsItsShare) {
+    enum class TempoSet { BeforePlayMarked, BeforePlay, WhilePlaying };
     for (float change : {60.0f, -60.0f}) {
-        for (bool marked : {true, false}) {
-            SCOPED_TRACE(testing::Message() << change << (marked ? " marked" : " played"));
+        for (TempoSet when : {TempoSet::BeforePlayMarked, TempoSet::BeforePlay, TempoSet::WhilePlaying}) {
+            SCOPED_TRACE(testing::Message() << change << " set " << int(when));
             PlayerFixture f(4 * kRate);
+            const bool marked = when == TempoSet::BeforePlayMarked;
             // The marked second, or the whole of a one-second sound, starts a second before the click.
             const int64_t click = marked ? kClickFrame : kClickFrame - kRate;
             ASSERT_EQ(f.player->OpenFile(0, f.clickWav("piece.wav", marked ? 3.0 : 1.0, {click})), err::Ok);
             spin(200);
-            ASSERT_EQ(f.player->SetTempo(0, change), err::Ok);
+            if (when != TempoSet::WhilePlaying) {
+                ASSERT_EQ(f.player->SetTempo(0, change), err::Ok);
+            }
             ASSERT_EQ(marked ? f.player->PlayRange(0, 1000, 2000) : f.player->Play(0), err::Ok);
+            // Frames handed out at the normal tempo: the change is taken at the output's next
+            // period, after those handed out by the time SetTempo has returned.
+            int64_t normalFrom = 0;
+            int64_t normalTo = 0;
+            if (when == TempoSet::WhilePlaying) {
+                ASSERT_TRUE(waitFor([&] { return f.sound.handedFrames() >= kRate / 4; }));
+                normalFrom = f.sound.handedFrames();
+                ASSERT_EQ(f.player->SetTempo(0, change), err::Ok);
+                normalTo = f.sound.handedFrames() + kOutputPeriodFrames;
+            }
             ASSERT_TRUE(waitFor([&] { return f.player->State(0) == SoundPlayer::Stopped; }));
             const double speed = 1.0 + change / 100.0;
-            EXPECT_NEAR(double(f.sound.handedFrames()), kRate / speed, 0.01 * kRate / speed);
+            const auto handedWith = [&](double normal) { return normal + (kRate - normal) / speed; };
+            const double tolerance = 0.01 * kRate / speed;
+            EXPECT_GE(double(f.sound.handedFrames()),
+                      std::min(handedWith(normalFrom), handedWith(normalTo)) - tolerance);
+            EXPECT_LE(double(f.sound.handedFrames()),
+                      std::max(handedWith(normalFrom), handedWith(normalTo)) + tolerance);
             // The stretcher works in overlapping sequences of up to about 0.1 s: a click may
             // first sound that much early.
-            EXPECT_NEAR(double(f.sound.firstAbove(0.5f)), (kClickFrame - kRate) / speed, 0.15 * kRate);
+            EXPECT_NEAR(double(f.sound.firstAbove(0.5f)), normalFrom + (kClickFrame - kRate - normalFrom) / speed,
+                        0.15 * kRate);
         }
     }
 }

@@ -23,12 +23,20 @@ struct AudioBlock {
     float samples[kBlockFrames * kOutputChannels];
 };
 
+// Where the output thread left off when it met a new serial: the decode thread goes on
+// from there when a run continues under that serial (a tempo change while playing), so
+// the sound goes on seamlessly from the last frame handed to the output.
+struct Handoff {
+    std::atomic<double> frame{-1};    // source frame after the last one handed out in the run; < 0: none was
+    std::atomic<uint32_t> serial{0};  // the serial met; stored last
+};
+
 class BlockRing {
 public:
     // About 170 ms decoded ahead at 48 kHz: on two cores busy with compiles and flushed
     // writes the decode thread was kept waiting up to 50-70 ms at a time, and the 53 ms of
-    // five blocks then ran dry (bench/player/bench_player_load). Seeks do not wait for
-    // it: a new run drops what is queued. A tempo change is heard after it.
+    // five blocks then ran dry (bench/player/bench_player_load). Seeks and tempo changes
+    // do not wait for it: a new serial drops what is queued.
     static constexpr size_t kBlocks = 16;
 
     // Producer: the next free block, or nullptr while the ring is full.

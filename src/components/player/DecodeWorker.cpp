@@ -15,14 +15,18 @@ namespace {
 constexpr int kInputFrames = 1024;
 // How long to wait for the consumer to free a block: a fraction of a block's duration.
 constexpr auto kFullRingWait = std::chrono::milliseconds(5);
+// How often to look for the output's handoff: it comes at the output's next request,
+// every 10 ms or sooner, while the server's queue holds several times that.
+constexpr auto kHandoffWait = std::chrono::milliseconds(1);
 }  // namespace
 
 DecodeWorker::DecodeWorker(std::unique_ptr<decode::AudioDecoder> decoder, BlockRing& ring,
-                           const std::atomic<float>& tempoChange)
+                           const std::atomic<float>& tempoChange, const Handoff& handoff)
     : decoder_(std::move(decoder)),
       stretcher_(std::make_unique<soundtouch::SoundTouch>()),
       ring_(ring),
       tempoChange_(tempoChange),
+      handoff_(handoff),
       input_(std::make_unique<float[]>(size_t(kInputFrames) * kOutputChannels)) {
     stretcher_->setSampleRate(uint(decoder_->outputRate()));
     stretcher_->setChannels(uint(kOutputChannels));
@@ -42,6 +46,14 @@ void DecodeWorker::startRun(uint32_t serial, int64_t startFrame, int64_t endFram
     wake_.notify_all();
 }
 
+void DecodeWorker::continueRun(uint32_t serial, int64_t runStart, int64_t endFrame) {
+    {
+        std::lock_guard lock(mutex_);
+        pending_ = Run{serial, runStart, endFrame, true};
+    }
+    wake_.notify_all();
+}
+
 void DecodeWorker::run(std::stop_token stop) {
     raiseThreadPriority(ThreadRole::Decode);
     while (!stop.stop_requested()) {
@@ -54,6 +66,10 @@ void DecodeWorker::run(std::stop_token stop) {
         if (stop.stop_requested()) break;
         if (next) beginRun(*next);
         if (runDone_) continue;
+        if (awaitingHandoff_ && !takeHandoff()) {
+            std::this_thread::sleep_for(kHandoffWait);
+            continue;
+        }
 
         AudioBlock* block = ring_.writeSlot();
         if (!block) {
@@ -76,8 +92,10 @@ void DecodeWorker::run(std::stop_token stop) {
 
 void DecodeWorker::beginRun(const Run& next) {
     current_ = next;
-    current_.endFrame = std::min(current_.endFrame, decoder_->lengthFrames());
+    awaitingHandoff_ = next.continued;
     runDone_ = false;
+    if (awaitingHandoff_) return;
+    current_.endFrame = std::min(current_.endFrame, decoder_->lengthFrames());
     stretching_ = false;
     stretcherInputDone_ = false;
     stretcher_->clear();
@@ -90,6 +108,17 @@ void DecodeWorker::beginRun(const Run& next) {
     } catch (...) {
     }
     if (sought != err::Ok) current_.endFrame = current_.startFrame;
+}
+
+bool DecodeWorker::takeHandoff() {
+    if (handoff_.serial.load(std::memory_order_acquire) != current_.serial) return false;
+    const double frame = handoff_.frame.load(std::memory_order_relaxed);
+    Run from = current_;
+    from.continued = false;
+    // Past the end (the output has taken the run's last frame), the run ends at once.
+    if (frame >= 0) from.startFrame = std::min<int64_t>(std::llround(frame), from.endFrame);
+    beginRun(from);
+    return true;
 }
 
 void DecodeWorker::fillBlock(AudioBlock& block) {
@@ -112,8 +141,7 @@ void DecodeWorker::fillBlock(AudioBlock& block) {
 
 void DecodeWorker::restartAt(float change) {
     // What the stretcher holds was made at the old tempo, possibly well over 100 ms of it at
-    // slow tempi: drop it and go on from the source frame it had reached, so a new tempo is
-    // heard as soon as the ring has played out.
+    // slow tempi: drop it and go on from the source frame it had reached.
     if (stretching_) {
         decoder_->seek(std::min<int64_t>(std::llround(sourceFrame_), current_.endFrame));
         sourceFrame_ = double(decoder_->position());

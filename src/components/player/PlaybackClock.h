@@ -13,7 +13,7 @@
 namespace clipwren::player {
 
 struct ClockReading {
-    uint32_t serial = 0;     // the run the period belongs to
+    uint32_t run = 0;        // the run the period belongs to
     int64_t heardAtNs = 0;   // steady-clock time its first frame is heard
     double sourceFrame = 0;  // source frame of that first frame
     double speed = 1;        // source frames per output frame
@@ -35,7 +35,7 @@ public:
         slot.seq.store(seq + 1, std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_release);
         slot.index.store(index, std::memory_order_relaxed);
-        slot.serial.store(r.serial, std::memory_order_relaxed);
+        slot.run.store(r.run, std::memory_order_relaxed);
         slot.heardAtNs.store(r.heardAtNs, std::memory_order_relaxed);
         slot.sourceFrame.store(r.sourceFrame, std::memory_order_relaxed);
         slot.speed.store(r.speed, std::memory_order_relaxed);
@@ -46,21 +46,21 @@ public:
         count_.store(index + 1, std::memory_order_release);
     }
 
-    // The period of run `serial` heard at nowNs: the latest one heard by then; before
-    // any has been heard, the earliest one kept; nothing when the run has none.
-    std::optional<ClockReading> heardAt(int64_t nowNs, uint32_t serial) const {
+    // The period of `run` heard at nowNs: the latest one heard by then; before any has
+    // been heard, the earliest one kept; nothing when the run has none.
+    std::optional<ClockReading> heardAt(int64_t nowNs, uint32_t run) const {
         std::optional<ClockReading> earliest;
-        forEachNewestFirst(serial, [&](const ClockReading& r) {
+        forEachNewestFirst(run, [&](const ClockReading& r) {
             earliest = r;
             return r.heardAtNs > nowNs;
         });
         return earliest;
     }
 
-    // The peaks of run `serial` heard from fromNs up to toNs.
-    std::pair<float, float> peaksHeard(int64_t fromNs, int64_t toNs, uint32_t serial) const {
+    // The peaks of `run` heard from fromNs up to toNs.
+    std::pair<float, float> peaksHeard(int64_t fromNs, int64_t toNs, uint32_t run) const {
         std::pair<float, float> peaks{0.0f, 0.0f};
-        forEachNewestFirst(serial, [&](const ClockReading& r) {
+        forEachNewestFirst(run, [&](const ClockReading& r) {
             if (r.heardAtNs <= toNs) {
                 peaks.first = std::max(peaks.first, r.peakLeft);
                 peaks.second = std::max(peaks.second, r.peakRight);
@@ -74,7 +74,7 @@ private:
     struct Slot {
         std::atomic<uint32_t> seq{0};
         std::atomic<uint64_t> index{0};
-        std::atomic<uint32_t> serial{0};
+        std::atomic<uint32_t> run{0};
         std::atomic<int64_t> heardAtNs{0};
         std::atomic<double> sourceFrame{0};
         std::atomic<double> speed{1};
@@ -83,13 +83,13 @@ private:
         std::atomic<float> peakRight{0};
     };
 
-    // Calls more(reading) for the kept periods of `serial`, newest first, while it returns true.
+    // Calls more(reading) for the kept periods of `run`, newest first, while it returns true.
     template <typename More>
-    void forEachNewestFirst(uint32_t serial, More more) const {
+    void forEachNewestFirst(uint32_t run, More more) const {
         const uint64_t count = count_.load(std::memory_order_acquire);
         for (uint64_t index = count; index > 0 && count - index < kHistory; --index) {
             ClockReading r;
-            if (!read(index - 1, r) || r.serial != serial || !more(r)) return;
+            if (!read(index - 1, r) || r.run != run || !more(r)) return;
         }
     }
 
@@ -102,7 +102,7 @@ private:
         do {
             before = slot.seq.load(std::memory_order_acquire);
             held = slot.index.load(std::memory_order_relaxed);
-            r.serial = slot.serial.load(std::memory_order_relaxed);
+            r.run = slot.run.load(std::memory_order_relaxed);
             r.heardAtNs = slot.heardAtNs.load(std::memory_order_relaxed);
             r.sourceFrame = slot.sourceFrame.load(std::memory_order_relaxed);
             r.speed = slot.speed.load(std::memory_order_relaxed);

@@ -30,9 +30,13 @@ int16_t levelOf(float peak) { return int16_t(std::lround(std::min(peak, 1.0f) * 
 
 // Threads: the UI thread calls the API; one decode thread per loaded file fills the
 // ring; the output thread runs render(). The UI thread starts "runs" (a start
-// position and an end, tagged with a new serial); render() drops audio of older runs,
-// so a seek never plays stale sound. The output is told to play while the player
-// plays and to drop what it has queued whenever a new run replaces what it holds.
+// position and an end, tagged with a new serial); render() drops audio of older
+// serials, so a seek never plays stale sound. The output is told to play while the
+// player plays and to drop what it has queued whenever a new run replaces what it
+// holds. A tempo change while playing continues the run under a new serial: the
+// decode-ahead made at the old tempo is dropped, what the output has queued is kept,
+// and the new tempo follows on from the last frame handed to the output. The clock
+// history is kept per run, so the position runs on across such a change.
 struct SoundPlayer::Engine final : AudioSource {
     Engine(SoundPlayer& owner, AudioOutputFactory& outputs) : owner(owner), outputs(outputs) {
         levelTimer.setInterval(kLevelIntervalMs);
@@ -48,16 +52,22 @@ struct SoundPlayer::Engine final : AudioSource {
 
     // ---- UI thread ----
     bool loaded() const { return worker != nullptr; }
+    uint32_t currentSerial() const { return uint32_t(runAndSerial.load(std::memory_order_relaxed)); }
+    uint32_t currentRun() const { return uint32_t(runAndSerial.load(std::memory_order_relaxed) >> 32); }
     // The run has been played to its end and its last frame has been heard.
     bool runEnded() const {
-        return endedSerial.load(std::memory_order_acquire) == serial.load(std::memory_order_relaxed) &&
+        return endedSerial.load(std::memory_order_acquire) == currentSerial() &&
                steadyNowNs() >= endHeardAtNs.load(std::memory_order_relaxed);
     }
     int32_t currentState() const {
         const int32_t s = state.load(std::memory_order_relaxed);
         return s == Playing && runEnded() ? Stopped : s;
     }
+    // A new serial; a new run as well unless the current one goes on under it.
+    uint32_t nextSerial(bool sameRun);
     void startRun(int64_t startFrame, int64_t endFrame);
+    // The current run goes on at the tempo now set, from the last frame handed to the output.
+    void continueRun();
     void startPlaying();
     // Settles an end reached by the output: stopped, back at the start.
     void settleEnd();
@@ -100,7 +110,10 @@ struct SoundPlayer::Engine final : AudioSource {
     BlockRing ring;
     PlaybackClock clock;
     std::atomic<int32_t> state{Stopped};
-    std::atomic<uint32_t> serial{0};
+    // The run (high half) and the serial (low half) of what is played now; a run is the
+    // serial that started it.
+    std::atomic<uint64_t> runAndSerial{0};
+    Handoff handoff;
     std::atomic<uint32_t> endedSerial{~0u};
     std::atomic<int64_t> endHeardAtNs{0};
     std::atomic<float> tempoChange{0.0f};
@@ -108,6 +121,9 @@ struct SoundPlayer::Engine final : AudioSource {
 
     // Output thread only.
     int blockOffset = 0;
+    uint32_t renderedSerial = 0;
+    uint32_t handedRun = 0;
+    double handedUpTo = -1;  // source frame after the last one handed out in handedRun; < 0: none
 
     // UI thread only.
     QString fileName;
@@ -125,11 +141,22 @@ struct SoundPlayer::Engine final : AudioSource {
 };
 
 int SoundPlayer::Engine::render(float* out, int frames, int64_t heardAtNs) {
-    const uint32_t current = serial.load(std::memory_order_acquire);
+    const uint64_t tag = runAndSerial.load(std::memory_order_acquire);
+    const uint32_t current = uint32_t(tag);
+    const uint32_t run = uint32_t(tag >> 32);
     const bool playing = state.load(std::memory_order_acquire) == Playing;
+    // A new serial is told where this run was left, once the old serial's blocks are
+    // dropped below (the decoder may go on from there and needs their room).
+    const bool newSerial = current != renderedSerial;
+    if (newSerial) {
+        renderedSerial = current;
+        if (run != handedRun) handedUpTo = -1;
+        handedRun = run;
+    }
+    const double leftAt = handedUpTo;
     int written = 0;
     ClockReading heard;
-    heard.serial = current;
+    heard.run = run;
     heard.heardAtNs = heardAtNs;
 
     while (AudioBlock* block = ring.readSlot()) {
@@ -168,18 +195,30 @@ int SoundPlayer::Engine::render(float* out, int frames, int64_t heardAtNs) {
             }
         }
     }
+    if (newSerial) {
+        handoff.frame.store(leftAt, std::memory_order_relaxed);
+        handoff.serial.store(current, std::memory_order_release);
+    }
+    if (written > 0) handedUpTo = heard.limitFrame;
     if (written > 0 && heardAtNs != kHeardAtUnknown) clock.publish(heard);
     return written;
+}
+
+uint32_t SoundPlayer::Engine::nextSerial(bool sameRun) {
+    const uint32_t next = currentSerial() + 1;
+    const uint32_t run = sameRun ? currentRun() : next;
+    runAndSerial.store(uint64_t(run) << 32 | next, std::memory_order_release);
+    return next;
 }
 
 void SoundPlayer::Engine::startRun(int64_t startFrame, int64_t endFrame) {
     runStart = std::clamp<int64_t>(startFrame, 0, lengthFrames);
     runEnd = std::clamp<int64_t>(endFrame, runStart, lengthFrames);
     rangePlaying = runEnd < lengthFrames;
-    const uint32_t next = serial.load(std::memory_order_relaxed) + 1;
-    serial.store(next, std::memory_order_release);
-    worker->startRun(next, runStart, runEnd);
+    worker->startRun(nextSerial(false), runStart, runEnd);
 }
+
+void SoundPlayer::Engine::continueRun() { worker->continueRun(nextSerial(true), runStart, runEnd); }
 
 void SoundPlayer::Engine::startPlaying() {
     state.store(Playing, std::memory_order_release);
@@ -209,7 +248,7 @@ void SoundPlayer::Engine::onLevelTick() {
         return;
     }
     const int64_t now = steadyNowNs();
-    const auto [left, right] = clock.peaksHeard(levelsShownUpTo, now, serial.load(std::memory_order_relaxed));
+    const auto [left, right] = clock.peaksHeard(levelsShownUpTo, now, currentRun());
     levelsShownUpTo = now;
     emitLevels(levelOf(left), levelOf(right));
 }
@@ -245,7 +284,7 @@ void SoundPlayer::Engine::unload() {
     stopAndRewind();
     worker.reset();
     // Whatever the old file left in the ring belongs to an older run and is dropped.
-    serial.store(serial.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    nextSerial(false);
     fileName.clear();
     rate = 0;
     lengthFrames = 0;
@@ -264,7 +303,7 @@ int32_t SoundPlayer::Engine::load(const QString& path) {
     lengthFrames = decoder->lengthFrames();
     lengthMs = decoder->lengthMs();
     fileName = path;
-    worker = std::make_unique<DecodeWorker>(std::move(decoder), ring, tempoChange);
+    worker = std::make_unique<DecodeWorker>(std::move(decoder), ring, tempoChange, handoff);
     startRun(0, lengthFrames);  // the start is decoded ahead, so Play sounds at once
     return err::Ok;
 }
@@ -273,7 +312,7 @@ int64_t SoundPlayer::Engine::heardFrame() const {
     double frame = double(runStart);
     if (state.load(std::memory_order_relaxed) != Stopped) {
         const int64_t now = steadyNowNs();
-        if (const auto heard = clock.heardAt(now, serial.load(std::memory_order_relaxed))) {
+        if (const auto heard = clock.heardAt(now, currentRun())) {
             const double elapsed = double(now - heard->heardAtNs) / 1e9;
             const double heardSoFar = std::max(double(runStart), heard->limitFrame);
             frame = std::clamp(heard->sourceFrame + elapsed * rate * heard->speed, double(runStart), heardSoFar);
@@ -428,10 +467,17 @@ int32_t SoundPlayer::SetTempo(int16_t player, float changePercent) {
     if (player != 0) return err::InvalidPlayer;
     if (!(changePercent >= -kMaxTempoChange && changePercent <= kMaxTempoChange)) return err::ParameterOutOfRange;
     Engine& e = *engine_;
+    if (changePercent == e.tempoChange.load(std::memory_order_relaxed)) return err::Ok;
     e.tempoChange.store(changePercent, std::memory_order_relaxed);
-    // Not playing, the start of the next Play has been decoded ahead at the old tempo:
-    // it is decoded again, so the new tempo is heard from the first frame.
-    if (e.loaded() && e.state.load(std::memory_order_relaxed) != Playing) e.startRun(e.runStart, e.runEnd);
+    if (!e.loaded()) return err::Ok;
+    e.settleEnd();
+    // What has been decoded ahead at the old tempo is decoded again: playing, from the
+    // last frame handed to the output, so the new tempo is heard once the output has
+    // played what it holds; otherwise from the start of the next Play.
+    if (e.state.load(std::memory_order_relaxed) == Playing)
+        e.continueRun();
+    else
+        e.startRun(e.runStart, e.runEnd);
     return err::Ok;
 }
 
