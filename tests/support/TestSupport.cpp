@@ -82,7 +82,7 @@ std::vector<int16_t> ffmpegDecode(const QString& path, int rate, int channels) {
 std::map<std::string, std::string> ffprobe(const QString& path) {
     const CommandResult r = run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
                                             "stream=codec_name,sample_rate,channels,bit_rate,duration:"
-                                            "format=format_name,bit_rate,duration",
+                                            "format=format_name,bit_rate,duration,probe_score",
                                             "-of", "flat=s=_", path});
     std::map<std::string, std::string> fields;
     for (const QByteArray& line : r.out.split('\n')) {

@@ -36,7 +36,7 @@ void ffmpegConvert(const QString& in, const QString& out, const QStringList& ext
 std::vector<int16_t> ffmpegDecode(const QString& path, int rate = 0, int channels = 0);
 
 // ffprobe's view of the first audio stream and the container: keys such as
-// codec_name, sample_rate, channels, bit_rate, format_name, duration.
+// codec_name, sample_rate, channels, bit_rate, format_format_name, format_probe_score.
 std::map<std::string, std::string> ffprobe(const QString& path);
 
 // Index of the first sample (counted in frames) whose magnitude reaches threshold, or -1.

@@ -47,6 +47,7 @@ struct EncodedFileWriter::Impl {
     int channels = 0;
     int frameSize = 0;
     bool decoderDropsFirstFrame = false;
+    int minimumEncodedFrames = 0;
     int64_t samplesSent = 0;
 
     int32_t drainPackets() {
@@ -124,6 +125,7 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(PendingOutputFile& ou
     d.frameSize = anyFrameSize ? kVariableFrameSize : encoder.frame_size;
     d.channels = channels;
     d.decoderDropsFirstFrame = encoding.decoderDropsFirstFrame;
+    d.minimumEncodedFrames = encoding.minimumEncodedFrames;
 
     d.stream = avformat_new_stream(d.container.get(), nullptr);
     if (!d.stream || avcodec_parameters_from_context(d.stream->codecpar, &encoder) < 0)
@@ -190,6 +192,11 @@ int32_t EncodedFileWriter::finish() {
     if (d.decoderDropsFirstFrame) {
         if (const int32_t result = writeSilence(d.frameSize); result != err::Ok) return result;
     }
+    // The encoder's output holds its priming samples and then every sample fed, in whole
+    // frames, so feeding this many samples yields at least the minimum number of frames.
+    const int64_t minimumSamples = int64_t(d.minimumEncodedFrames) * d.frameSize - d.encoder->initial_padding;
+    const int64_t fed = d.samplesSent + av_audio_fifo_size(d.fifo.get());
+    if (const int32_t result = writeSilence(minimumSamples - fed); result != err::Ok) return result;
     // The last frame may be short; the encoder records the padding it adds.
     if (const int rest = av_audio_fifo_size(d.fifo.get()); rest > 0) {
         if (const int32_t result = d.encodeFromFifo(rest); result != err::Ok) return result;

@@ -34,8 +34,9 @@ public:
     int32_t write(const float* interleaved, int64_t frames);
     int32_t writeSilence(int64_t frames);
     // Encodes what is buffered (followed by a frame of silence where the decoder needs
-    // one to finish the last frame), drains the encoder, finishes the container and
-    // writes out what is still buffered.
+    // one to finish the last frame, and by silence up to the encoding's minimum number
+    // of frames), drains the encoder, finishes the container and writes out what is
+    // still buffered.
     int32_t finish();
 
 private:

@@ -61,7 +61,7 @@ int32_t chooseCodecAndContainer(const OutputFormatSettings& settings, const QStr
         if (aac.Mode != 0 || aac.Quality < 1 || aac.Quality > 100) return err::InvalidExportSettings;
         *encoding = {.muxer = aac.Mp4Container ? "mp4" : "adts", .codec = "aac",
                      .bitRate = aacBitRateForQuality(aac.Quality, channels),
-                     .sampleExactEditList = aac.Mp4Container};
+                     .sampleExactEditList = aac.Mp4Container, .minimumEncodedFrames = aac.Mp4Container ? 0 : 3};
         return err::Ok;
     }
     case format_code::SourceEncoding: {
