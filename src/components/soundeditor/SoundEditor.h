@@ -60,7 +60,6 @@ struct ExportReport {
     int64_t concealedMs = 0;
     // Packets that did not decode and were skipped.
     int64_t damagedPackets = 0;
-    bool intact() const { return missingMs == 0 && concealedMs == 0 && damagedPackets == 0; }
     // One sentence for each way the file falls short of the range (lower-case, ends with a
     // full stop); none for an intact export.
     QStringList shortfalls() const;
