@@ -483,7 +483,7 @@ void frmMain::cmdCutAndSave_Click() {
             shortfall[0] = shortfall[0].toUpper();
             lines << shortfall;
         }
-        showMessage(lines.join(QStringLiteral("\r\n")), lines.size() == 1 ? MessageIcon::None : MessageIcon::Warning);
+        showMessage(lines.join(kLineBreak), lines.size() == 1 ? MessageIcon::None : MessageIcon::Warning);
     }
     else if (!result->message.isEmpty())
         showMessage(result->message, MessageIcon::Error);
