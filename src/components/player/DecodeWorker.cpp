@@ -66,7 +66,7 @@ void DecodeWorker::run(std::stop_token stop) {
         if (stop.stop_requested()) break;
         if (next) beginRun(*next);
         if (runDone_) continue;
-        if (awaitingHandoff_ && !takeHandoff()) {
+        if (current_.continued && !takeHandoff()) {
             std::this_thread::sleep_for(kHandoffWait);
             continue;
         }
@@ -92,9 +92,8 @@ void DecodeWorker::run(std::stop_token stop) {
 
 void DecodeWorker::beginRun(const Run& next) {
     current_ = next;
-    awaitingHandoff_ = next.continued;
     runDone_ = false;
-    if (awaitingHandoff_) return;
+    if (current_.continued) return;
     current_.endFrame = std::min(current_.endFrame, decoder_->lengthFrames());
     stretching_ = false;
     stretcherInputDone_ = false;

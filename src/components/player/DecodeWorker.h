@@ -41,7 +41,7 @@ private:
         uint32_t serial = 0;
         int64_t startFrame = 0;
         int64_t endFrame = 0;
-        bool continued = false;  // starts where the output left off
+        bool continued = false;  // starts where the output left off, once it has said where
     };
 
     void run(std::stop_token stop);
@@ -68,7 +68,6 @@ private:
     // Decode thread only.
     Run current_;
     bool runDone_ = true;
-    bool awaitingHandoff_ = false;
     bool stretching_ = false;
     bool stretcherInputDone_ = false;
     float appliedChange_ = 0;
