@@ -40,7 +40,6 @@ RecordingOutputs::~RecordingOutputs() = default;
 
 std::unique_ptr<AudioOutput> RecordingOutputs::open(AudioSource& source, int, int rate) {
     if (!available_) return nullptr;
-    ++opened_;
     auto output = std::make_unique<Output>(*this, source, rate, deviceLost_);
     rate_.store(output->rate());
     return output;

@@ -23,7 +23,6 @@ public:
     // The device goes away: open outputs are lost, and no new one opens until it is back.
     void loseDevice();
     void restoreDevice();
-    int opened() const { return opened_.load(); }
 
     int64_t frames() const { return frames_.load(std::memory_order_acquire); }
     // Frames ever handed over, also past the capacity.
@@ -41,7 +40,6 @@ private:
     std::atomic<int64_t> frames_{0};
     std::atomic<int64_t> handed_{0};
     std::atomic<int> rate_{0};
-    std::atomic<int> opened_{0};
     bool available_ = true;
     std::shared_ptr<std::atomic<bool>> deviceLost_;
 };
