@@ -11,7 +11,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 
