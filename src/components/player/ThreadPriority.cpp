@@ -17,11 +17,11 @@ constexpr int kOutputNice = -11;
 constexpr int kDecodeNice = -5;
 }  // namespace
 
-bool raiseThreadPriority(ThreadRole role) {
+void raiseThreadPriority(ThreadRole role) {
     sched_param param{};
     param.sched_priority = role == ThreadRole::Output ? kOutputRealtime : kDecodeRealtime;
-    if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) return true;
-    return setpriority(PRIO_PROCESS, id_t(gettid()), role == ThreadRole::Output ? kOutputNice : kDecodeNice) == 0;
+    if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) return;
+    setpriority(PRIO_PROCESS, id_t(gettid()), role == ThreadRole::Output ? kOutputNice : kDecodeNice);
 }
 
 }  // namespace clipwren::player

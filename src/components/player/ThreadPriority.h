@@ -8,7 +8,7 @@ enum class ThreadRole {
     Decode,  // fills the decode-ahead, in bursts
 };
 
-// Raises the calling thread's priority for its role; false when the system does not allow it.
-bool raiseThreadPriority(ThreadRole role);
+// Raises the calling thread's priority for its role, as far as the system allows.
+void raiseThreadPriority(ThreadRole role);
 
 }  // namespace clipwren::player
