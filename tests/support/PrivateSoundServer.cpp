@@ -1,5 +1,7 @@
 #include "PrivateSoundServer.h"
 
+#include "components/player/AudioOutput.h"
+
 #include <pulse/pulseaudio.h>
 #include <sys/prctl.h>
 
@@ -7,18 +9,15 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <csignal>
 
 namespace testsupport {
 
-namespace {
+// The player's own clock: a recording's times and the player's reports are compared.
+using clipwren::player::steadyNowNs;
 
-int64_t steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+namespace {
 
 // How long a starting server may take to answer on a busy machine.
 constexpr int kStartTimeoutMs = 20000;
