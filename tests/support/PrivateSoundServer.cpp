@@ -21,7 +21,11 @@ namespace {
 
 // How long a starting server may take to answer on a busy machine.
 constexpr int kStartTimeoutMs = 20000;
+// The recorder's fragments: short ones give many timing samples, and keep the null sink
+// rendering only a few milliseconds ahead.
 constexpr pa_usec_t kFragmentUs = 5000;
+// Far below the two seconds a new null sink renders ahead: the sink has gone over to
+// the recorder's low latency.
 constexpr pa_usec_t kSettledLatencyUs = 20000;
 // The null sink's initial two seconds, with room to spare.
 constexpr int kSettleTimeoutMs = 5000;
