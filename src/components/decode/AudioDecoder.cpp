@@ -91,8 +91,7 @@ int32_t AudioDecoder::Impl::open(const QString& path, int outputRate, int output
     ProbedLength length;
     LengthProbe probe(input, timeline, reader, source.sampleRate, preroll);
     if ((rc = probe.run(&length)) != err::Ok) return fail(rc, noSound);
-    source.lengthFrames =
-        std::min(length.frames, editListEnd(input, timeline, source.sampleRate).value_or(length.frames));
+    source.lengthFrames = std::min(length.frames, editListEnd(input, timeline).value_or(length.frames));
     seeker.emplace(reader, timeline, source.sampleRate, preroll);
     seeker->setLastPacketPosition(length.lastPacketPosition);
 

@@ -12,6 +12,6 @@ class StreamTimeline;
 
 // The end of the track's edit list in source frames, for the MP4 family; nullopt for
 // other containers and for time scales too coarse to say a sample.
-std::optional<int64_t> editListEnd(const InputFile& input, const StreamTimeline& timeline, int sampleRate);
+std::optional<int64_t> editListEnd(const InputFile& input, const StreamTimeline& timeline);
 
 }  // namespace clipwren::decode

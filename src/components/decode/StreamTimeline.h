@@ -35,6 +35,8 @@ public:
     static bool hasTimestamp(const AVFrame* frame);
     SeekMethod seekMethod() const { return seekMethod_; }
     int sampleRate() const { return sampleRate_; }
+    // The stream's ticks are longer than a sample: a timestamp cannot say one sample.
+    bool coarseTimestamps() const { return coarseTimestamps_; }
     // The timestamps were seen to jump back or far ahead (chained Ogg streams each
     // count from their own start): positions are found by counting from here on.
     void markDiscontinuous() { seekMethod_ = SeekMethod::ByCounting; discontinuous_ = true; }
