@@ -99,8 +99,6 @@ bool findPictureSize(CoverPicture* cover) {
     return cover->width > 0 && cover->height > 0;
 }
 
-}  // namespace
-
 SourceTags tagsOf(const AVFormatContext* source) {
     SourceTags tags;
     // Ogg and FLAC keep their comments with the stream, the others with the file.
@@ -126,6 +124,8 @@ SourceTags tagsOf(const AVFormatContext* source) {
     }
     return tags;
 }
+
+}  // namespace
 
 SourceTags readSourceTags(const QString& path) {
     AVFormatContext* raw = nullptr;

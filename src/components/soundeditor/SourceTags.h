@@ -33,7 +33,6 @@ struct SourceTags {
 
 // What the file carries; nothing when it cannot be read.
 SourceTags readSourceTags(const QString& path);
-SourceTags tagsOf(const AVFormatContext* source);
 
 // For an output being set up, before its header is written: puts the tags where its
 // container keeps them and, where the container keeps the cover as a picture stream,
