@@ -17,7 +17,6 @@ constexpr int kHeaderObjectFields = kObjectHeader + 6;     // and object count, 
 constexpr int kFileSizeField = kObjectHeader + 16;         // after the file ID
 constexpr int kExtensionDataSizeField = kObjectHeader + 18;  // after a reserved GUID and word
 constexpr uint16_t kByteArrayType = 1;
-constexpr uint8_t kFrontCoverType = 3;
 
 QByteArray le16(uint16_t value) {
     char bytes[2];
@@ -48,8 +47,7 @@ void addTo64(QByteArray& bytes, qsizetype at, uint64_t amount) {
 QByteArray metadataLibrary(const CoverPicture& cover) {
     const QByteArray name = utf16z(QStringLiteral("WM/Picture"));
     const QByteArray value = QByteArray(1, char(kFrontCoverType)) + le32(uint32_t(cover.data.size())) +
-                             utf16z(cover.codec == AV_CODEC_ID_PNG ? QStringLiteral("image/png")
-                                                                   : QStringLiteral("image/jpeg")) +
+                             utf16z(QString::fromLatin1(coverMimeType(cover))) +
                              utf16z(QString()) + cover.data;
     const QByteArray record = le16(0) + le16(0) + le16(uint16_t(name.size())) + le16(kByteArrayType) +
                               le32(uint32_t(value.size())) + name + value;

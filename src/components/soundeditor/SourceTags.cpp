@@ -33,7 +33,6 @@ const TagNames kCarriedTags[] = {
     {"comment", {"description"}},
 };
 
-constexpr int kFrontCoverType = 3;  // ID3v2 APIC and FLAC picture type
 const char* const kFrontCoverName = "Cover (front)";
 
 bool muxerIs(const AVFormatContext* output, std::initializer_list<const char*> names) {
@@ -41,8 +40,6 @@ bool muxerIs(const AVFormatContext* output, std::initializer_list<const char*> n
         if (std::strcmp(output->oformat->name, name) == 0) return true;
     return false;
 }
-
-const char* mimeType(AVCodecID codec) { return codec == AV_CODEC_ID_PNG ? "image/png" : "image/jpeg"; }
 
 // Ogg keeps the cover as a FLAC picture block in a Vorbis comment, base64-encoded.
 QByteArray metadataBlockPicture(const CoverPicture& cover) {
@@ -52,7 +49,7 @@ QByteArray metadataBlockPicture(const CoverPicture& cover) {
         qToBigEndian<quint32>(value, bytes);
         block.append(bytes, 4);
     };
-    const QByteArray mime = mimeType(cover.codec);
+    const QByteArray mime = coverMimeType(cover);
     put32(kFrontCoverType);
     put32(uint32_t(mime.size()));
     block.append(mime);
@@ -126,6 +123,10 @@ SourceTags tagsOf(const AVFormatContext* source) {
 }
 
 }  // namespace
+
+const char* coverMimeType(const CoverPicture& cover) {
+    return cover.codec == AV_CODEC_ID_PNG ? "image/png" : "image/jpeg";
+}
 
 SourceTags readSourceTags(const QString& path) {
     AVFormatContext* raw = nullptr;

@@ -25,6 +25,12 @@ struct CoverPicture {
     int height = 0;
 };
 
+// The picture type of a front cover, in ID3v2's APIC, FLAC's picture block and ASF's
+// WM/Picture alike.
+constexpr int kFrontCoverType = 3;
+// The cover's MIME type: "image/png" or "image/jpeg".
+const char* coverMimeType(const CoverPicture& cover);
+
 struct SourceTags {
     // FFmpeg's generic names ("title", "album_artist", ...) with their UTF-8 values.
     std::vector<std::pair<QByteArray, QByteArray>> fields;
