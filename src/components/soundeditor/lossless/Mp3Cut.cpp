@@ -19,7 +19,6 @@ constexpr int64_t kGranule = 576;
 constexpr int64_t kLeadGranules = 2;
 constexpr int kMaxTrim = 4095;  // 12-bit fields
 constexpr int64_t kCopyChunk = 256 * 1024;
-constexpr int64_t kId3v1Size = 128;
 
 // Reads bytes [offset, offset + length) of `in` in chunks and hands each to `take`.
 // False when reading fails, `take` refuses a chunk or the copy is cancelled (*cancelled).

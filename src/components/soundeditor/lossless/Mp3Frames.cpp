@@ -15,8 +15,6 @@ constexpr int kBitRatesMpeg2[15] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 11
 constexpr int kSampleRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
 
 constexpr int kXingFlagFrames = 1, kXingFlagBytes = 2, kXingFlagToc = 4, kXingFlagQuality = 8;
-constexpr int kLameTagSize = 36;
-constexpr int kId3v1Size = 128;
 
 int frameBytes(bool mpeg1, int bitRate, int sampleRate, bool padded) {
     return (mpeg1 ? 144 : 72) * bitRate / sampleRate + (padded ? 1 : 0);

@@ -14,6 +14,9 @@ namespace clipwren::soundeditor::mp3 {
 // FFmpeg's decoder delay (528 + 1 samples), which it adds to a LAME tag's encoder delay
 // and subtracts from its padding.
 constexpr int kDecoderDelay = 529;
+// The LAME extension after the Xing/Info fields, and the ID3v1 tag at a file's end.
+constexpr int kLameTagSize = 36;
+constexpr int kId3v1Size = 128;
 
 struct FrameHeader {
     bool mpeg1 = false;  // MPEG-1: 1152 samples in two granules; MPEG-2 and 2.5: 576 in one

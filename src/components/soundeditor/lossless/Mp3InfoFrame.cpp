@@ -14,7 +14,6 @@ namespace {
 
 constexpr uint32_t kAllXingFields = 0x0F;  // frames, bytes, table of contents, quality
 constexpr int kXingFieldsSize = 4 + 4 + 4 + 4 + 100 + 4;
-constexpr int kLameSize = 36;
 // The LAME extension's fields, by offset.
 constexpr int kLameVersion = 0, kLameVersionSize = 9;
 constexpr int kLameRevisionAndMethod = 9, kLameLowpass = 10;
@@ -44,7 +43,7 @@ uint16_t crc16(const char* data, int64_t length, uint16_t crc) {
 }
 
 FrameHeader infoFrameHeader(const FrameHeader& stream, bool constantBitRate) {
-    const int needed = 4 + stream.sideInfoSize() + kXingFieldsSize + kLameSize;
+    const int needed = 4 + stream.sideInfoSize() + kXingFieldsSize + kLameTagSize;
     const FrameHeader own = ownFrameHeader(stream, needed, constantBitRate ? stream.bitRateIndex : 1);
     // A rate too low for the fields (below 48 kbit/s at 48 kHz): the smallest that holds them.
     return own.bitRateIndex ? own : ownFrameHeader(stream, needed);
@@ -63,8 +62,8 @@ QByteArray buildInfoFrame(const FrameHeader& header, const InfoFrameFields& fiel
     putBig32(xing + 116, fields.quality.value_or(0));
 
     char* lame = xing + kXingFieldsSize;
-    if (fields.sourceLame.size() == kLameSize) {
-        std::memcpy(lame, fields.sourceLame.constData(), kLameSize);
+    if (fields.sourceLame.size() == kLameTagSize) {
+        std::memcpy(lame, fields.sourceLame.constData(), kLameTagSize);
         // Peak and replay gain described the whole source, not the piece.
         std::fill_n(lame + kLamePeakAndGains, kLamePeakAndGainsSize, '\0');
     } else {
