@@ -18,6 +18,8 @@ constexpr int64_t kGranule = 576;
 // filter's history (15 of a granule's 18 subband slots) one more.
 constexpr int64_t kLeadGranules = 2;
 constexpr int kMaxTrim = 4095;  // 12-bit fields
+// Read and written in pieces of this size: a copy holds no more than one piece in
+// memory, and an hour of 128 kbit/s MP3 (58 MB) takes some 220 reads.
 constexpr int64_t kCopyChunk = 256 * 1024;
 
 // Reads bytes [offset, offset + length) of `in` in chunks and hands each to `take`.
