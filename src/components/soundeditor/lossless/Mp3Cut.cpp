@@ -44,14 +44,18 @@ QByteArray readAt(QFile& in, int64_t offset, int64_t length) {
     return in.seek(offset) ? in.read(length) : QByteArray();
 }
 
+// The header of a frame read from the file; nullopt when too little was read.
+std::optional<FrameHeader> headerOf(const QByteArray& frame) {
+    return frame.size() >= 4 ? parseFrameHeader(reinterpret_cast<const uint8_t*>(frame.constData())) : std::nullopt;
+}
+
 // The main data at the end of the frames before `first` that frame `first` starts with.
 std::optional<QByteArray> reservoirBefore(QFile& in, const Mp3Index& index, size_t first) {
     const int needed = index.frames[first].mainDataBegin;
     QByteArray reservoir;
     for (size_t k = first; k-- > 0 && reservoir.size() < needed;) {
         const QByteArray frame = readAt(in, index.frames[k].offset, index.frames[k].size);
-        const auto header = frame.size() >= 4 ? parseFrameHeader(reinterpret_cast<const uint8_t*>(frame.constData()))
-                                              : std::nullopt;
+        const std::optional<FrameHeader> header = headerOf(frame);
         if (!header || frame.size() != header->size) return std::nullopt;
         reservoir.prepend(frame.mid(header->mainDataOffset()));
     }
@@ -117,10 +121,7 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
     const Frame& last = index.frames[plan.lastFrame];
     const bool constantBitRate =
         std::all_of(&first, &last + 1, [&first](const Frame& f) { return f.bitRateIndex == first.bitRateIndex; });
-    const QByteArray firstHeaderBytes = readAt(in, first.offset, 4);
-    const std::optional<FrameHeader> firstHeader =
-        firstHeaderBytes.size() == 4 ? parseFrameHeader(reinterpret_cast<const uint8_t*>(firstHeaderBytes.constData()))
-                                     : std::nullopt;
+    const std::optional<FrameHeader> firstHeader = headerOf(readAt(in, first.offset, 4));
     const std::optional<QByteArray> reservoir = reservoirBefore(in, index, plan.firstFrame);
     const std::optional<QByteArray> lead =
         firstHeader && reservoir ? leadFrame(*firstHeader, *reservoir, constantBitRate) : std::nullopt;
