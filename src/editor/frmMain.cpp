@@ -19,6 +19,7 @@
 #include <cmath>
 #include <vector>
 
+#include "components/decode/LocalFileName.h"
 #include "components/errors/FileFailure.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/LevelMeterSet.h"
@@ -355,7 +356,7 @@ void frmMain::loadInputFile(const QString& path) {
         showNoSound();
         showMessage(QStringLiteral("File could not be loaded.") + kLineBreak +
                         GetErrorDescription(opened != err::Ok ? opened : err::InvalidSoundFile) + kLineBreak +
-                        FileFailureText(path, WhyNotReadable(path)),
+                        FileFailureText(path, decode::WhyNotReadable(path)),
                     platform::MessageIcon::Error);
         return;
     }

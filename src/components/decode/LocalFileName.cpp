@@ -2,10 +2,12 @@
 
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
 
+#include <unistd.h>
 #ifndef Q_OS_WIN
 #include <fcntl.h>
-#include <unistd.h>
 #endif
 
 namespace clipwren::decode {
@@ -108,5 +110,13 @@ bool openLocalFile(QFile& file, const QString& name, QIODevice::OpenMode mode) {
     return false;
 }
 #endif
+
+int WhyNotReadable(const QString& name) {
+    const QByteArray bytes = encodeFileName(name);
+    struct stat info {};
+    if (::stat(bytes.constData(), &info) != 0) return errno;
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    return ::access(bytes.constData(), R_OK) == 0 ? 0 : errno;
+}
 
 }  // namespace clipwren::decode

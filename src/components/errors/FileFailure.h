@@ -9,8 +9,5 @@ namespace clipwren {
 QString SystemErrorText(int systemError);
 // "path: reason"; the path alone when systemError is 0.
 QString FileFailureText(const QString& path, int systemError);
-// Why path cannot be read as a sound file: 0 for a readable regular file, else the
-// errno value the system gives (ENOENT, EACCES, EISDIR for a folder, ...).
-int WhyNotReadable(const QString& path);
 
 }  // namespace clipwren

@@ -57,7 +57,7 @@ private:
 // A file that is there but cannot be decoded: the file and the decoder's reason; else
 // the file and the system's reason it cannot be read.
 QString undecodable(const QString& path, const QString& decoderReason) {
-    const int systemError = WhyNotReadable(path);
+    const int systemError = decode::WhyNotReadable(path);
     return systemError == 0 && !decoderReason.isEmpty() ? path + QStringLiteral(": ") + decoderReason
                                                         : FileFailureText(path, systemError);
 }
@@ -354,7 +354,7 @@ int32_t SoundEditor::OpenFile(const QString& path) {
     d.soundPath.clear();
     std::error_code statusError;
     if (path.isEmpty() || !std::filesystem::is_regular_file(decode::fileSystemPath(path), statusError))
-        return d.refuse(err::InvalidSoundFile, FileFailureText(path, WhyNotReadable(path)));
+        return d.refuse(err::InvalidSoundFile, FileFailureText(path, decode::WhyNotReadable(path)));
     d.start([&d, path] { return d.load(path); },
             [](SoundEditor* editor, int32_t result) { emit editor->LoadCompleted(result); });
     return err::Ok;
