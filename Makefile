@@ -8,7 +8,8 @@ PREFIX ?= /usr/local
 PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
             libavformat-dev libavcodec-dev libswresample-dev libavutil-dev \
             libsoundtouch-dev libpulse-dev pulseaudio pulseaudio-utils googletest libgtest-dev ffmpeg \
-            fonts-dejavu-core fonts-liberation time desktop-file-utils sox libsox-fmt-mp3 libjemalloc-dev
+            fonts-dejavu-core fonts-liberation time desktop-file-utils sox libsox-fmt-mp3 libjemalloc-dev \
+            man-db bash-completion
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

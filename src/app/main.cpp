@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
 #include <memory>
 
 extern "C" {
@@ -22,10 +24,40 @@ std::unique_ptr<clipwren::player::AudioOutputFactory> soundOutputs() {
     return std::make_unique<clipwren::player::PulseOutputFactory>();
 }
 
+constexpr const char* kHelpText =
+    "Usage: clipwren [FILE]\n"
+    "\n"
+    "Opens Clipwren Pro's window to cut a piece out of an audio file, with FILE\n"
+    "loaded when one is given.\n"
+    "\n"
+    "  -h, --help     show this text\n"
+    "  -v, --version  show the version\n"
+    "\n"
+    "Qt's own options, such as -style NAME and -platform NAME, work as in every Qt\n"
+    "program. The cut without the window is clipwren-cut.\n";
+
+// --help and --version are answered before the window system is reached, so they
+// work without a display. Anything the parser does not know (Qt's own options, a file
+// name) is left to the application.
+bool answeredFromCommandLine(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{"h", "help"});
+    const QCommandLineOption version(QStringList{"v", "version"});
+    parser.addOptions({help, version});
+    if (!parser.parse(arguments)) return false;
+    if (parser.isSet(help)) std::fputs(kHelpText, stdout);
+    else if (parser.isSet(version)) std::fputs("clipwren " CLIPWREN_VERSION "\n", stdout);
+    else return false;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace clipwren;
+    if (answeredFromCommandLine(argc, argv)) return 0;
     // FFmpeg's notes and warnings (encoder statistics, duration guesses) mean nothing to
     // the user; real failures reach the window as error codes.
     av_log_set_level(AV_LOG_ERROR);

@@ -53,7 +53,9 @@ constexpr int16_t kPlayer = 0;
 #ifdef Q_OS_WIN
 const QString kHelpFileName = QStringLiteral("Clipwren.chm");
 #else
-// CHM viewers are not standard here; the build puts an HTML page next to the executable.
+// CHM viewers are not standard here: an HTML page, next to the executable in the build
+// tree and in the shared data folder once installed (CLIPWREN_HELP_DIR, relative to the
+// executable's folder).
 const QString kHelpFileName = QStringLiteral("Clipwren.html");
 #endif
 
@@ -678,11 +680,15 @@ void frmMain::cmdTempoReset_Click() { sldTempo->setValue(0); }
 // ---- Help and web link ------------------------------------------------------------
 
 void frmMain::cmdHelp_Click() {
-    const QString document = QDir(QCoreApplication::applicationDirPath()).filePath(kHelpFileName);
-    // A missing help file would only make the desktop show an error of its own.
-    if (!QFileInfo::exists(document)) return;
-    services_.opener.open(QDir::toNativeSeparators(document), QDir::rootPath(),
-                                    platform::ShowCommand::Maximized);
+    const QDir programFolder(QCoreApplication::applicationDirPath());
+    for (const QString& folder : {programFolder.path(), programFolder.filePath(QStringLiteral(CLIPWREN_HELP_DIR))}) {
+        const QString document = QDir(folder).filePath(kHelpFileName);
+        // A missing help file would only make the desktop show an error of its own.
+        if (!QFileInfo::exists(document)) continue;
+        services_.opener.open(QDir::toNativeSeparators(QDir::cleanPath(document)), QDir::rootPath(),
+                              platform::ShowCommand::Maximized);
+        return;
+    }
 }
 
 void frmMain::cmdVantrel_Click() {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks that everything a desktop needs
-# is where it looks: both programs, the cutter's module, the help page beside the
-# program, the menu entry and its icon.
+# is where it looks: both programs, the cutter's module, the help page, the manual pages,
+# the shell completion, the menu entry and its icon.
 set -euo pipefail
 build_dir=$1
 prefix=$(mktemp -d)
@@ -10,8 +10,9 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 
 status=0
-for file in bin/clipwren bin/clipwren-cut bin/Clipwren.html share/applications/clipwren.desktop \
-            share/icons/hicolor/scalable/apps/clipwren.svg; do
+for file in bin/clipwren bin/clipwren-cut share/clipwren/Clipwren.html share/applications/clipwren.desktop \
+            share/icons/hicolor/scalable/apps/clipwren.svg share/man/man1/clipwren.1.gz \
+            share/man/man1/clipwren-cut.1.gz share/bash-completion/completions/clipwren-cut; do
   [ -f "$prefix/$file" ] || { echo "missing: $file"; status=1; }
 done
 for program in bin/clipwren bin/clipwren-cut; do

@@ -226,24 +226,30 @@ TEST_F(WindowTest, HoldingThePositionSliderPausesTrackingAndReleasingStartsIt) {
     QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(10, slider->height() / 2));
 }
 
-TEST_F(WindowTest, HelpOpensTheDocumentNextToTheProgramOnlyWhenItExists) {
+TEST_F(WindowTest, HelpOpensTheDocumentNextToTheProgramOrInstalledOnlyWhenItExists) {
     open();
-    const QString document = QDir(QCoreApplication::applicationDirPath()).filePath("Clipwren.html");
-    QFile::remove(document);
-    control<MyButton>("cmdHelp")->click();
-    EXPECT_TRUE(opener.calls.empty());
-    EXPECT_TRUE(dialogs.messages.empty());
+    const QDir programFolder(QCoreApplication::applicationDirPath());
+    // Beside the program in the build tree; in the shared data folder once installed.
+    for (const QString& folder : {programFolder.path(), QDir::cleanPath(programFolder.filePath("../share/clipwren"))}) {
+        SCOPED_TRACE(folder.toStdString());
+        opener.calls.clear();
+        const QString document = QDir(folder).filePath("Clipwren.html");
+        control<MyButton>("cmdHelp")->click();
+        EXPECT_TRUE(opener.calls.empty());
+        EXPECT_TRUE(dialogs.messages.empty());
 
-    QFile file(document);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    control<MyButton>("cmdHelp")->click();
-    control<MyButton>("cmdHelp")->click();
-    QFile::remove(document);
-    ASSERT_EQ(opener.calls.size(), 2u);
-    EXPECT_EQ(QDir::fromNativeSeparators(opener.calls[0].document), document);
-    EXPECT_EQ(opener.calls[0].folder, QDir::rootPath());
-    EXPECT_EQ(opener.calls[0].show, platform::ShowCommand::Maximized);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile file(document);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.close();
+        control<MyButton>("cmdHelp")->click();
+        control<MyButton>("cmdHelp")->click();
+        QFile::remove(document);
+        ASSERT_EQ(opener.calls.size(), 2u);
+        EXPECT_EQ(QDir::fromNativeSeparators(opener.calls[0].document), document);
+        EXPECT_EQ(opener.calls[0].folder, QDir::rootPath());
+        EXPECT_EQ(opener.calls[0].show, platform::ShowCommand::Maximized);
+    }
 }
 
 TEST_F(WindowTest, LogoOpensThePublishersAddressAndIgnoresFailure) {

@@ -103,6 +103,8 @@ CommandLine parseCommandLine(const QStringList& args) {
     return result;
 }
 
+// Each option listed here has its entry under OPTIONS in clipwren-cut.1 beside this file,
+// in the same order and spelling; a test compares the two lists.
 QString helpText() {
     return QStringLiteral(
         "Usage: clipwren-cut INPUT [--begin TIME] [--end TIME] [--output FILE]\n"
