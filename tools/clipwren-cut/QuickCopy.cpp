@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "components/decode/AudioDecoder.h"
+#include "components/decode/FrameCount.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/soundeditor/OutputFormatForPath.h"
 #include "components/soundeditor/PendingOutputFile.h"
@@ -19,11 +19,9 @@ namespace {
 namespace mp3 = soundeditor::mp3;
 using soundeditor::kWorkingRate;
 
-// The editor's length of a sound in milliseconds, that of its decode at the working
-// rate: the decoder's length rule, ceil(frames * outputRate / sourceRate).
+// The editor's length of a sound in milliseconds, that of its decode at the working rate.
 int64_t workingLengthMs(int64_t frames, int rate) {
-    const int64_t atWorkingRate = rate == kWorkingRate ? frames : (frames * kWorkingRate + rate - 1) / rate;
-    return decode::framesToMs(atWorkingRate, kWorkingRate);
+    return decode::framesToMs(decode::framesAtRate(frames, rate, kWorkingRate), kWorkingRate);
 }
 
 }  // namespace

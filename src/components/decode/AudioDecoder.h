@@ -44,8 +44,9 @@
 // audio and comes out shorter. A truncated file reports, and reads, what it still
 // holds. Should the decoder still end before lengthFrames() (a read error), read()
 // ends there too, with no made-up audio after it.
+#include "components/decode/FrameCount.h"
+
 #include <QString>
-#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -105,11 +106,5 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
-
-// Converts between milliseconds and frames at a rate, rounding to the nearest.
-inline int64_t msToFrames(int64_t ms, int rate) { return std::llround(double(ms) * rate / 1000.0); }
-inline int64_t framesToMs(int64_t frames, int rate) {
-    return rate > 0 ? std::llround(double(frames) * 1000.0 / rate) : 0;
-}
 
 }  // namespace clipwren::decode

@@ -1,6 +1,7 @@
 #include "components/decode/Converter.h"
 
 #include "components/decode/FfmpegError.h"
+#include "components/decode/FrameCount.h"
 #include "components/errors/modSoundErrDesc.h"
 
 #include <algorithm>
@@ -39,8 +40,7 @@ void Converter::setUp(int sourceRate, int outputRate, int outputChannels) {
 }
 
 int64_t Converter::outputFramesFor(int64_t sourceFrames) const {
-    if (outRate_ == sourceRate_) return sourceFrames;
-    return av_rescale_rnd(sourceFrames, outRate_, sourceRate_, AV_ROUND_UP);
+    return framesAtRate(sourceFrames, sourceRate_, outRate_);
 }
 
 Converter::RestartPoint Converter::restartPointFor(int64_t outputFrame) const {

@@ -1,6 +1,6 @@
 #include "components/soundeditor/Selection.h"
 
-#include "components/decode/AudioDecoder.h"
+#include "components/decode/FrameCount.h"
 
 #include <algorithm>
 

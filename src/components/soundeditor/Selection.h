@@ -1,6 +1,6 @@
 #pragma once
 // The part of a loaded sound the editor holds, in milliseconds of the source; frames
-// are worked out only at export, at the export's own rate. Plain arithmetic, so that
+// are worked out only at export, at the export's own rate. Plain arithmetic, free of the audio libraries, so that
 // clipwren-cut's quick copy cuts exactly where the editor would.
 #include <cstdint>
 #include <optional>
