@@ -9,11 +9,11 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
             libavformat-dev libavcodec-dev libswresample-dev libavutil-dev \
             libsoundtouch-dev libpulse-dev pulseaudio pulseaudio-utils googletest libgtest-dev ffmpeg \
             fonts-dejavu-core fonts-liberation time desktop-file-utils sox libsox-fmt-mp3 libjemalloc-dev \
-            man-db bash-completion
+            man-db bash-completion librsvg2-bin file dpkg-dev lintian appstream
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build run test test-sanitize bench screenshot install clean
+.PHONY: deps configure build run test test-sanitize bench screenshot install package clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -55,6 +55,10 @@ screenshot: build
 
 install: build
 	cmake --install $(BUILD_DIR)
+
+# A Debian package of both programs, packed from the tree `make build` made.
+package: build
+	cd $(BUILD_DIR) && cpack
 
 clean:
 	rm -rf $(BUILD_DIR)
