@@ -11,6 +11,9 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
             fonts-dejavu-core fonts-liberation time desktop-file-utils sox libsox-fmt-mp3 libjemalloc-dev \
             man-db bash-completion librsvg2-bin file dpkg-dev lintian appstream
 
+# The window's key tests run a second time on a private X server with a window manager.
+PACKAGES += xvfb xauth openbox x11-utils
+
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build run test test-sanitize bench screenshot install package clean

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QShortcut>
@@ -97,6 +98,12 @@ QStringList supportedExtensions() {
 bool isAudioFile(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isFile() &&
            supportedExtensions().contains(QFileInfo(path).suffix().toLower());
+}
+
+// The frame of a mark box whose text is no time: red, lighter on a dark palette so that it
+// reads there too.
+QColor invalidMarkColour(const QPalette& palette) {
+    return palette.color(QPalette::Text).lightness() > 128 ? QColor(255, 110, 110) : QColor(210, 0, 0);
 }
 
 // The one local audio file a drag carries, or empty text.
@@ -371,6 +378,8 @@ void frmMain::loadInputFile(const QString& path) {
     waveform_.load(path);
     sldPosition->setWaveform({}, {});
     showMarkFlags();
+    // The sound's keys act at once: a focused button would take Space for itself.
+    sldPosition->setFocus();
 }
 
 void frmMain::showNoSound() {
@@ -404,6 +413,9 @@ void frmMain::dropEvent(QDropEvent* event) {
 
 void frmMain::cmdOutput_Click() {
     const QString initialFolder = OutputLocation::storedFolder(services_.settings);
+    // The dialog takes a folder that is not there yet for a file name in its parent, and
+    // a bare name typed there would be saved one folder up. The first save would make it anyway.
+    QDir().mkpath(initialFolder);
     const QString chosen = services_.dialogs.saveFileName(this, QStringLiteral("Choose output audio file"),
                                                             kAudioFileFilter, initialFolder);
     if (chosen.isEmpty()) return;
@@ -432,14 +444,14 @@ void frmMain::showMessage(const QString& text, platform::MessageIcon icon) {
 }
 
 std::optional<CutRange> frmMain::readMarks() {
-    const auto begin = ParseTimeText(txtBeginMark->text());
-    if (!begin) {
-        showMessage(QStringLiteral("The begin mark is not a valid time (mm:ss:mmm)."), platform::MessageIcon::Information);
-        return std::nullopt;
-    }
-    const auto end = ParseTimeText(txtEndMark->text());
-    if (!end) {
-        showMessage(QStringLiteral("The end mark is not a valid time (mm:ss:mmm)."), platform::MessageIcon::Information);
+    const auto begin = markTime(txtBeginMark);
+    const auto end = markTime(txtEndMark);
+    const QString refusal = !begin ? whyNotATime(txtBeginMark)
+                            : !end ? whyNotATime(txtEndMark)
+                            : *begin > *end ? QStringLiteral("The begin mark lies after the end mark.")
+                                            : QString();
+    if (!refusal.isEmpty()) {
+        showMessage(refusal, platform::MessageIcon::Information);
         return std::nullopt;
     }
     return CutRange{*begin, *end};
@@ -528,13 +540,30 @@ void frmMain::setMarkFromPlayer(QLineEdit* mark) {
     mark->setText(FormatTimeText(player_.Position(kPlayer)));
 }
 
+void frmMain::setMarkFromPosition(QLineEdit* mark) {
+    if (player_.FileName(kPlayer).isEmpty()) return;
+    mark->setText(FormatTimeText(player_.Position(kPlayer)));
+}
+
+std::optional<int32_t> frmMain::markTime(const QLineEdit* box) { return ParseTimeText(box->text().trimmed()); }
+
+QString frmMain::whyNotATime(const QLineEdit* box) const {
+    return box == txtBeginMark ? QStringLiteral("The begin mark is not a valid time (mm:ss:mmm).")
+                               : QStringLiteral("The end mark is not a valid time (mm:ss:mmm).");
+}
+
 void frmMain::showMarkFlags() {
     const auto flag = [this](const QLineEdit* box) -> std::optional<int> {
-        const std::optional<int32_t> ms = ParseTimeText(box->text());
+        const std::optional<int32_t> ms = markTime(box);
         if (!ms || *ms < sldPosition->minimum() || *ms > sldPosition->maximum()) return std::nullopt;
         return *ms;
     };
     sldPosition->setMarks(flag(txtBeginMark), flag(txtEndMark));
+    // A box whose text is no time says so at once, not only when the mark is used.
+    for (QLineEdit* box : {txtBeginMark, txtEndMark}) {
+        box->setToolTip(markTime(box) ? QString() : whyNotATime(box));
+        box->update();
+    }
 }
 
 // A dragged flag writes its mark's box as if the time had been typed there; the rest
@@ -546,7 +575,7 @@ void frmMain::sldPosition_MarkMoved(TimeFormatSlider::Mark mark, int value) {
 bool frmMain::stepMark(QLineEdit* mark, const QKeyEvent& key) {
     if (key.key() != Qt::Key_Up && key.key() != Qt::Key_Down) return false;
     // A text that is no time has nothing to step from; the keys do nothing else in the box.
-    const std::optional<int32_t> ms = ParseTimeText(mark->text());
+    const std::optional<int32_t> ms = markTime(mark);
     if (!ms) return true;
     const int32_t step = key.modifiers() & Qt::ControlModifier ? 1000 : key.modifiers() & Qt::ShiftModifier ? 100 : 10;
     // Up to the sound's end, or where a mark typed beyond it already stands.
@@ -562,6 +591,16 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     // A text box with the focus claims every key before the window's shortcuts see it.
     if (event->type() == QEvent::ShortcutOverride && qobject_cast<QLineEdit*>(watched)) {
         event->accept();
+        return true;
+    }
+    if (event->type() == QEvent::Paint && (watched == txtBeginMark || watched == txtEndMark) &&
+        !markTime(static_cast<QLineEdit*>(watched))) {
+        // The box draws itself first; the frame of a mark that is no time goes over it.
+        auto* box = static_cast<QLineEdit*>(watched);
+        static_cast<QObject*>(box)->event(event);
+        QPainter p(box);
+        p.setPen(QPen(invalidMarkColour(box->palette()), 2));
+        p.drawRect(QRectF(box->rect()).adjusted(1, 1, -1, -1));
         return true;
     }
     if (event->type() == QEvent::KeyPress && (watched == txtBeginMark || watched == txtEndMark)) {
@@ -636,8 +675,10 @@ void frmMain::addShortcuts() {
     add(Qt::Key_Right, move(QAbstractSlider::SliderSingleStepAdd));
     add(Qt::Key_PageUp, move(QAbstractSlider::SliderPageStepAdd));
     add(Qt::Key_PageDown, move(QAbstractSlider::SliderPageStepSub));
-    add(Qt::Key_I, [this] { cmdMarkBegin_Click(); });
-    add(Qt::Key_O, [this] { cmdMarkEnd_Click(); });
+    // Unlike the buttons, the keys take the position in every state: stopped, it is where
+    // the user put it.
+    add(Qt::Key_I, [this] { setMarkFromPosition(txtBeginMark); });
+    add(Qt::Key_O, [this] { setMarkFromPosition(txtEndMark); });
     add(Qt::Key_P, [this] { cmdPlaySelected_Click(); });
     add(Qt::SHIFT | Qt::Key_Left, [this] { jumpToMark(txtBeginMark); });
     add(Qt::SHIFT | Qt::Key_Right, [this] { jumpToMark(txtEndMark); });
@@ -653,7 +694,7 @@ void frmMain::playOrPause() {
 }
 
 void frmMain::jumpToMark(QLineEdit* mark) {
-    if (const std::optional<int32_t> ms = ParseTimeText(mark->text())) sldPosition->setValueByUser(*ms);
+    if (const std::optional<int32_t> ms = markTime(mark)) sldPosition->setValueByUser(*ms);
 }
 
 void frmMain::Player_LevelsChanged(qint16, qint16 left, qint16 right) {

@@ -117,6 +117,11 @@ private:
     // Shows a path in a text box from its start; the window keeps the path itself.
     static void showPath(QLineEdit* box, const QString& path);
     void setMarkFromPlayer(QLineEdit* mark);
+    // The I and O keys: the play head's position once a sound is loaded, whatever the state.
+    void setMarkFromPosition(QLineEdit* mark);
+    // A mark box's time, blanks around it ignored; none when the text is no time.
+    static std::optional<int32_t> markTime(const QLineEdit* box);
+    QString whyNotATime(const QLineEdit* box) const;
     // The marks' flags on the slider follow the mark boxes' text.
     void showMarkFlags();
     // Window-wide keys, inactive while a text box has the focus; Up and Down in a mark

@@ -1,5 +1,6 @@
 #include "widgets/MyButton.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionFocusRect>
@@ -263,6 +264,34 @@ void MyButton::paintEvent(QPaintEvent*) {
         option.rect = rect().adjusted(2, 2, -2, -2);
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &p, this);
     }
+}
+
+namespace {
+
+bool pressesButton(const QKeyEvent& key) {
+    const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
+    return modifiers == Qt::NoModifier &&
+           (key.key() == Qt::Key_Space || key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter);
+}
+
+}  // namespace
+
+bool MyButton::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && pressesButton(static_cast<QKeyEvent&>(*event))) {
+        event->accept();
+        return true;
+    }
+    return QAbstractButton::event(event);
+}
+
+void MyButton::keyPressEvent(QKeyEvent* event) {
+    // Space presses on its own (down, then click on release); Return clicks at once.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && pressesButton(*event)) {
+        if (!event->isAutoRepeat()) click();
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void MyButton::enterEvent(QEnterEvent* event) {

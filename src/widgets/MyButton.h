@@ -32,6 +32,9 @@ public:
     QSize sizeHint() const override;
 
 protected:
+    // Space and Return press the focused button; no window-wide key takes them from it.
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;

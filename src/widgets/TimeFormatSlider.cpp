@@ -18,6 +18,9 @@ const QColor kEndFlagColor{200, 40, 40};
 // A flag is a pennant this many pixels wide and high at the top of the groove; it
 // points into the marked range, so the two flags of equal marks do not overlap.
 constexpr int kFlagSize = 7;
+// A flag's staff can be taken this many pixels either side of it: a fingertip on a
+// touchpad lands within about that.
+constexpr int kStaffReach = 3;
 // The marked range shows through the envelope drawn over it.
 constexpr int kRangeShadeAlpha = 70;
 // The envelope in a tone between text and groove, lighter than the play head and the flags.
@@ -91,10 +94,22 @@ QRect TimeFormatSlider::flagRect(Mark which) const {
 }
 
 std::optional<TimeFormatSlider::Mark> TimeFormatSlider::flagAt(const QPoint& point) const {
-    // A pixel of slack around the small pennants.
+    // A pixel of slack around the small pennants, and the staff anywhere down its length
+    // a few pixels either side. The pennants come first: where two staffs are close, the
+    // pennant the pointer is on tells them apart.
     for (Mark which : {Mark::Begin, Mark::End})
         if (flagRect(which).adjusted(-1, -1, 1, 1).contains(point)) return which;
-    return std::nullopt;
+    std::optional<Mark> nearest;
+    int nearestDistance = kStaffReach + 1;
+    for (Mark which : {Mark::Begin, Mark::End}) {
+        if (!showsWaveform_ || !mark(which)) continue;
+        const int distance = std::abs(point.x() - xOf(*mark(which)));
+        if (distance < nearestDistance) {
+            nearest = which;
+            nearestDistance = distance;
+        }
+    }
+    return nearest;
 }
 
 // ---- The sound in the groove ------------------------------------------------------

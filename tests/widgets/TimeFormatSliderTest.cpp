@@ -168,10 +168,11 @@ TEST(TimeFormatSlider, DraggingAFlagMovesItsMarkAndLeavesThePosition) {
     QObject::connect(&s.slider, &TimeFormatSlider::markMoved,
                      [&](TimeFormatSlider::Mark m, int v) { moves.emplace_back(m, v); });
 
+    // The begin flag taken by its pennant, the end flag by its staff, low down and beside it.
     for (const auto& [mark, to] : {std::pair{TimeFormatSlider::Mark::Begin, 250},
                                    std::pair{TimeFormatSlider::Mark::End, 900}}) {
         const QRect flag = s.slider.flagRect(mark);
-        const QPoint grab = flag.center();
+        const QPoint grab = mark == TimeFormatSlider::Mark::Begin ? flag.center() : QPoint(flag.right() + 2, 18);
         const QPoint moved = grab + QPoint(s.at(to, 0).x() - s.at(*s.slider.mark(mark), 0).x(), 0);
         QTest::mousePress(&s.slider, Qt::LeftButton, {}, grab);
         QTest::mouseMove(&s.slider, (grab + moved) / 2);

@@ -127,8 +127,12 @@ TEST_F(WindowTest, FirstRunOkKeepsTheDefaultFolderThatIsNotMadeYet) {
     });
     control<MyButton>("cmdOutputFolder")->click();
     EXPECT_EQ(storedOutputFolder(), folder);
-    EXPECT_FALSE(QFileInfo::exists(folder));  // made by the first save into it
+    EXPECT_FALSE(QFileInfo::exists(folder));
     EXPECT_EQ(outputFolderOfNextLoad(), folder);
+    // The save dialog opens in it, made for it: a folder not there yet would be taken for a name.
+    control<MyButton>("cmdOutput")->click();
+    EXPECT_EQ(dialogs.lastInitialFolder, folder);
+    EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
 TEST_F(WindowTest, MarkButtonsClearAndIgnoreAStoppedPlayer) {
