@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QStyleOptionFocusRect>
 #include <algorithm>
+#include <cmath>
 
 #include "widgets/FitFont.h"
 
@@ -17,19 +18,55 @@ const QColor kRed{200, 40, 40};
 const QColor kInk{30, 30, 90};
 const QColor kFolderYellow{235, 190, 70};
 
+// WCAG's least contrast for the parts of a picture: below it a line or shape blurs into
+// its background. A colour that falls short is moved to the contrast WCAG asks of text,
+// so that the soft edges of its lines still stand out.
+constexpr double kLeastContrast = 3.0;
+constexpr double kMendedContrast = 4.5;
+
+double relativeLuminance(const QColor& colour) {
+    auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double first = relativeLuminance(a), second = relativeLuminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+// A colour of the pictures as it stands out on `background`: unchanged where it already
+// does (the light schemes the pictures were drawn for), else made lighter or darker in
+// the same hue, whichever way the background leaves room, until it does. A dark scheme
+// gets light variants of the navy ink and border; the lavender of a pressed button
+// gets the navy back.
+QColor legibleOn(const QColor& background, const QColor& colour) {
+    if (contrast(colour, background) >= kLeastContrast) return colour;
+    const bool lighten = contrast(Qt::white, background) > contrast(Qt::black, background);
+    const QColor hsl = colour.toHsl();
+    for (int lightness = hsl.lightness(); lightness >= 0 && lightness <= 255; lightness += lighten ? 4 : -4) {
+        const QColor candidate = QColor::fromHsl(hsl.hslHue(), hsl.hslSaturation(), lightness, hsl.alpha());
+        if (contrast(candidate, background) >= kMendedContrast) return candidate;
+    }
+    return lighten ? QColor(Qt::white) : QColor(Qt::black);
+}
+
 // An icon above the caption smaller than this is hard to make out.
 constexpr int kSmallestStackedIcon = 14;
 constexpr int kBesideIconSize = 16;
 constexpr int kIconGap = 4;
 
-// Each icon is drawn in a 16 x 16 design square scaled into `box`.
-void drawIcon(QPainter& p, MyButton::Picture picture, const QRectF& box) {
+// Each icon is drawn in a 16 x 16 design square scaled into `box`, in colours legible on
+// `background`; only the folder's yellow stays as it is, its outline standing out.
+void drawIcon(QPainter& p, MyButton::Picture picture, const QRectF& box, const QColor& background) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     const qreal scale = std::min(box.width(), box.height()) / 16.0;
     p.translate(box.center().x() - 8 * scale, box.center().y() - 8 * scale);
     p.scale(scale, scale);
-    const QPen ink(kInk, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    auto legible = [&background](const QColor& colour) { return legibleOn(background, colour); };
+    const QColor ink = legible(kInk);
 
     auto triangle = [&](qreal left, qreal top, qreal width, qreal height, const QColor& fill) {
         QPainterPath path;
@@ -37,23 +74,23 @@ void drawIcon(QPainter& p, MyButton::Picture picture, const QRectF& box) {
         path.lineTo(left + width, top + height / 2);
         path.lineTo(left, top + height);
         path.closeSubpath();
-        p.setPen(QPen(fill.darker(140), 0.8));
-        p.setBrush(fill);
+        p.setPen(QPen(legible(fill.darker(140)), 0.8));
+        p.setBrush(legible(fill));
         p.drawPath(path);
     };
     auto bracket = [&](qreal x, bool opening) {
         const qreal tip = opening ? x + 3 : x - 3;
-        p.setPen(QPen(kInk, 1.6, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
         p.setBrush(Qt::NoBrush);
         p.drawPolyline(QPolygonF{{tip, 2}, {x, 2}, {x, 14}, {tip, 14}});
     };
     auto cross = [&](qreal cx, qreal cy) {
-        p.setPen(QPen(kRed, 1.8, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(legible(kRed), 1.8, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(cx - 3, cy - 3), QPointF(cx + 3, cy + 3));
         p.drawLine(QPointF(cx - 3, cy + 3), QPointF(cx + 3, cy - 3));
     };
     auto folder = [&](qreal dy) {
-        p.setPen(QPen(kFolderYellow.darker(160), 0.8));
+        p.setPen(QPen(legible(kFolderYellow.darker(160)), 0.8));
         p.setBrush(kFolderYellow);
         QPainterPath path;
         path.moveTo(1, 4 + dy);
@@ -66,15 +103,15 @@ void drawIcon(QPainter& p, MyButton::Picture picture, const QRectF& box) {
         p.drawPath(path);
     };
     auto note = [&](qreal x, qreal y) {
-        p.setPen(QPen(kInk, 1.2));
-        p.setBrush(kInk);
+        p.setPen(QPen(ink, 1.2));
+        p.setBrush(ink);
         p.drawEllipse(QPointF(x, y + 6), 1.8, 1.4);
         p.drawLine(QPointF(x + 1.6, y + 6), QPointF(x + 1.6, y));
         p.drawLine(QPointF(x + 1.6, y), QPointF(x + 4, y + 1.5));
     };
     auto disk = [&](const QColor& body) {
-        p.setPen(QPen(body.darker(170), 0.8));
-        p.setBrush(body);
+        p.setPen(QPen(legible(body.darker(170)), 0.8));
+        p.setBrush(legible(body));
         p.drawRoundedRect(QRectF(2, 2, 12, 12), 1, 1);
         p.setBrush(Qt::white);
         p.drawRect(QRectF(4.5, 2, 7, 4.5));
@@ -91,20 +128,20 @@ void drawIcon(QPainter& p, MyButton::Picture picture, const QRectF& box) {
     case MyButton::Picture::SaveOutput: disk(QColor(70, 110, 190)); break;
     case MyButton::Picture::Folder:
         folder(0);
-        p.setPen(QPen(kGreen.darker(130), 1.6, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(legible(kGreen.darker(130)), 1.6, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(11, 7.5), QPointF(11, 12.5));
         p.drawLine(QPointF(8.5, 10), QPointF(13.5, 10));
         break;
     case MyButton::Picture::Play: triangle(4, 2, 10, 12, kGreen); break;
     case MyButton::Picture::Pause:
         p.setPen(Qt::NoPen);
-        p.setBrush(kInk);
+        p.setBrush(ink);
         p.drawRect(QRectF(3.5, 2.5, 3.5, 11));
         p.drawRect(QRectF(9, 2.5, 3.5, 11));
         break;
     case MyButton::Picture::Stop:
-        p.setPen(QPen(kRed.darker(140), 0.8));
-        p.setBrush(kRed);
+        p.setPen(QPen(legible(kRed.darker(140)), 0.8));
+        p.setBrush(legible(kRed));
         p.drawRect(QRectF(3, 3, 10, 10));
         break;
     case MyButton::Picture::MarkBegin:
@@ -133,19 +170,20 @@ void drawIcon(QPainter& p, MyButton::Picture picture, const QRectF& box) {
         triangle(9, 9, 6, 6, kGreen);
         break;
     case MyButton::Picture::Help: {
-        p.setPen(QPen(QColor(30, 70, 160), 1));
-        p.setBrush(QColor(60, 110, 210));
+        const QColor circle = legible(QColor(60, 110, 210));
+        p.setPen(QPen(legible(QColor(30, 70, 160)), 1));
+        p.setBrush(circle);
         p.drawEllipse(QRectF(1, 1, 14, 14));
         QFont font = p.font();
         font.setBold(true);
         font.setPixelSize(11);
         p.setFont(font);
-        p.setPen(Qt::white);
+        p.setPen(legibleOn(circle, Qt::white));
         p.drawText(QRectF(1, 1, 14, 14), Qt::AlignCenter, QStringLiteral("?"));
         break;
     }
     case MyButton::Picture::Reset: {
-        p.setPen(QPen(kInk, 1.6, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap));
         p.setBrush(Qt::NoBrush);
         p.drawArc(QRectF(3, 3, 10, 10), 100 * 16, 290 * 16);
         QPainterPath head;
@@ -154,7 +192,7 @@ void drawIcon(QPainter& p, MyButton::Picture picture, const QRectF& box) {
         head.lineTo(5.8, 5.6);
         head.closeSubpath();
         p.setPen(Qt::NoPen);
-        p.setBrush(kInk);
+        p.setBrush(ink);
         p.drawPath(head);
         break;
     }
@@ -164,13 +202,14 @@ void drawIcon(QPainter& p, MyButton::Picture picture, const QRectF& box) {
 }
 
 // The publisher's word mark: a swoosh and the name, filling the button.
-void drawLogo(QPainter& p, const QRectF& box) {
+void drawLogo(QPainter& p, const QRectF& box, const QColor& background) {
+    const QColor navy = legibleOn(background, QColor(40, 60, 170));
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF mark(box.left() + 4, box.top() + 4, box.height() - 8, box.height() - 8);
     QLinearGradient gradient(mark.topLeft(), mark.bottomRight());
     gradient.setColorAt(0, QColor(8, 193, 240));
-    gradient.setColorAt(1, QColor(40, 60, 170));
+    gradient.setColorAt(1, navy);
     p.setPen(Qt::NoPen);
     p.setBrush(gradient);
     QPainterPath v;
@@ -185,7 +224,7 @@ void drawLogo(QPainter& p, const QRectF& box) {
     font.setItalic(true);
     font.setPixelSize(std::max(8, int(box.height() * 0.5)));
     p.setFont(font);
-    p.setPen(QColor(40, 60, 170));
+    p.setPen(navy);
     p.drawText(box.adjusted(mark.width() + 8, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Vantrel"));
     p.restore();
 }
@@ -222,19 +261,20 @@ QSize MyButton::sizeHint() const {
 void MyButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QRect frame = rect().adjusted(0, 0, -1, -1);
-    p.fillRect(rect(), backgroundColor());
-    p.setPen(kBorderColor);
+    const QColor background = backgroundColor();
+    p.fillRect(rect(), background);
+    p.setPen(legibleOn(background, kBorderColor));
     p.drawRect(frame);
 
     // A pressed button's content moves by a pixel, as a push button's does.
     const QRect content = rect().adjusted(3, 3, -3, -3).translated(isDown() ? QPoint(1, 1) : QPoint());
     if (picture_ == Picture::Logo) {
-        drawLogo(p, content);
+        drawLogo(p, content, background);
     } else if (text().isEmpty()) {
-        drawIcon(p, picture_, content);
+        drawIcon(p, picture_, content, background);
     } else {
-        const QColor captionColor = isEnabled() ? palette().color(QPalette::ButtonText)
-                                                : palette().color(QPalette::Disabled, QPalette::ButtonText);
+        const QColor captionColor = legibleOn(background, isEnabled() ? palette().color(QPalette::ButtonText)
+                                                                      : palette().color(QPalette::Disabled, QPalette::ButtonText));
         const int captionHeight = fontMetrics().height();
         const int captionWidth = fontMetrics().horizontalAdvance(text());
         const int besideIcon = std::min(content.height(), kBesideIconSize);
@@ -243,13 +283,13 @@ void MyButton::paintEvent(QPaintEvent*) {
             // A short, wide button: above its caption the icon would shrink to a smudge, so
             // it stands beside the caption, the two centred together.
             const int left = content.left() + (content.width() - groupWidth) / 2;
-            drawIcon(p, picture_, QRect(left, content.center().y() - besideIcon / 2, besideIcon, besideIcon));
+            drawIcon(p, picture_, QRect(left, content.center().y() - besideIcon / 2, besideIcon, besideIcon), background);
             p.setPen(captionColor);
             p.drawText(QRect(left + besideIcon + kIconGap, content.top(), captionWidth + 1, content.height()),
                        Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
         } else {
             const QRect iconBox(content.left(), content.top(), content.width(), content.height() - captionHeight);
-            drawIcon(p, picture_, iconBox);
+            drawIcon(p, picture_, iconBox, background);
             p.setPen(captionColor);
             // Within the content's margins, so the caption keeps clear of the border.
             p.setFont(FitFontToWidth(font(), text(), content.width()));

@@ -1,7 +1,9 @@
 #pragma once
 // Picture button: an icon above the caption (beside it on a button too short for
 // that), or a picture alone. The background is the system button colour, turning
-// lavender under the pointer or while pressed; the border is dark blue.
+// lavender under the pointer or while pressed; the border is dark blue. On a dark
+// background (a dark colour scheme) the border, the icons and the caption take lighter
+// variants of their colours, so that each stands out.
 #include <QAbstractButton>
 #include <QColor>
 

@@ -1,9 +1,13 @@
-// Pictures of the window for a person to look at: artifacts/window.png, and
-// artifacts/window-with-sound.png with a sound loaded and marked.
+// Pictures of the window for a person to look at: artifacts/window.png,
+// artifacts/window-with-sound.png with a sound loaded and marked, and
+// artifacts/window-dark.png in a dark colour scheme.
+#include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTest>
 #include <cmath>
+#include <map>
 
 #include "WindowTestSupport.h"
 #include "components/waveform/WaveformLoader.h"
@@ -34,4 +38,92 @@ TEST_F(WindowTest, Screenshot) {
     QTRY_VERIFY_WITH_TIMEOUT(picture->stage() == clipwren::waveform::WaveformLoader::Stage::Complete, 20000);
     QCoreApplication::processEvents();
     ASSERT_TRUE(w.grab().save(dir + "/window-with-sound.png"));
+}
+
+namespace {
+
+// Debian's qt6ct "darker" colour scheme: its active colours in the order of QPalette's
+// roles (17 is NoRole), and its disabled texts.
+QPalette darkerScheme() {
+    const QStringList colours = QStringLiteral(
+        "#ffffff #424245 #979797 #5e5c5b #302f2e #4a4947 #ffffff #ffffff #ffffff #3d3d3d #222020 "
+        "#e7e4e0 #12608a #f9f9f9 #0986d3 #a70b06 #5c5b5a - #3f3f36 #ffffff #80ffffff").split(' ');
+    QPalette palette;
+    for (int role = 0; role < colours.size(); ++role)
+        if (colours[role] != "-") palette.setColor(QPalette::ColorRole(role), QColor(colours[role]));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::HighlightedText})
+        palette.setColor(QPalette::Disabled, role, QColor("#808080"));
+    return palette;
+}
+
+// WCAG's contrast ratio of two colours, 1 to 21.
+double contrastRatio(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Pixels of `area` that stand out from `background` as much as a picture's lines must (3:1).
+int standingOut(const QImage& image, const QRect& area, const QColor& background) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (contrastRatio(image.pixelColor(x, y), background) >= 3.0) ++count;
+    return count;
+}
+
+}  // namespace
+
+TEST_F(WindowTest, DarkSchemeKeepsEveryButtonsPictureVisibleAndTheBarAndMetersAsTheyAre) {
+    // Of each button's picture, plain and pressed: how many pixels stand out from its
+    // background. The border stands out all round.
+    auto survey = [](clipwren::frmMain& w) {
+        std::map<std::string, int> standing;
+        const QList<clipwren::MyButton*> buttons = w.findChildren<clipwren::MyButton*>();
+        EXPECT_GE(buttons.size(), 15);
+        for (clipwren::MyButton* button : buttons) {
+            for (const bool pressed : {false, true}) {
+                const std::string name = button->objectName().toStdString() + (pressed ? " pressed" : "");
+                // The picture alone: a caption stands out in the palette's text colour anyway.
+                const QString caption = button->text();
+                button->setText(QString());
+                button->setDown(pressed);
+                const QColor background = button->backgroundColor();
+                const QImage image = button->grab().toImage();
+                button->setDown(false);
+                button->setText(caption);
+                const QRect inside = image.rect().adjusted(1, 1, -1, -1);
+                standing[name] = standingOut(image, inside, background);
+                EXPECT_EQ(standingOut(image, image.rect(), background) - standing[name],
+                          2 * (image.width() + image.height()) - 4)
+                    << name << ": border";
+            }
+        }
+        return standing;
+    };
+    // The progress bar and the level meters have looks of their own, whatever the scheme.
+    auto fixedLooks = [this] {
+        std::vector<QImage> looks{control("prgStatus")->grab().toImage()};
+        for (QWidget* meter : meters()) looks.push_back(meter->grab().toImage());
+        return looks;
+    };
+    open().show();
+    const std::map<std::string, int> lightPictures = survey(*window);
+    const std::vector<QImage> lightLooks = fixedLooks();
+
+    const QPalette light = QApplication::palette();
+    const auto restore = qScopeGuard([&light] { QApplication::setPalette(light); });
+    QApplication::setPalette(darkerScheme());
+    clipwren::frmMain& w = open();
+    w.show();
+    const QString dir = testsupport::artifactsDir();
+    QDir().mkpath(dir);
+    ASSERT_TRUE(w.grab().save(dir + "/window-dark.png"));
+    EXPECT_TRUE(fixedLooks() == lightLooks);
+    // Each picture stands out of the dark scheme's buttons about as much as of the light
+    // scheme's, which the pictures were drawn for.
+    for (const auto& [name, dark] : survey(w)) EXPECT_GE(dark, lightPictures.at(name) * 3 / 4) << name;
 }
