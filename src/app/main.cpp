@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <cstdio>
 #include <memory>
 
@@ -66,6 +67,10 @@ int main(int argc, char** argv) {
     // display name: Qt appends a display name to every window title, and the dialogs'
     // titles must stand as they are.
     QApplication::setApplicationName(QStringLiteral("Clipwren Pro"));
+    // The desktop entry the window belongs to (its application id under Wayland), and the
+    // icon installed with it, so that panels and task switchers show the program's own.
+    QGuiApplication::setDesktopFileName(QStringLiteral("clipwren"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("clipwren")));
     platform::DialogProvider dialogs;
     platform::DocumentOpener opener;
     const std::unique_ptr<SettingsStore> settings = OutputLocation::userStore();

@@ -15,6 +15,16 @@ cpack --config "$build_dir/CPackConfig.cmake" -B "$scratch/pack" >"$scratch/cpac
   { cat "$scratch/cpack.log"; exit 1; }
 deb=$(echo "$scratch"/pack/clipwren_*.deb)
 [ -f "$deb" ] || { echo "cpack made no package"; exit 1; }
+# One version everywhere: the package's, the changelog's latest entry's, the metainfo's
+# latest release's, the manual pages' and the one the programs print.
+version=$(dpkg-deb -f "$deb" Version)
+[ "$(dpkg-parsechangelog -l "$source_dir/packaging/changelog" -S Version)" = "$version" ] ||
+  fail "the changelog's latest entry is not version $version"
+grep -m1 '<release ' "$source_dir/src/app/"*.metainfo.xml | grep -q "version=\"$version\"" ||
+  fail "the metainfo's latest release is not version $version"
+for page in "$source_dir/src/app/clipwren.1" "$source_dir/tools/clipwren-cut/clipwren-cut.1"; do
+  grep -q "^\.TH .*\"Clipwren Pro $version\"" "$page" || fail "$page is not of version $version"
+done
 
 lintian --pedantic "$deb" >"$scratch/lintian.log" 2>&1 || true
 grep '^E: ' "$scratch/lintian.log" && fail "lintian reports errors"
@@ -45,8 +55,8 @@ done
 # Both programs run from where the package put them, the cutter with its module.
 export HOME=$scratch/home
 mkdir -p "$HOME"
-"$usr/bin/clipwren" --version | grep -q '^clipwren ' || fail "installed clipwren does not run"
-"$usr/bin/clipwren-cut" --version | grep -q '^clipwren-cut ' || fail "installed clipwren-cut does not run"
+[ "$("$usr/bin/clipwren" --version)" = "clipwren $version" ] || fail "installed clipwren does not run"
+[ "$("$usr/bin/clipwren-cut" --version)" = "clipwren-cut $version" ] || fail "installed clipwren-cut does not run"
 ffmpeg -v error -f lavfi -i "sine=frequency=440:duration=3" -ac 2 "$scratch/tone.wav"
 "$usr/bin/clipwren-cut" "$scratch/tone.wav" --begin 0.5 --end 2 --output "$scratch/piece.ogg" ||
   fail "installed clipwren-cut cannot cut"
