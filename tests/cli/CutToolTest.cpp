@@ -73,11 +73,15 @@ TEST(CutCommandLine, ActionsAndUsageErrors) {
                                    QStringList{"clipwren-cut", "a.mp3", "--begin", "soon"},
                                    QStringList{"clipwren-cut", "a.mp3", "--end"},
                                    QStringList{"clipwren-cut", "a.mp3", "--output", ""},
-                                   QStringList{"clipwren-cut", "a.mp3", "--speed", "2"}}) {
+                                   QStringList{"clipwren-cut", "a.mp3", "--speed", "2"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--begin", "0", "--end", "0"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--begin", "5", "--end", "3"}}) {
         const CommandLine parsed = parseCommandLine(bad);
         EXPECT_EQ(parsed.action, CommandLine::Action::UsageError) << bad.join(' ').toStdString();
         EXPECT_FALSE(parsed.error.isEmpty());
     }
+    EXPECT_EQ(parseCommandLine({"clipwren-cut", "a.mp3", "-b", "5", "-e", "3"}).error,
+              "The begin (5.000 s) is not before the end (3.000 s).");
 
     const CommandLine cut = parseCommandLine({"clipwren-cut", "in.wav", "--begin=00:01:500", "-e", "4.25", "-o", "x.ogg"});
     ASSERT_EQ(cut.action, CommandLine::Action::Cut);
@@ -174,6 +178,7 @@ TEST_F(CutToolCut, ExtensionChoosesTheEncodingIgnoringCase) {
     const QString output = dir.filePath("piece.MP3");
     const auto run = runCut({input, "-b", "1", "-e", "4", "-o", output});
     ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
+    EXPECT_EQ(run.err, "") << "the encoder's notes are for --verbose";
     const auto probe = ffprobe(output);
     EXPECT_EQ(probe.at("codec_name"), "mp3");
     EXPECT_EQ(probe.at("sample_rate"), "44100");
@@ -181,9 +186,12 @@ TEST_F(CutToolCut, ExtensionChoosesTheEncodingIgnoringCase) {
     EXPECT_EQ(probe.at("bit_rate"), "128000");
     EXPECT_NEAR(std::atof(probe.at("duration").c_str()), 3.0, 0.06);  // ffprobe may count the padding
 
-    const QString ogg = dir.filePath("piece.ogg");
-    ASSERT_TRUE(runCut({input, "-b", "1", "-e", "4", "-o", ogg}).succeeded());
-    EXPECT_EQ(ffprobe(ogg).at("codec_name"), "vorbis");
+    for (const auto& [name, codec] : {std::pair{"piece.ogg", "vorbis"}, {"piece.m4a", "aac"}}) {
+        const auto encoded = runCut({input, "-b", "1", "-e", "4", "-o", dir.filePath(name)});
+        ASSERT_TRUE(encoded.succeeded()) << encoded.err.toStdString();
+        EXPECT_EQ(encoded.err, "") << "the encoder's notes are for --verbose";
+        EXPECT_EQ(ffprobe(dir.filePath(name)).at("codec_name"), codec);
+    }
 }
 
 // The same cut made by the sound editor in-process, as the window makes it.
@@ -261,10 +269,13 @@ TEST_F(CutToolCut, FailureNamesTheComponentsErrorAndWritesNothing) {
     EXPECT_TRUE(missing.err.contains(("\nclipwren-cut: " + dir.filePath("nowhere.wav") + ": No such file or directory\n").toUtf8()))
         << missing.err.toStdString();
 
-    // Beginning past the end leaves nothing to export.
-    const auto inverted = runCut({input, "--begin", "00:09:000", "--end", "00:03:000", "-o", output});
-    EXPECT_EQ(inverted.exitCode, 1);
-    EXPECT_TRUE(inverted.err.contains("Export to file failed. No selection available")) << inverted.err.toStdString();
+    // Beginning past the end of the sound leaves nothing to export.
+    const auto pastTheEnd = runCut({input, "--begin", "12", "-o", output});
+    EXPECT_EQ(pastTheEnd.exitCode, 1);
+    EXPECT_TRUE(pastTheEnd.err.endsWith("clipwren-cut: Export to file failed. No selection available\n"
+                                        "clipwren-cut: the begin mark (12.000 s) lies after the end of the sound "
+                                        "(10.000 s)\n"))
+        << pastTheEnd.err.toStdString();
 
     QFile kept(output);
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));

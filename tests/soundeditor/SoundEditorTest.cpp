@@ -156,13 +156,22 @@ TEST_F(SoundEditorTest, EndPastTheLengthIsClampedAndCropsCompose) {
     EXPECT_EQ(int64_t(testsupport::ffmpegDecode(output).size()) / kChannels, framesAt(2500) - framesAt(1500));
 }
 
-TEST_F(SoundEditorTest, EmptyOrInvertedRangeIsRefusedAtExport) {
+TEST_F(SoundEditorTest, EmptyOrInvertedRangeIsRefusedAtExportWithWhatIsWrong) {
     const QString output = dir.filePath("none.mp3");
-    for (auto [begin, end] : {std::pair{4000, 1000}, {3000, 3000}, {3000, 0}, {10000, 12000}}) {
+    const struct {
+        int32_t begin, end;
+        const char* detail;
+    } ranges[] = {{4000, 1000, "the end mark (1.000 s) is not after the begin mark (4.000 s)"},
+                  {3000, 3000, "the end mark (3.000 s) is not after the begin mark (3.000 s)"},
+                  {3000, 0, "the end mark (0.000 s) is not after the begin mark (3.000 s)"},
+                  {10000, 12000, "the begin mark (10.000 s) lies at the end of the sound (10.000 s)"},
+                  {25000, 30000, "the begin mark (25.000 s) lies after the end of the sound (10.000 s)"}};
+    for (const auto& range : ranges) {
         ASSERT_EQ(load(makeSource()), err::Ok);
-        EXPECT_EQ(crop(begin, end), err::Ok) << begin << ".." << end;
+        EXPECT_EQ(crop(range.begin, range.end), err::Ok) << range.begin << ".." << range.end;
         EXPECT_EQ(editor.ExportFile(kRate, kChannels, 0, 0, -1, output), err::NoSelection);
         EXPECT_EQ(editor.LastErrorCode(), err::NoSelection);
+        EXPECT_EQ(editor.LastErrorDetail(), range.detail);
     }
     EXPECT_FALSE(QFile::exists(output));
 }

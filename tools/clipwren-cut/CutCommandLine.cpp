@@ -92,6 +92,11 @@ CommandLine parseCommandLine(const QStringList& args) {
                                   .arg(text));
         *target = *ms;
     }
+    if (request.beginMs >= request.endMs) {
+        const auto seconds = [](int32_t ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
+        return usageError(QStringLiteral("The begin (%1 s) is not before the end (%2 s).")
+                              .arg(seconds(request.beginMs), seconds(request.endMs)));
+    }
     if (parser.isSet(copy) && parser.isSet(reencode))
         return usageError(QStringLiteral("--copy and --reencode exclude each other."));
     request.keepEncoding = parser.isSet(copy);

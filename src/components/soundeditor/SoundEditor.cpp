@@ -62,6 +62,18 @@ QString undecodable(const QString& path, const QString& decoderReason) {
                                                         : FileFailureText(path, systemError);
 }
 
+// Why a crop of beginMs..endMs leaves nothing of a piece pieceMs long, in the marks'
+// terms; empty when it leaves something.
+QString emptyRangeReason(int64_t beginMs, int64_t endMs, int64_t pieceMs) {
+    const auto seconds = [](int64_t ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
+    if (endMs <= beginMs)
+        return QStringLiteral("the end mark (%1 s) is not after the begin mark (%2 s)").arg(seconds(endMs), seconds(beginMs));
+    if (beginMs >= pieceMs)
+        return QStringLiteral("the begin mark (%1 s) lies %2 the end of the sound (%3 s)")
+            .arg(seconds(beginMs), beginMs == pieceMs ? QStringLiteral("at") : QStringLiteral("after"), seconds(pieceMs));
+    return QString();
+}
+
 }  // namespace
 
 struct SoundEditor::Impl {
@@ -87,6 +99,7 @@ struct SoundEditor::Impl {
     std::unique_ptr<decode::AudioDecoder> decoder;
     QString soundPath;
     Selection selection;
+    QString emptySelectionReason;  // why the selection is empty, once it is
     ExportReport report;  // written by the export, read once its completion has arrived
     QString workDetail;   // the running operation's failure detail; the worker's own
 
@@ -186,6 +199,7 @@ int32_t SoundEditor::Impl::load(const QString& path) {
         decoder = std::move(opened);
         soundPath = path;
         selection = {};
+        emptySelectionReason.clear();
         post([this] { emit owner->LoadProgress(100); });
     } else if (!cancelRequested) {
         workDetail = undecodable(path, whyNot);
@@ -196,6 +210,8 @@ int32_t SoundEditor::Impl::load(const QString& path) {
 int32_t SoundEditor::Impl::crop(int64_t beginMs, int64_t endMs) {
     post([this] { emit owner->CropProgress(0, 0); });
     // The new range counts from the start of the piece held so far.
+    const int64_t pieceMs = selection.endMs.value_or(decoder->lengthMs()) - selection.beginMs;
+    if (!selection.empty) emptySelectionReason = emptyRangeReason(std::max<int64_t>(beginMs, 0), endMs, pieceMs);
     selection = selection.cropped(beginMs, endMs, decoder->lengthMs());
     int32_t result = err::Ok;
     // Seeking decodes from before the begin mark up to it, so an unreachable begin
@@ -374,7 +390,7 @@ int32_t SoundEditor::ExportFile(int32_t sampleRate, int32_t channels, int32_t, i
     Impl& d = *impl_;
     if (d.busy) return d.refuse(err::EditorBusy);
     if (!d.decoder) return d.refuse(err::EditorEmpty);
-    if (d.selection.empty) return d.refuse(err::NoSelection);
+    if (d.selection.empty) return d.refuse(err::NoSelection, d.emptySelectionReason);
     if (sampleRate < kMinExportRate || sampleRate > kMaxExportRate || channels < 1 || channels > 2)
         return d.refuse(err::InvalidExportSettings);
     d.report = {};
