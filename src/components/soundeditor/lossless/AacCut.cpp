@@ -53,8 +53,17 @@ CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const 
         return CopyResult::notPossible(QStringLiteral("its track is not timed in samples"));
     for (unsigned i = 0; i < input->nb_streams; ++i)
         if (int(i) != index) input->streams[i]->discard = AVDISCARD_ALL;
-    if (begin > kSeekLead && av_seek_frame(input.get(), index, begin - kSeekLead, AVSEEK_FLAG_BACKWARD) < 0)
+    // The decoded sound starts at the track's first timestamp, not at zero: a track that
+    // starts late (an edit list with an empty first edit) has its first timestamp there.
+    const int64_t origin = track->start_time != AV_NOPTS_VALUE ? track->start_time : 0;
+    const int64_t piece = end - begin;
+    begin += origin;
+    end += origin;
+    if (begin - kSeekLead > origin && av_seek_frame(input.get(), index, begin - kSeekLead, AVSEEK_FLAG_BACKWARD) < 0)
         return CopyResult::notPossible(QStringLiteral("the track cannot be searched"));
+    // A fragmented file leaves the first packet's duration unsaid; an AAC-LC frame holds
+    // 1024 samples.
+    const auto durationOf = [](const AVPacket* p) { return p->duration > 0 ? p->duration : int64_t(kAacFrame); };
 
     // Read up to the packet that holds the begin, keeping the one before it.
     const decode::PacketPtr packet(av_packet_alloc()), previous(av_packet_alloc());
@@ -66,12 +75,17 @@ CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const 
             av_packet_unref(packet.get());
             continue;
         }
-        if (packet->pts == AV_NOPTS_VALUE || packet->duration <= 0 || packet->pts > begin)
+        if (packet->pts == AV_NOPTS_VALUE || packet->pts > begin)
             return CopyResult::notPossible(QStringLiteral("the track's packets are not timed"));
+        packet->duration = durationOf(packet.get());
         if (packet->pts + packet->duration > begin) break;
         av_packet_unref(previous.get());
         av_packet_move_ref(previous.get(), packet.get());
     }
+    // FFmpeg's MP4 reader drops every sample of an edit that starts and ends inside one
+    // packet other than at its start: such a copy would decode to nothing.
+    if (begin > packet->pts && end < packet->pts + packet->duration)
+        return CopyResult::notPossible(QStringLiteral("the piece lies within one AAC frame"));
 
     int opened = 0;
     const OutputContainerPtr out = openOutputContainer(muxer, output, &opened);
@@ -107,15 +121,16 @@ CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const 
         const int64_t start = packet->pts;
         const int64_t next = start + packet->duration;
         if (put(packet.get(), std::min(next, end) - start) < 0) return CopyResult::failed(err::FileCreationFailed);
-        if (hooks.progress) hooks.progress(std::min(next, end) - begin, end - begin);
+        if (hooks.progress) hooks.progress(std::min(next, end) - begin, piece);
         if (next >= end) break;
         do {
             av_packet_unref(packet.get());
             if (av_read_frame(input.get(), packet.get()) < 0)
                 return CopyResult::notPossible(QStringLiteral("the track ends before the piece"));
         } while (packet->stream_index != index);
+        packet->duration = durationOf(packet.get());
         // A gap or an overlap would move everything after it.
-        if (packet->pts != next || packet->duration <= 0)
+        if (packet->pts != next)
             return CopyResult::notPossible(QStringLiteral("the track's packets do not follow each other"));
     }
     if (decode::logIfFailed(av_write_trailer(out.get()), "finishing the output") < 0 ||
