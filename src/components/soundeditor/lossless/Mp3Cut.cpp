@@ -18,6 +18,10 @@ constexpr int64_t kGranule = 576;
 // filter's history (15 of a granule's 18 subband slots) one more.
 constexpr int64_t kLeadGranules = 2;
 constexpr int kMaxTrim = 4095;  // 12-bit fields
+// FFmpeg's MP3 probe is sure of a file (score 51) that starts with this many frames in
+// a row; with fewer it scores 25 or less and ties with other formats (a 6-frame copy
+// ties with H.263), and the file does not open.
+constexpr int kFramesTheProbeIsSureOf = 7;
 // Read and written in pieces of this size: a copy holds no more than one piece in
 // memory, and an hour of 128 kbit/s MP3 (58 MB) takes some 220 reads.
 constexpr int64_t kCopyChunk = 256 * 1024;
@@ -107,6 +111,13 @@ std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64
     // decoder's own delay already drops; the rest of the last frame is the padding.
     plan.encoderDelay = int(rawBegin - (first - 1) * perFrame - kDecoderDelay);
     plan.padding = int((last + 1) * perFrame - rawEnd + kDecoderDelay);
+    // The header frame, the lead frame and the copies; silence makes up the rest, after
+    // the piece as far as the padding field holds it, then before.
+    int missing = std::max(0, kFramesTheProbeIsSureOf - int(2 + last - first + 1));
+    plan.silentAfter = std::clamp(int((kMaxTrim - plan.padding) / perFrame), 0, missing);
+    plan.silentBefore = missing - plan.silentAfter;
+    plan.padding += int(plan.silentAfter * perFrame);
+    plan.encoderDelay += int(plan.silentBefore * perFrame);
     if (plan.encoderDelay > kMaxTrim || plan.padding > kMaxTrim)
         return refuse(QStringLiteral("the trim does not fit the LAME tag"));
     return plan;
@@ -127,16 +138,26 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
         firstHeader && reservoir ? leadFrame(*firstHeader, *reservoir, constantBitRate) : std::nullopt;
     if (!lead) return CopyResult::notPossible(QStringLiteral("the first frame's reservoir data is not in the file"));
 
+    const QByteArray silence = *leadFrame(*firstHeader, QByteArray(), constantBitRate);
+    const QByteArray silenceBefore = silence.repeated(plan.silentBefore);
+    const QByteArray silenceAfter = silence.repeated(plan.silentAfter);
     const int64_t copiedBytes = last.offset + last.size - first.offset;
     const FrameHeader infoHeader = infoFrameHeader(*firstHeader, constantBitRate);
     InfoFrameFields fields;
+    const size_t copiedFrames = plan.lastFrame - plan.firstFrame + 1;
     fields.constantBitRate = constantBitRate;
-    fields.frames = uint32_t(1 + plan.lastFrame - plan.firstFrame + 1);
-    fields.bytes = uint32_t(infoHeader.size + lead->size() + copiedBytes);
-    // Where an output frame starts: the header frame, the lead frame, then the copies.
+    fields.frames = uint32_t(plan.silentBefore + 1 + copiedFrames + plan.silentAfter);
+    fields.bytes = uint32_t(infoHeader.size + silenceBefore.size() + lead->size() + copiedBytes + silenceAfter.size());
+    // Where an output frame starts: the header frame, silence, the lead frame, the copies,
+    // silence.
+    const int64_t leadAt = infoHeader.size + silenceBefore.size();
     auto outputOffset = [&](size_t frame) -> int64_t {
-        if (frame == 0) return infoHeader.size;
-        return infoHeader.size + lead->size() + index.frames[plan.firstFrame + frame - 1].offset - first.offset;
+        if (frame < size_t(plan.silentBefore)) return infoHeader.size + int64_t(frame) * silence.size();
+        frame -= plan.silentBefore;
+        if (frame == 0) return leadAt;
+        if (frame <= copiedFrames)
+            return leadAt + lead->size() + index.frames[plan.firstFrame + frame - 1].offset - first.offset;
+        return leadAt + lead->size() + copiedBytes + int64_t(frame - copiedFrames - 1) * silence.size();
     };
     for (size_t i = 0; i < fields.toc.size(); ++i)
         fields.toc[i] = uint8_t(std::min<int64_t>(255, outputOffset(i * fields.frames / fields.toc.size()) * 256 /
@@ -149,7 +170,8 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
     // The Info frame stands before the music its checksum covers, and a pipe cannot be
     // gone back over: the checksum is taken in a pass of its own, before writing.
     bool cancelled = false;
-    uint16_t musicCrc = crc16(lead->constData(), lead->size());
+    uint16_t musicCrc = crc16(silenceBefore.constData(), silenceBefore.size());
+    musicCrc = crc16(lead->constData(), lead->size(), musicCrc);
     const auto addToCrc = [&musicCrc](const QByteArray& chunk) {
         musicCrc = crc16(chunk.constData(), chunk.size(), musicCrc);
         return true;
@@ -157,7 +179,7 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
     const bool summed = readRange(in, first.offset, copiedBytes, hooks, &cancelled, addToCrc);
     if (cancelled) return CopyResult::cancelled();
     if (!summed) return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
-    fields.musicCrc = musicCrc;
+    fields.musicCrc = crc16(silenceAfter.constData(), silenceAfter.size(), musicCrc);
 
     const QByteArray tail = readAt(in, in.size() - kId3v1Size, kId3v1Size);
     const bool id3v1 = in.size() >= kId3v1Size && tail.startsWith("TAG");
@@ -171,8 +193,9 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
         return true;
     };
     const bool written = tags.size() == index.id3v2Size && put(tags) && put(buildInfoFrame(infoHeader, fields)) &&
-                         put(*lead) && readRange(in, first.offset, copiedBytes, hooks, &cancelled, copyFrames) &&
-                         (!id3v1 || put(tail));
+                         put(silenceBefore) && put(*lead) &&
+                         readRange(in, first.offset, copiedBytes, hooks, &cancelled, copyFrames) &&
+                         put(silenceAfter) && (!id3v1 || put(tail));
     if (cancelled) return CopyResult::cancelled();
     return written ? CopyResult::copied() : CopyResult::failed(err::FileCreationFailed);
 }

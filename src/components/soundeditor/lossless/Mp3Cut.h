@@ -22,6 +22,10 @@ struct Mp3CutPlan {
     size_t lastFrame = 0;
     int encoderDelay = 0;
     int padding = 0;
+    // Silent frames of our own before the lead frame and after the copied ones, so that
+    // even a short piece makes a file FFmpeg's probe recognises as MP3.
+    int silentBefore = 0;
+    int silentAfter = 0;
 };
 
 // Plans the cut of decoded samples [begin, end). nullopt, with the reason in *whyNot,

@@ -34,10 +34,16 @@ int64_t id3v2Length(const uint8_t* p) {
 // FFmpeg's reading of a Xing/Info header (at a fixed place after the side info, whether
 // or not the frame has a CRC) and of a VBRI header (32 bytes after the frame header).
 // Returns false for a header frame FFmpeg would not skip yet trims by.
+bool hasXingTag(const uint8_t* frame, const FrameHeader& header) {
+    const uint8_t* tag = frame + 4 + header.sideInfoSize();
+    return header.size >= 4 + header.sideInfoSize() + 4 &&
+           (std::equal(tag, tag + 4, "Xing") || std::equal(tag, tag + 4, "Info"));
+}
+
 bool readHeaderFrame(const uint8_t* frame, const FrameHeader& header, Mp3Index* index) {
     const int xingAt = 4 + header.sideInfoSize();
     const uint8_t* tag = frame + xingAt;
-    const bool xing = std::equal(tag, tag + 4, "Xing") || std::equal(tag, tag + 4, "Info");
+    const bool xing = hasXingTag(frame, header);
     const bool vbri = header.size >= 36 + 18 && std::equal(frame + 36, frame + 40, "VBRI") && frame[40] == 0 &&
                       frame[41] == 1;  // version 1 is the one FFmpeg reads
     if (!xing && !vbri) return true;
@@ -195,7 +201,13 @@ std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QStri
                                  : QStringLiteral("the file does not start with a Layer III frame"));
     }
     if (!file.view(offset, first->size, &bytes)) return refuse(QStringLiteral("the first frame is cut short"));
-    if (!readHeaderFrame(bytes, *first, &index)) return refuse(QStringLiteral("its Xing header is incomplete"));
+    // FFmpeg looks for a Xing/Info header only right after the ID3v2 tags: behind zeros
+    // it decodes that frame as sound (silence) and trims nothing, and a copy must hold
+    // what a decode of the same range holds.
+    const bool behindZeros = offset != index.id3v2Size;
+    if (!behindZeros && !readHeaderFrame(bytes, *first, &index))
+        return refuse(QStringLiteral("its Xing header is incomplete"));
+    bool unreadHeaderFrame = behindZeros && hasXingTag(bytes, *first);
     if (index.hasHeaderFrame) offset += first->size;
 
     const int64_t samplesPerFrame = first->samplesPerFrame();
@@ -223,11 +235,16 @@ std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QStri
             return refuse(QStringLiteral("the stream is damaged or changes its format at byte %1").arg(offset));
         if (!file.view(offset, header->mainDataOffset(), &bytes))
             return refuse(QStringLiteral("the file cannot be read"));
-        if (index.frameCount == 0) index.stream = *header;
         // FFmpeg starts the stream at the first frame whose successor agrees with it in
-        // these header bits; anything before is junk to it.
-        if (index.frameCount == 1 && !sameMaskedHeader(index.stream, *header))
-            return refuse(QStringLiteral("the stream's first two frames disagree"));
+        // these header bits; anything before is junk to it. Of such junk only a header
+        // frame it did not read as one (FFmpeg's own, whose header differs) is followed.
+        if (index.frameCount == 1 && !sameMaskedHeader(index.stream, *header)) {
+            if (!unreadHeaderFrame) return refuse(QStringLiteral("the stream's first two frames disagree"));
+            index.frames.clear();
+            index.frameCount = 0;
+            unreadHeaderFrame = false;
+        }
+        if (index.frameCount == 0) index.stream = *header;
         if (index.frameCount++ < framesKept)
             index.frames.push_back(Frame{offset, uint16_t(header->size), uint16_t(mainDataBegin(bytes, *header)),
                                          uint8_t(header->bitRateIndex)});
