@@ -47,6 +47,16 @@ QString source(const QString& name) {
     const QString cover = dir.filePath("cover.jpg");
     if (!QFile::exists(cover))
         ts::run("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x64", "-frames:v", "1", cover});
+    if (name == "zeros.mp3") {
+        // Zeros between the ID3v2 tag and the first frame: FFmpeg then takes the LAME
+        // header frame for sound and trims nothing.
+        QFile from(source("cbr128.mp3")), to(path);
+        if (!from.open(QIODevice::ReadOnly) || !to.open(QIODevice::WriteOnly)) return path;
+        QByteArray bytes = from.readAll();
+        const auto tagEnd = 10 + (bytes[6] << 21 | bytes[7] << 14 | bytes[8] << 7 | bytes[9]);
+        to.write(bytes.insert(tagEnd, QByteArray(1000, '\0')));
+        return path;
+    }
     const std::map<QString, QStringList> encodings = {
         {"cbr128.mp3", {"-ar", "44100", "-c:a", "libmp3lame", "-b:a", "128k"}},
         {"cbr320.mp3", {"-ar", "44100", "-c:a", "libmp3lame", "-b:a", "320k", "-id3v2_version", "3"}},
@@ -54,7 +64,11 @@ QString source(const QString& name) {
         {"cbr48.mp3", {"-ar", "48000", "-c:a", "libmp3lame", "-b:a", "128k"}},
         {"vbr48.mp3", {"-ar", "48000", "-c:a", "libmp3lame", "-q:a", "4"}},
         // Noise substitution draws random noise, different in every decode.
-        {"aac.m4a", {"-ar", "44100", "-c:a", "aac", "-b:a", "160k", "-aac_pns", "0"}}};
+        {"aac.m4a", {"-ar", "44100", "-c:a", "aac", "-b:a", "160k", "-aac_pns", "0"}},
+        // An edit list that starts with 2.5 s of nothing: the track's timestamps start there.
+        {"late.m4a", {"-ar", "44100", "-c:a", "aac", "-aac_pns", "0", "-output_ts_offset", "2.5"}},
+        {"fragmented.m4a",
+         {"-ar", "44100", "-c:a", "aac", "-aac_pns", "0", "-movflags", "frag_keyframe+empty_moov"}}};
     QStringList args{"-i", cover, "-map", "0:a", "-map", "1:v", "-c:v", "copy", "-disposition:v", "attached_pic"};
     for (const auto& [key, value] : kTags)
         args << "-metadata" << QStringLiteral("%1=%2").arg(key, QString::fromUtf8(value));
@@ -90,8 +104,9 @@ std::map<std::string, std::string> probeTags(const QString& path) {
     return tags;
 }
 
-// The copied frames are the source's bytes: everything after the header frame and the
-// lead frame (the first two ffprobe lists as packets) lies in the source as it is.
+// The copied frames are the source's bytes: everything after the header frame, the lead
+// frame (the first packet ffprobe lists that codes more than silence) and before the
+// silent frames at the end lies in the source as it is.
 bool framesAreTheSources(const QString& output, const QString& input) {
     const auto r = ts::run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries", "packet=size,pos",
                                        "-of", "csv=p=0", output});
@@ -101,10 +116,16 @@ bool framesAreTheSources(const QString& output, const QString& input) {
         if (fields.size() >= 2 && !fields[0].isEmpty())
             packets.emplace_back(fields[1].toLongLong(), fields[0].toLongLong());
     }
-    if (packets.size() < 2) return false;
     QFile out(output), in(input);
     if (!out.open(QIODevice::ReadOnly) || !in.open(QIODevice::ReadOnly)) return false;
     const QByteArray all = out.readAll();
+    const auto silent = [&all](const std::pair<qint64, qint64>& packet) {
+        const QByteArray payload = all.mid(packet.first + 4, packet.second - 4);
+        return payload.count('\0') == payload.size();
+    };
+    while (!packets.empty() && silent(packets.front())) packets.erase(packets.begin());
+    while (!packets.empty() && silent(packets.back())) packets.pop_back();
+    if (packets.size() < 2) return false;
     const qint64 end = packets.back().first + packets.back().second;
     const QByteArray copied = all.mid(packets[1].first, end - packets[1].first);
     return in.readAll().indexOf(copied) > 0;
@@ -120,7 +141,8 @@ struct CopyCase {
     enum Settings { Window, Window48k, Kept } settings;
     bool copied;
     int32_t result = err::Ok;
-    enum Tags { AllTagsAndCover, NoAlbumArtist } tags = AllTagsAndCover;  // WAV's INFO chunk has no album artist
+    // WAV's INFO chunk has no album artist; a fragmented MP4 keeps its cover only as a video track.
+    enum Tags { AllTagsAndCover, NoAlbumArtist, NoCover } tags = AllTagsAndCover;
 };
 
 void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
@@ -157,18 +179,24 @@ TEST_P(KeepEncoding, CopiesExactlyWhereItCanAndCarriesTheTags) {
         EXPECT_EQ(piece.size() / frameBytes, end - begin);
         EXPECT_TRUE(piece == expected) << "the decoded piece differs from the source's decode";
         EXPECT_TRUE(framesAreTheSources(output, input));
-    } else if (c.copied) {
+    } else if (QString(c.output) != ".mp3" && QString(c.source).endsWith(".m4a")) {
         // AAC: the edit list holds exactly the piece; FFmpeg honours only its start, our decoder both ends.
         EXPECT_EQ(declaredFrames(output), end - begin);
         int32_t error = 0;
         const auto ours = clipwren::decode::AudioDecoder::open(output, 0, 0, &error);
         ASSERT_TRUE(ours) << error;
         EXPECT_EQ(ours->lengthFrames(), end - begin);
-        EXPECT_TRUE(piece.left(expected.size()) == expected) << "the decoded piece differs from the source's decode";
+        EXPECT_FALSE(piece.isEmpty());
+        if (c.copied) {
+            EXPECT_TRUE(piece.left(expected.size()) == expected) << "the decoded piece differs from the source's decode";
+        }
     } else if (QString(c.output) == ".mp3") {
         EXPECT_EQ(piece.size() / frameBytes, framesAt(c.endMs, rate) - framesAt(c.beginMs, rate));
     }
 
+    if (c.copied) {
+        EXPECT_GT(probeNumber(ts::ffprobe(output), "format_probe_score"), 25) << "FFmpeg's probe is not sure of it";
+    }
     const auto tags = probeTags(output);
     for (const auto& [key, value] : kTags) {
         if (c.tags == CopyCase::NoAlbumArtist && key == std::string("album_artist")) continue;
@@ -193,8 +221,19 @@ INSTANTIATE_TEST_SUITE_P(
         CopyCase{"vbr44", "vbr44.mp3", 2500, 6500, ".mp3", CopyCase::Window, true},
         CopyCase{"cbr48", "cbr48.mp3", 333, 7777, ".mp3", CopyCase::Window48k, true},
         CopyCase{"vbr48_kept_to_end", "vbr48.mp3", 4321, 99999, ".mp3", CopyCase::Kept, true},
+        // Six frames would tie with other formats in FFmpeg's probe.
+        CopyCase{"cbr128_last_50_ms", "cbr128.mp3", 7950, 99999, ".mp3", CopyCase::Window, true},
+        CopyCase{"cbr128_zeros_after_tag", "zeros.mp3", 1000, 2000, ".mp3", CopyCase::Window, true},
         CopyCase{"aac_m4a", "aac.m4a", 1234, 5678, ".m4a", CopyCase::Window, true},
         CopyCase{"aac_kept_mp4", "aac.m4a", 0, 2500, ".mp4", CopyCase::Kept, true},
+        CopyCase{"aac_starting_late", "late.m4a", 3000, 5000, ".m4a", CopyCase::Window, true},
+        CopyCase{"aac_begin_before_the_late_start", "late.m4a", 1000, 2000, ".m4a", CopyCase::Window, true},
+        CopyCase{"aac_fragmented", "fragmented.m4a", 1234, 5678, ".m4a", CopyCase::Kept, true, err::Ok,
+                 CopyCase::NoCover},
+        // FFmpeg's MP4 reader gives nothing of an edit within one packet: encoded anew, or refused.
+        CopyCase{"aac_within_one_frame", "aac.m4a", 5000, 5001, ".m4a", CopyCase::Window, false},
+        CopyCase{"aac_within_one_frame_kept", "aac.m4a", 10, 20, ".m4a", CopyCase::Kept, false,
+                 err::NotAvailableForFormat},
         CopyCase{"aac_to_mp3", "aac.m4a", 1000, 3000, ".mp3", CopyCase::Window, false},
         CopyCase{"mp3_to_m4a", "cbr128.mp3", 1000, 3000, ".m4a", CopyCase::Window, false},
         CopyCase{"mp3_to_ogg", "cbr128.mp3", 1000, 3000, ".ogg", CopyCase::Window, false},
