@@ -24,7 +24,9 @@ completions() {
   printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd' '
 }
 
-every_option=$(clipwren-cut --help | grep -oE '^ {2,7}(-[[:alnum:]], )?--[^ ,]+' | grep -oE -- '--[^ ,]+$' | sort | paste -sd' ')
+# Long names as --help lists them ("--normalize[=LUFS]" is --normalize).
+every_option=$(clipwren-cut --help | grep -oE '^ {2,7}(-[[:alnum:]], )?--[^ ,[]+' | grep -oE -- '--[^ ,[]+$' | sort |
+  paste -sd' ')
 [ -n "$every_option" ] || { echo "clipwren-cut --help lists no option"; exit 1; }
 status=0
 while IFS='|' read -r line expected; do
