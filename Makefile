@@ -14,6 +14,9 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
 # The window's key tests run a second time on a private X server with a window manager.
 PACKAGES += xvfb xauth openbox x11-utils
 
+# The sound-server tests run on PipeWire as well, with its own recorder and session bus.
+PACKAGES += pipewire pipewire-pulse wireplumber libpipewire-0.3-dev dbus
+
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build run test test-sanitize bench screenshot install package clean

@@ -149,7 +149,7 @@ void judge(const MonitorRecorder& recorder, int64_t fromNs, const std::vector<st
     const std::vector<float> heardPart(all.begin() + first * 2, all.end());
     const Heard heard = testsupport::listen(heardPart, kGapFrames);
     figures.gaps = heard.gaps;
-    figures.recordingHoles = recorder.holes();
+    figures.recordingHoles = int(recorder.holes().size());
     figures.longestGapMs = double(heard.longestGap) * 1000.0 / kRate;
     if (positions.empty() || heard.firstSound < 0) return;
     for (size_t i = 0; i < heard.clicks.size(); ++i) {
@@ -186,7 +186,7 @@ TempoFigures changeTempo(const PrivateSoundServer& server, const QString& denseC
     clipwren::SoundPlayer player(outputs);
     player.StartUp(1, nullptr, 0, 0, 0, 0);
     player.OpenFile(0, denseClicks);
-    MonitorRecorder recorder(server.address(), server.sink());
+    MonitorRecorder recorder(server);
     spin(300);
     player.Play(0);
     std::vector<int64_t> faster;
@@ -229,7 +229,7 @@ Figures playClipwren(const PrivateSoundServer& server, const QString& sound) {
     clipwren::SoundPlayer player(outputs);
     player.StartUp(1, nullptr, 0, 0, 0, 0);
     player.OpenFile(0, sound);
-    MonitorRecorder recorder(server.address(), server.sink());
+    MonitorRecorder recorder(server);
     // Play clicked a few times, each time from the start.
     std::vector<int64_t> clicks;
     for (int i = 0; i < kPlayClicks; ++i) {
@@ -261,7 +261,7 @@ Figures playClipwren(const PrivateSoundServer& server, const QString& sound) {
 // position it reports ("  12.34 M-A: ...", ffplay's master clock).
 Figures playProgram(const PrivateSoundServer& server, const QString& program, const QStringList& arguments) {
     Figures figures;
-    MonitorRecorder recorder(server.address(), server.sink());
+    MonitorRecorder recorder(server);
     QProcessEnvironment environment = server.clientEnvironment();
     environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
     QProcess process;

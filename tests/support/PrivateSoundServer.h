@@ -1,8 +1,9 @@
 #pragma once
-// A sound server of the tests' own: PulseAudio with one null sink, in a temporary
-// runtime folder, reached only through its own socket (never the user's server); a
-// recorder of what the sink plays, with the time each recorded frame was heard; and
-// what to make of such a recording.
+// A sound server of the tests' own with one null sink, in a temporary runtime folder,
+// reached only through its own sockets (never the user's server): PulseAudio, or
+// PipeWire with WirePlumber and its PulseAudio protocol server, on a session bus of
+// its own. A recorder of what the sink plays, with the time each recorded frame was
+// heard; and what to make of such a recording.
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -14,12 +15,22 @@
 
 namespace testsupport {
 
+enum class ServerKind { PulseAudio, PipeWire };
+
+struct ServerSetup {
+    ServerKind kind = ServerKind::PulseAudio;
+    // As the user the test runs as, or, for a test run as root, as an unprivileged user
+    // (nobody), as on a desktop: no real-time priority, no negative nice.
+    bool unprivileged = false;
+    int quantum = 2048;  // PipeWire: the graph's period in frames (2048: what a desktop gives a player)
+};
+
 class PrivateSoundServer {
 public:
     static constexpr int kRate = 48000;  // the sink's rate, float stereo
 
     // Starts the server; failure() says why when it could not.
-    PrivateSoundServer();
+    explicit PrivateSoundServer(ServerSetup setup = {});
     ~PrivateSoundServer();
     PrivateSoundServer(const PrivateSoundServer&) = delete;
     PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
@@ -29,23 +40,42 @@ public:
     void kill();
     bool running() const;
     QString failure() const { return failure_; }
+    const ServerSetup& setup() const { return setup_; }
     // The address libpulse takes ("unix:/tmp/…/native").
     QString address() const;
+    // PipeWire's own socket, for its native clients.
+    QString graphSocket() const;
     QString sink() const { return QStringLiteral("check"); }
     // The environment for a client program started by a test: this server only, and
     // nothing written to the user's home.
     QProcessEnvironment clientEnvironment() const;
 
 private:
+    bool startPulseAudio();
+    bool startPipeWire();
+    // Starts one of the server's programs; false, with the failure said, when it does not run.
+    bool launch(const QString& name, const QStringList& arguments);
+    // Waits for `pactl info` to answer with the line wanted (empty: any answer); on
+    // failure, says what the server's programs wrote and ends them.
+    bool answers(const QString& line);
+    // Waits for a program of the server to make a socket.
+    bool appears(const QString& path);
+    bool asOtherUser() const;
+    QString busPath() const;
+
+    ServerSetup setup_;
     QTemporaryDir dir_;
-    std::unique_ptr<QProcess> server_;
+    std::vector<std::unique_ptr<QProcess>> processes_;  // in the order started
     QString failure_;
 };
 
-// Records what a sink plays (its monitor) from the moment it is made.
+// Records what a sink plays from the moment it is made. On PulseAudio its monitor is
+// recorded and dated by the record stream's latency; on PipeWire a native stream
+// records it and dates each period by the graph's clock, for pipewire-pulse's latency
+// reports of a monitor scatter by tens of milliseconds.
 class MonitorRecorder {
 public:
-    MonitorRecorder(const QString& server, const QString& sink);
+    explicit MonitorRecorder(const PrivateSoundServer& server);
     ~MonitorRecorder();
     MonitorRecorder(const MonitorRecorder&) = delete;
     MonitorRecorder& operator=(const MonitorRecorder&) = delete;
@@ -53,11 +83,12 @@ public:
     bool recording() const;
     // Interleaved stereo frames recorded so far.
     std::vector<float> samples() const;
-    // Stretches the server could not give the recording (recorded as silence).
-    int holes() const;
-    // When the recorded frames were heard: from the server's timing of the record stream
-    // at each read (how long ago the frame last read left the sink), the median over the
-    // newer half of the reads. It holds for the whole recording, its start included.
+    // Stretches the server did not give the recording (recorded as silence): on PipeWire,
+    // cycles the graph skipped when the server itself fell behind, and so nobody heard.
+    // Frames [first, second).
+    std::vector<std::pair<int64_t, int64_t>> holes() const;
+    // When the recorded frames were heard, the median over the newer half of the reads
+    // of the recording's timing. It holds for the whole recording, its start included.
     struct Timeline {
         int64_t originNs = 0;  // steady-clock time frame 0 was heard
         int64_t heardAtNs(int64_t frame) const { return originNs + frame * 1'000'000'000 / PrivateSoundServer::kRate; }
@@ -70,6 +101,8 @@ public:
 
 private:
     struct Stream;
+    struct PulseStream;
+    struct GraphStream;
     std::unique_ptr<Stream> stream_;
 };
 
@@ -77,10 +110,11 @@ private:
 struct Heard {
     int64_t firstSound = -1;      // the first frame that is not silent
     std::vector<int64_t> clicks;  // frames reaching 0.5 of full scale
-    int gaps = 0;                 // silent stretches of gapFrames or more inside the sound
+    int gaps = 0;                 // silent stretches of gapFrames or more inside the sound, holes aside
     int64_t longestGap = 0;       // in frames
 };
-Heard listen(const std::vector<float>& samples, int gapFrames);
+Heard listen(const std::vector<float>& samples, int gapFrames,
+             const std::vector<std::pair<int64_t, int64_t>>& holes = {});
 
 // The position a player reported at a moment, between the two readings (steady-clock
 // nanoseconds, milliseconds) around it; -1 outside them.

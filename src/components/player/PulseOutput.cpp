@@ -5,8 +5,13 @@
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <functional>
+#include <numeric>
+#include <string_view>
 #include <vector>
 
 namespace clipwren::player {
@@ -27,6 +32,9 @@ constexpr pa_usec_t kRequestUs = 10'000;
 constexpr pa_usec_t kStartUs = 20'000;
 // How soon to ask the source again after it could not fill a request.
 constexpr pa_usec_t kRefillUs = 5'000;
+// PipeWire: how often to ask for a timing report while playing. Shorter than the graph's
+// usual periods (5.3 to 43 ms), so most reports see the read index move by one period.
+constexpr pa_usec_t kPollUs = 5'000;
 // A server that has not answered by then counts as absent.
 constexpr pa_usec_t kAnswerTimeoutUs = 2'000'000;
 constexpr char kApplicationName[] = "Clipwren Pro";
@@ -147,10 +155,25 @@ struct Sink {
     uint32_t rate = 0;
 };
 
+// Servers of the protocol whose timing reports differ.
+enum class Server {
+    PulseAudio,  // its reports date what is queued exactly
+    PipeWire,    // its PulseAudio server: see GraphTiming
+    // Another: its reports are taken as the protocol defines them, as PulseAudio's.
+    Unknown,
+};
+
+// By the name the server gives itself ("pulseaudio", "PulseAudio (on PipeWire 0.3.65)").
+Server serverNamed(std::string_view name) {
+    if (name.find("PipeWire") != std::string_view::npos) return Server::PipeWire;
+    return name == "pulseaudio" ? Server::PulseAudio : Server::Unknown;
+}
+
 struct Sinks {
     std::vector<Sink> all;  // in the server's order, which device numbers follow
     std::string defaultName;
     uint32_t defaultRate = 0;  // the server's default, for when no sink is the default
+    Server server = Server::Unknown;
 
     // The sink of a device number (0: the default); nullptr when there is none such.
     const Sink* find(int device) const {
@@ -176,10 +199,60 @@ bool listSinks(Connection& connection, Sinks& sinks) {
             if (!info) return;
             if (info->default_sink_name) sinks.defaultName = info->default_sink_name;
             sinks.defaultRate = info->sample_spec.rate;
+            if (info->server_name) sinks.server = serverNamed(info->server_name);
         },
         &sinks)));
     return listed && server;
 }
+
+// PipeWire's PulseAudio server moves a stream's read index on by a whole period of the
+// graph when it takes that period from the stream, plays it in the graph's next cycle,
+// and dates each report when it answers rather than when the index moved. So the moves
+// are dated by the reports asked for as the server asks for more sound, which it does
+// just after a move: over the last few, the smallest (report time - read index) is when
+// frame 0 was taken, give or take the server's delay in answering. What is taken is
+// heard from the next cycle on, so each frame is heard two periods after the frame
+// taken with it; measured against the graph's clock, within a millisecond at periods
+// of 256 and 2048 frames. The period is the greatest common divisor of the index's
+// recent moves, each one or more periods; the reports asked for every few milliseconds
+// show single ones. Recent ones: the graph's period changes as programs come and go.
+class GraphTiming {
+public:
+    // The indexes start over (a flush) or stood still (corked): earlier reports no longer hold.
+    void forget() { *this = GraphTiming(); }
+
+    // A report; closelyDated: asked for as the server asked for more sound.
+    void report(int64_t readFrame, int64_t reportedAtNs, int rate, bool closelyDated) {
+        if (readFrame != lastReadFrame_) {
+            if (lastReadFrame_ >= 0 && readFrame > lastReadFrame_)
+                steps_[stepCount_++ % kKept] = readFrame - lastReadFrame_;
+            lastReadFrame_ = readFrame;
+        }
+        if (closelyDated) takenAt_[reportCount_++ % kDated] = reportedAtNs - readFrame * 1'000'000'000 / rate;
+    }
+
+    int64_t heardAtNs(int64_t writeFrame, int rate) const {
+        if (stepCount_ == 0 || reportCount_ == 0) return kHeardAtUnknown;
+        int64_t period = 0;
+        for (size_t i = 0; i < std::min(stepCount_, kKept); ++i) period = std::gcd(period, steps_[i]);
+        const int64_t frameZeroTakenAt =
+            *std::min_element(takenAt_.begin(), takenAt_.begin() + ptrdiff_t(std::min(reportCount_, kDated)));
+        return frameZeroTakenAt + (writeFrame + kTakenPeriods * period) * 1'000'000'000 / rate;
+    }
+
+private:
+    // Moves seen over a few hundred milliseconds: enough of them are single periods.
+    static constexpr size_t kKept = 32;
+    // A few closely dated reports: one of them is answered promptly, and after the graph
+    // has skipped cycles (an overrun) older ones date frame 0 too early.
+    static constexpr size_t kDated = 4;
+    static constexpr int64_t kTakenPeriods = 2;
+    std::array<int64_t, kKept> steps_{};     // the read index's recent moves, frames
+    std::array<int64_t, kDated> takenAt_{};  // by recent reports, when frame 0 was taken at the latest
+    size_t stepCount_ = 0;
+    size_t reportCount_ = 0;
+    int64_t lastReadFrame_ = -1;
+};
 
 class PulseOutput final : public AudioOutput {
 public:
@@ -191,6 +264,7 @@ public:
         if (!stream_) return;
         LoopLock lock(connection_.loop());
         if (refill_) pa_threaded_mainloop_get_api(connection_.loop())->time_free(refill_);
+        if (poll_) pa_threaded_mainloop_get_api(connection_.loop())->time_free(poll_);
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
         pa_stream_disconnect(stream_);
@@ -205,6 +279,7 @@ public:
         const Sink* sink = sinks.find(device);
         if (device > 0 && !sink) return false;
         const uint32_t deviceRate = sink && sink->rate > 0 ? sink->rate : sinks.defaultRate;
+        server_ = sinks.server;
         rate_ = rate > 0 ? rate : deviceRate > 0 ? int(deviceRate) : kDefaultOutputRate;
 
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(rate_), uint8_t(kOutputChannels)};
@@ -242,6 +317,12 @@ public:
         LoopLock lock(connection_.loop());
         playing_ = true;
         Operation(pa_stream_cork(stream_, 0, nullptr, nullptr));
+        if (server_ == Server::PipeWire) {
+            if (poll_)
+                pa_context_rttime_restart(connection_.context(), poll_, pa_rtclock_now());
+            else
+                poll_ = pa_context_rttime_new(connection_.context(), pa_rtclock_now(), &PulseOutput::onPoll, this);
+        }
         // What the server asked for while halted is filled from the loop's own thread.
         scheduleFill(0);
     }
@@ -251,12 +332,14 @@ public:
         playing_ = false;
         Operation(pa_stream_cork(stream_, 1, nullptr, nullptr));
         Operation(pa_stream_flush(stream_, nullptr, nullptr));
+        graphTiming_.forget();
         if (refill_) pa_context_rttime_restart(connection_.context(), refill_, PA_USEC_INVALID);
     }
 
     void dropQueued() override {
         LoopLock lock(connection_.loop());
         Operation(pa_stream_flush(stream_, nullptr, nullptr));
+        graphTiming_.forget();
         if (playing_) scheduleFill(0);
     }
 
@@ -273,21 +356,52 @@ private:
         pa_threaded_mainloop_signal(output.connection_.loop(), 0);
     }
 
-    static void onWrite(pa_stream*, size_t, void* self) { static_cast<PulseOutput*>(self)->fill(); }
+    static void onWrite(pa_stream* stream, size_t, void* self) {
+        auto& output = *static_cast<PulseOutput*>(self);
+        // PipeWire asks for more just after its read index has moved: a report asked for
+        // now dates that move closely.
+        if (output.server_ == Server::PipeWire && output.playing_)
+            Operation(pa_stream_update_timing_info(stream, &PulseOutput::onTiming<true>, &output));
+        output.fill();
+    }
 
     static void onRefill(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
         static_cast<PulseOutput*>(self)->fill();
+    }
+
+    template <bool closelyDated>
+    static void onTiming(pa_stream* stream, int success, void* self) {
+        const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+        if (!success || !timing || !timing->playing || timing->read_index_corrupt) return;
+        auto& output = *static_cast<PulseOutput*>(self);
+        const int64_t reportedAtNs = steadyNowNs() - int64_t(pa_timeval_age(&timing->timestamp)) * 1000;
+        output.graphTiming_.report(timing->read_index / int64_t(output.frameBytes_), reportedAtNs, output.rate_,
+                                   closelyDated);
+    }
+
+    // PipeWire: a report every few milliseconds while playing, so that the read index's
+    // moves are seen soon after they happen, and one period at a time.
+    static void onPoll(pa_mainloop_api*, pa_time_event* poll, const struct timeval*, void* self) {
+        auto& output = *static_cast<PulseOutput*>(self);
+        if (!output.playing_) return;
+        Operation(pa_stream_update_timing_info(output.stream_, &PulseOutput::onTiming<false>, &output));
+        pa_context_rttime_restart(output.connection_.context(), poll, pa_rtclock_now() + kPollUs);
     }
 
     // When the next frame written will be heard, from the server's last timing report:
     // the frame it was reading then is heard the sink's delay after the report, and what
     // has been written since follows at the stream's rate. (libpulse's own interpolated
     // latency starts from zero after Play and needs a good part of a second to settle.)
-    // Unknown until a report of the playing stream has come in.
+    // PipeWire's reports are read otherwise (GraphTiming). Unknown until a report of the
+    // playing stream has come in.
     int64_t heardAtNs() const {
         const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
         if (!timing || !timing->playing || timing->read_index_corrupt || timing->write_index_corrupt)
             return kHeardAtUnknown;
+        if (server_ == Server::PipeWire) {
+            const int64_t taken = graphTiming_.heardAtNs(timing->write_index / int64_t(frameBytes_), rate_);
+            return taken == kHeardAtUnknown ? taken : taken + int64_t(timing->sink_usec) * 1000;
+        }
         const int64_t reportedAtNs = steadyNowNs() - int64_t(pa_timeval_age(&timing->timestamp)) * 1000;
         const int64_t queuedFrames = (timing->write_index - timing->read_index) / int64_t(frameBytes_);
         return reportedAtNs + int64_t(timing->sink_usec) * 1000 + queuedFrames * 1'000'000'000 / rate_;
@@ -333,6 +447,9 @@ private:
     pa_time_event* refill_ = nullptr;
     bool playing_ = false;  // loop locked
     std::atomic<bool> streamFailed_{false};
+    Server server_ = Server::Unknown;
+    GraphTiming graphTiming_;  // loop locked
+    pa_time_event* poll_ = nullptr;
     int rate_ = 0;
     size_t frameBytes_ = 0;
 };
