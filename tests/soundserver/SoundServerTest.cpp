@@ -53,6 +53,16 @@ struct Playing {
     bool tempoChanged;  // to +60 % from 500 ms on, back to normal from 900 ms on
 };
 
+}  // namespace
+
+namespace testsupport {
+void PrintTo(const ServerSetup& setup, std::ostream* out) { *out << serverName(setup); }
+}  // namespace testsupport
+
+namespace {
+
+void PrintTo(const Playing& how, std::ostream* out) { *out << serverName(how.server) << ", " << how.latencyMs << " ms"; }
+
 const ServerSetup& setupOf(const Playing& playing) { return playing.server; }
 const ServerSetup& setupOf(const ServerSetup& setup) { return setup; }
 
