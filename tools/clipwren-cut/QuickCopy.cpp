@@ -9,6 +9,7 @@
 #include "components/soundeditor/PendingOutputFile.h"
 #include "components/soundeditor/Selection.h"
 #include "components/soundeditor/lossless/Mp3Cut.h"
+#include "components/soundeditor/lossless/Mp3FrameIndex.h"
 #include "core/CutJob.h"
 #include "core/InterruptNotifier.h"
 
@@ -31,18 +32,17 @@ std::optional<int> runQuickCopy(const CutRequest& request) {
     OutputFormatSettings format;
     SetOutputFormatForPath(format, request.output);
     if (format.FormatCode != format_code::Mp3) return std::nullopt;
-    // First the length, walking every frame and keeping none; then, as the editor does,
-    // the frames up to the end of the piece.
+    // First the length, then, as the editor does, the frames of the piece.
     QString whyNot;
-    const std::optional<mp3::Mp3Index> whole = mp3::indexMp3(request.input, 0, &whyNot, true);
-    const std::optional<int64_t> length = whole ? mp3::decodedLength(*whole) : std::nullopt;
+    const std::unique_ptr<mp3::Mp3FrameIndex> frames = mp3::Mp3FrameIndex::open(request.input, &whyNot);
+    const std::optional<int64_t> length = frames ? frames->decodedLength() : std::nullopt;
     if (!length || *length <= 0) return std::nullopt;
-    const int rate = whole->stream.sampleRate;
+    const int rate = frames->head().stream.sampleRate;
     const soundeditor::Selection selection =
         soundeditor::Selection{}.cropped(request.beginMs, request.endMs, workingLengthMs(*length, rate));
     const auto [begin, end] = selection.frames(rate, *length);
     if (selection.empty || end <= begin) return std::nullopt;
-    const std::optional<mp3::Mp3Index> index = mp3::indexMp3(request.input, end, &whyNot);
+    const std::optional<mp3::Mp3Index> index = frames->framesForPiece(begin, end, &whyNot);
     if (!index || (!request.keepEncoding && mp3::settingsDiffer(*index, CutJob::kExportRate, CutJob::kExportChannels,
                                                                 format.Mp3Options.BitRate)))
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "components/soundeditor/lossless/AacCut.h"
 #include "components/soundeditor/lossless/Mp3Cut.h"
+#include "components/soundeditor/lossless/Mp3FrameIndex.h"
 
 namespace clipwren::soundeditor {
 
@@ -27,7 +28,9 @@ Kind outputKind(const Encoding& encoding) {
 
 CopyResult cutMp3(const LosslessCutRequest& request, PendingOutputFile& output, const CopyHooks& hooks) {
     QString whyNot;
-    const std::optional<mp3::Mp3Index> index = mp3::indexMp3(request.source, request.end, &whyNot);
+    const std::unique_ptr<mp3::Mp3FrameIndex> frames = mp3::Mp3FrameIndex::open(request.source, &whyNot);
+    const std::optional<mp3::Mp3Index> index =
+        frames ? frames->framesForPiece(request.begin, request.end, &whyNot) : std::nullopt;
     if (!index) return CopyResult::notPossible(whyNot);
     if (!request.keepSourceEncoding) {
         const std::optional<QString> differ =

@@ -97,7 +97,10 @@ std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64
     if (begin < 0 || end <= begin) return refuse(QStringLiteral("the piece is empty"));
     const int64_t first = std::max<int64_t>(0, (rawBegin / kGranule - kLeadGranules) * kGranule / perFrame);
     const int64_t last = (rawEnd - 1) / perFrame;
-    if (last >= int64_t(index.frames.size())) return refuse(QStringLiteral("the stream ends before the piece"));
+    // Frame numbers of the stream; index.frames holds those from index.firstFrame on.
+    if (last >= index.firstFrame + int64_t(index.frames.size()))
+        return refuse(QStringLiteral("the stream ends before the piece"));
+    if (first < index.firstFrame) return refuse(QStringLiteral("the frames before the piece are not indexed"));
     // FFmpeg applies the start trim across frames but loses what is left of it when the
     // frame with the end trim comes: the two must not meet in one frame.
     if (rawBegin / perFrame == last && rawEnd != (last + 1) * perFrame)
@@ -105,8 +108,8 @@ std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64
     if (first == 0 && index.frames[0].mainDataBegin > 0)
         return refuse(QStringLiteral("the first frame refers to data before the stream"));
     Mp3CutPlan plan;
-    plan.firstFrame = size_t(first);
-    plan.lastFrame = size_t(last);
+    plan.firstFrame = size_t(first - index.firstFrame);
+    plan.lastFrame = size_t(last - index.firstFrame);
     // The lead frame and the copied frames before the begin are dropped, less what the
     // decoder's own delay already drops; the rest of the last frame is the padding.
     plan.encoderDelay = int(rawBegin - (first - 1) * perFrame - kDecoderDelay);

@@ -1,7 +1,5 @@
 #include "components/soundeditor/lossless/Mp3Frames.h"
 
-#include "components/soundeditor/lossless/FileWindow.h"
-
 #include <QtEndian>
 #include <algorithm>
 #include <limits>
@@ -50,6 +48,7 @@ bool readHeaderFrame(const uint8_t* frame, const FrameHeader& header, Mp3Index* 
     if (vbri) {
         // Frame count and size say nothing about delay: FFmpeg just skips the frame.
         index->headerFrameCount = bigEndian32(frame + 36 + 14);
+        index->headerByteCount = bigEndian32(frame + 36 + 10);
         index->hasHeaderFrame = bigEndian32(frame + 36 + 10) != 0 || index->headerFrameCount != 0;
         index->variableBitRate = true;
         return true;
@@ -82,6 +81,7 @@ bool readHeaderFrame(const uint8_t* frame, const FrameHeader& header, Mp3Index* 
     // Without a frame count or size FFmpeg decodes the header frame as sound and still
     // trims by its delay: too odd a file to copy from.
     index->headerFrameCount = frames;
+    index->headerByteCount = bytes;
     index->hasHeaderFrame = frames != 0 || bytes != 0;
     return index->hasHeaderFrame || !index->lame.trusted;
 }
@@ -93,12 +93,12 @@ bool sameMaskedHeader(const FrameHeader& a, const FrameHeader& b) {
     return true;
 }
 
+}  // namespace
+
 int mainDataBegin(const uint8_t* frame, const FrameHeader& header) {
     const uint8_t* side = frame + 4 + (header.crcProtected ? 2 : 0);
     return header.mpeg1 ? (side[0] << 1) | (side[1] >> 7) : side[0];
 }
-
-}  // namespace
 
 bool FrameHeader::sameStream(const FrameHeader& other) const {
     return mpeg1 == other.mpeg1 && mono == other.mono && sampleRate == other.sampleRate;
@@ -173,12 +173,31 @@ QByteArray id3v2WithoutLength(QByteArray tags) {
     return tags;
 }
 
+FrameAt frameAt(FileWindow& file, int64_t offset, const FrameHeader& first, FrameHeader* header) {
+    const int64_t fileSize = file.size();
+    const uint8_t* bytes = nullptr;
+    if (offset >= fileSize ||
+        (offset + kId3v1Size == fileSize && file.view(offset, 3, &bytes) && std::equal(bytes, bytes + 3, "TAG")))
+        return FrameAt::End;
+    // An APE tag ends the stream as well; a last frame cut short is no frame.
+    if (file.view(offset, 8, &bytes) && std::equal(bytes, bytes + 8, "APETAGEX")) return FrameAt::End;
+    const std::optional<FrameHeader> parsed = file.view(offset, 4, &bytes) ? parseFrameHeader(bytes) : std::nullopt;
+    if (parsed && offset + parsed->size > fileSize) return FrameAt::End;
+    if (!parsed || !parsed->sameStream(first)) return FrameAt::Damaged;
+    *header = *parsed;
+    return FrameAt::Frame;
+}
+
+QString damagedAt(int64_t offset) {
+    return QStringLiteral("the stream is damaged or changes its format at byte %1").arg(offset);
+}
+
 bool Mp3Index::constantBitRate() const {
     return !variableBitRate && std::all_of(frames.begin(), frames.end(),
                        [this](const Frame& f) { return f.bitRateIndex == frames.front().bitRateIndex; });
 }
 
-std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot, bool countToEnd) {
+std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot) {
     auto refuse = [whyNot](const QString& reason) {
         *whyNot = reason;
         return std::nullopt;
@@ -208,47 +227,38 @@ std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QStri
     if (!behindZeros && !readHeaderFrame(bytes, *first, &index))
         return refuse(QStringLiteral("its Xing header is incomplete"));
     bool unreadHeaderFrame = behindZeros && hasXingTag(bytes, *first);
+    index.streamOffset = offset;
     if (index.hasHeaderFrame) offset += first->size;
 
     const int64_t samplesPerFrame = first->samplesPerFrame();
     const int64_t framesWanted =
         untilSample < 0 ? -1 : (untilSample + index.decoderSkip() + samplesPerFrame - 1) / samplesPerFrame;
-    const int64_t fileSize = file.size();
     const int64_t framesKept = framesWanted < 0 ? std::numeric_limits<int64_t>::max() : framesWanted;
-    while (countToEnd || index.frameCount < framesKept) {
-        if (offset >= fileSize || (offset + kId3v1Size == fileSize && file.view(offset, 3, &bytes) &&
-                                   std::equal(bytes, bytes + 3, "TAG"))) {
+    while (index.frameCount < framesKept) {
+        FrameHeader header;
+        const FrameAt at = frameAt(file, offset, *first, &header);
+        if (at == FrameAt::End) {
             index.reachedEnd = true;
             break;
         }
-        // An APE tag ends the stream as well; a last frame cut short is no frame.
-        if (file.view(offset, 8, &bytes) && std::equal(bytes, bytes + 8, "APETAGEX")) {
-            index.reachedEnd = true;
-            break;
-        }
-        const std::optional<FrameHeader> header = file.view(offset, 4, &bytes) ? parseFrameHeader(bytes) : std::nullopt;
-        if (header && offset + header->size > fileSize) {
-            index.reachedEnd = true;
-            break;
-        }
-        if (!header || !header->sameStream(*first))
-            return refuse(QStringLiteral("the stream is damaged or changes its format at byte %1").arg(offset));
-        if (!file.view(offset, header->mainDataOffset(), &bytes))
+        if (at == FrameAt::Damaged)
+            return refuse(damagedAt(offset));
+        if (!file.view(offset, header.mainDataOffset(), &bytes))
             return refuse(QStringLiteral("the file cannot be read"));
         // FFmpeg starts the stream at the first frame whose successor agrees with it in
         // these header bits; anything before is junk to it. Of such junk only a header
         // frame it did not read as one (FFmpeg's own, whose header differs) is followed.
-        if (index.frameCount == 1 && !sameMaskedHeader(index.stream, *header)) {
+        if (index.frameCount == 1 && !sameMaskedHeader(index.stream, header)) {
             if (!unreadHeaderFrame) return refuse(QStringLiteral("the stream's first two frames disagree"));
             index.frames.clear();
             index.frameCount = 0;
             unreadHeaderFrame = false;
         }
-        if (index.frameCount == 0) index.stream = *header;
-        if (index.frameCount++ < framesKept)
-            index.frames.push_back(Frame{offset, uint16_t(header->size), uint16_t(mainDataBegin(bytes, *header)),
-                                         uint8_t(header->bitRateIndex)});
-        offset += header->size;
+        if (index.frameCount == 0) index.stream = header;
+        ++index.frameCount;
+        index.frames.push_back(Frame{offset, uint16_t(header.size), uint16_t(mainDataBegin(bytes, header)),
+                                     uint8_t(header.bitRateIndex)});
+        offset += header.size;
     }
     if (index.frameCount == 0) return refuse(QStringLiteral("the stream holds no audio frame"));
     return index;

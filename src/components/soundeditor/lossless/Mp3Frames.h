@@ -3,6 +3,8 @@
 // front, the Xing/Info/VBRI header frame with its LAME gapless fields, and for every audio
 // frame where it lies, its size and how far back in the bit reservoir its main data starts
 // (main_data_begin). The lossless cut is planned from this index.
+#include "components/soundeditor/lossless/FileWindow.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
@@ -41,6 +43,10 @@ struct FrameHeader {
 // (free format, index 0, has no frame size in its header).
 std::optional<FrameHeader> parseFrameHeader(const uint8_t* bytes);
 
+// How many bytes of earlier frames' main data the frame starts with (its side info's
+// main_data_begin); the frame's bytes up to its main data.
+int mainDataBegin(const uint8_t* frame, const FrameHeader& header);
+
 // A header of the same stream for a frame of our own: the given bit rate index, no
 // padding, no CRC and no joint-stereo tools (its side info says nothing is coded).
 // Index 0 when no bit rate gives a frame of at least minBytes; from is the lowest tried.
@@ -64,15 +70,18 @@ struct LameTag {
 
 struct Mp3Index {
     int64_t id3v2Size = 0;  // the ID3v2 tags at the start of the file: bytes [0, id3v2Size)
+    int64_t streamOffset = 0;  // where the first frame starts, the header frame where there is one
     FrameHeader stream;     // the first audio frame's header: the stream's parameters
     bool hasHeaderFrame = false;      // a Xing/Info/VBRI frame that decoders skip
     bool variableBitRate = false;     // the header frame says so ("Xing", VBRI)
     uint32_t headerFrameCount = 0;    // the audio frames the header frame says there are
+    uint32_t headerByteCount = 0;     // the bytes of the stream it says there are
     std::optional<uint32_t> quality;  // the Xing header's quality field
     LameTag lame;
-    std::vector<Frame> frames;  // the audio frames, from the first on
-    int64_t frameCount = 0;     // the audio frames walked, also those past the kept ones
-    bool reachedEnd = false;    // every frame of the file was walked
+    std::vector<Frame> frames;  // the audio frames, from the stream's frame firstFrame on
+    int64_t firstFrame = 0;
+    int64_t frameCount = 0;     // the audio frames counted, also those outside `frames`
+    bool reachedEnd = false;    // the count is the stream's
 
     // Samples FFmpeg drops before the first one of the decoded sound.
     int64_t decoderSkip() const { return lame.trusted ? lame.encoderDelay + kDecoderDelay : 0; }
@@ -86,12 +95,22 @@ struct Mp3Index {
 // walked safely (unsynchronised, with an extended header or a footer) stays as it is.
 QByteArray id3v2WithoutLength(QByteArray tags);
 
+// What lies at `offset` of a stream whose first audio frame has the header `first`.
+enum class FrameAt {
+    Frame,    // a frame of the stream; its header in *header
+    End,      // the end of the stream: the file's end, an ID3v1 or APE tag, a last frame cut short
+    Damaged,  // anything else: damage, or a stream that changes its format
+};
+FrameAt frameAt(FileWindow& file, int64_t offset, const FrameHeader& first, FrameHeader* header);
+// Why a stream whose frames stop following each other at `offset` is refused.
+QString damagedAt(int64_t offset);
+
 // Reads the head of the file and indexes its audio frames up to the one that holds
 // decoded sample `untilSample` (counted as the decoded sound counts them, after the
-// encoder delay; -1 for all), or to the end of the stream when the file ends first;
-// with countToEnd the frames after those are walked and counted as well. Returns
-// nullopt and says why in *whyNot when the file is not a plain Layer III stream (free
-// format, another layer, data between frames, parameters that change part-way, no frame).
-std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot, bool countToEnd = false);
+// encoder delay; -1 for all), or to the end of the stream when the file ends first.
+// Returns nullopt and says why in *whyNot when the file is not a plain Layer III stream
+// (free format, another layer, data between frames, parameters that change part-way,
+// no frame). Mp3FrameIndex finds the frames of a piece without walking those before it.
+std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot);
 
 }  // namespace clipwren::soundeditor::mp3

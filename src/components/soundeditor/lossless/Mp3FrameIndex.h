@@ -1,0 +1,76 @@
+#pragma once
+// One index of an MP3 file's audio frames for everything that reads the file: the
+// decoder's packets and seeks, the waveform's spot reads and the lossless cut. Opening
+// reads the file's head and its last frame only. The length comes from a Xing/Info/VBRI
+// header frame that covers the file exactly (its byte count reaches the end of the audio,
+// where a frame of the stream ends), else from walking every frame. A frame is found
+// again from a checkpoint kept every kCheckpointFrames frames as a walk passes, walking
+// on only as far as a position asks; in a constant-rate stream with such a header a
+// frame's place follows from its number, with no walk at all. Memory stays at a few
+// kilobytes per hour of sound. Not thread-safe: one reader per thread.
+#include "components/soundeditor/lossless/FileWindow.h"
+#include "components/soundeditor/lossless/Mp3Frames.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace clipwren::soundeditor::mp3 {
+
+class Mp3FrameIndex {
+public:
+    // nullptr, with the reason in *whyNot, for a file that does not start as one plain
+    // Layer III stream (indexMp3's reasons). Damage found later ends the frames that can
+    // be read, and leaves the length unknown.
+    static std::unique_ptr<Mp3FrameIndex> open(const QString& path, QString* whyNot);
+    struct PrivateKey {};  // only open() constructs
+    Mp3FrameIndex(PrivateKey, const QString& path);
+
+    // The stream's parameters, header frame and LAME tag (no frames).
+    const Mp3Index& head() const { return head_; }
+    // The stream's audio frames.
+    int64_t frameCount() const { return frameCount_; }
+    // The length of the gapless decode as FFmpeg decodes it (samples per channel);
+    // nullopt where only decoding could tell (see decodedLength()) or the stream is
+    // damaged part-way.
+    std::optional<int64_t> decodedLength() const;
+
+    // Frame `number` (header included) in *bytes, valid until the next call, its header
+    // and its place in the file; false past the stream's end or where it is damaged.
+    // Frames read in order cost no search.
+    bool frame(int64_t number, const uint8_t** bytes, FrameHeader* header, int64_t* offset = nullptr);
+
+    // The frames a lossless cut of decoded samples [begin, end) plans from: those that
+    // hold the piece, with the lead and the bit-reservoir frames before it.
+    std::optional<Mp3Index> framesForPiece(int64_t begin, int64_t end, QString* whyNot);
+
+private:
+    bool readHead(const QString& path, QString* whyNot);
+    int64_t audioEnd();
+    bool headerCoversFile(int64_t end);
+    bool locate(int64_t number, int64_t* offset);
+    bool locateByRate(int64_t number, int64_t* offset);
+    // Walks on until frame `number` has been passed; false when the stream ends first.
+    bool walkPast(int64_t number);
+
+    FileWindow file_;
+    Mp3Index head_;
+    int64_t firstAudio_ = 0;  // where the first audio frame starts
+    int64_t frameCount_ = 0;
+    bool byRate_ = false;  // constant-rate with a header frame that covers the file
+    double averageFrameBytes_ = 0;
+
+    std::vector<int64_t> checkpoints_;  // the place of every kCheckpointFrames-th frame walked
+    int64_t walkedFrames_ = 0;
+    int64_t walkOffset_ = 0;  // where the next frame to walk starts
+    bool walkEnded_ = false;
+    bool walkDamaged_ = false;
+    bool bitRateVaries_ = false;
+
+    int64_t nextNumber_ = -1;  // the frame after the last one read, and where it starts
+    int64_t nextOffset_ = 0;
+};
+
+}  // namespace clipwren::soundeditor::mp3
