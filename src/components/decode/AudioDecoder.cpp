@@ -89,8 +89,12 @@ int32_t AudioDecoder::Impl::open(const QString& path, int outputRate, int output
     if (!firstFrame) return err::NotEnoughMemory;
     if ((rc = findOrigin(input, timeline, firstFrame.get())) != err::Ok) return fail(rc, noSound);
     ProbedLength length;
-    LengthProbe probe(input, timeline, reader, source.sampleRate, preroll);
-    if ((rc = probe.run(&length)) != err::Ok) return fail(rc, noSound);
+    if (const std::optional<int64_t> indexed = input.indexedLength()) {
+        length.frames = *indexed;
+    } else {
+        LengthProbe probe(input, timeline, reader, source.sampleRate, preroll);
+        if ((rc = probe.run(&length)) != err::Ok) return fail(rc, noSound);
+    }
     source.lengthFrames = std::min(length.frames, editListEnd(input, timeline).value_or(length.frames));
     seeker.emplace(reader, timeline, source.sampleRate, preroll);
     seeker->setLastPacketPosition(length.lastPacketPosition);

@@ -151,7 +151,7 @@ int64_t FrameReader::spanOf(const AVFrame* frame) {
 
 void FrameReader::feedDecoder() {
     AVPacket* packet = packet_.get();
-    int rc = av_read_frame(file_.format(), packet);
+    int rc = file_.readPacket(packet);
     if (rc < 0) {
         // End of file, or a read error that ends the sound where the data stops.
         if (rc != AVERROR_EOF) logIfFailed(rc, "reading a sound file");

@@ -23,6 +23,8 @@ int32_t InputFile::open(const QString& path) {
         return fail(err::InvalidSoundFile, QStringLiteral("its audio gives no sample rate or channel count"));
     codecName_ = QString::fromLatin1(decoder->name);
     containerName_ = QString::fromLatin1(format_->iformat->name);
+    if (containerName_ == QLatin1String("mp3") && parameters_->codec_id == AV_CODEC_ID_MP3)
+        mp3Packets_ = Mp3Packets::open(path, stream_->time_base, streamIndex_);
     return err::Ok;
 }
 
@@ -75,12 +77,25 @@ int32_t InputFile::fail(int32_t code, const QString& reason) {
     return code;
 }
 
+std::optional<int64_t> InputFile::indexedLength() const {
+    return mp3Packets_ ? std::optional<int64_t>(mp3Packets_->lengthFrames()) : std::nullopt;
+}
+
+int InputFile::readPacket(AVPacket* packet) {
+    return mp3Packets_ ? mp3Packets_->read(packet) : av_read_frame(format_.get(), packet);
+}
+
 bool InputFile::seek(int64_t timestamp) {
+    if (mp3Packets_) {
+        mp3Packets_->seek(timestamp);
+        return true;
+    }
     return logIfFailed(av_seek_frame(format_.get(), streamIndex_, timestamp, AVSEEK_FLAG_BACKWARD),
                        "seeking in a sound file") >= 0;
 }
 
 bool InputFile::rewind(int64_t firstPacketTimestamp, bool startsUntimed) {
+    if (mp3Packets_) return seek(firstPacketTimestamp);
     // Seeking keeps what the demuxer has learnt of the file (an MP3's index of frames,
     // which a far seek after reopening would first have to read through again: 170 ms
     // for the first seek in an hour of VBR MP3).

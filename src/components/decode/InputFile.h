@@ -3,10 +3,13 @@
 // and a decoder for that stream. Knows nothing of positions; the frame reader and
 // the probes drive it.
 #include "components/decode/FfmpegHandles.h"
+#include "components/decode/Mp3Packets.h"
 
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 namespace clipwren::decode {
 
@@ -24,6 +27,8 @@ public:
     // stream's parameters as they were at opening: the demuxer's parsers rewrite them
     // when the stream changes part-way (a joined MP3 at another rate).
     int32_t openDecoder();
+    // The stream's next packet, as av_read_frame gives it: 0 or a negative error.
+    int readPacket(AVPacket* packet);
     // Moves the demuxer to the packet at or before `timestamp` (stream time base).
     bool seek(int64_t timestamp);
     // Back to the beginning, where a decode must give what the first one gave: by a
@@ -32,6 +37,10 @@ public:
     // (`startsUntimed`), in Ogg (which derives the timestamps and end trimming of a
     // stream shorter than a page anew), or in a demuxer that refuses it.
     bool rewind(int64_t firstPacketTimestamp, bool startsUntimed);
+
+    // The exact length in source frames where the file's own frame index gives it (an
+    // MP3 read through Mp3Packets); nullopt where it must be probed.
+    std::optional<int64_t> indexedLength() const;
 
     AVFormatContext* format() const { return format_.get(); }
     AVCodecContext* codec() const { return codec_.get(); }
@@ -53,6 +62,7 @@ private:
     FormatContextPtr format_;
     CodecParametersPtr parameters_;
     CodecContextPtr codec_;
+    std::unique_ptr<Mp3Packets> mp3Packets_;
     int streamIndex_ = -1;
     AVStream* stream_ = nullptr;
     QString codecName_;

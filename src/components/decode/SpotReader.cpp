@@ -79,7 +79,9 @@ std::unique_ptr<SpotReader> SpotReader::open(const QString& path, int32_t* error
     const AVStream* stream = d.input.stream();
     d.sampleRate = d.input.codec()->sample_rate;
     d.dropFirstFrame = decoderPrerollFrames(stream->codecpar) > 0;
-    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+    if (const std::optional<int64_t> indexed = d.input.indexedLength())
+        d.durationFrames = *indexed;
+    else if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
         d.durationFrames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d.sampleRate});
     else if (d.input.format()->duration > 0)
         d.durationFrames = av_rescale_q(d.input.format()->duration, AV_TIME_BASE_Q, AVRational{1, d.sampleRate});
@@ -92,12 +94,11 @@ int64_t SpotReader::durationFrames() const { return impl_->durationFrames; }
 
 bool SpotReader::peaksNear(int64_t frame, int64_t frames, float* low, float* high) {
     Impl& d = *impl_;
-    AVFormatContext* format = d.input.format();
     AVCodecContext* codec = d.input.codec();
     const AVStream* stream = d.input.stream();
     const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     const int64_t target = start + av_rescale_q(frame, AVRational{1, d.sampleRate}, stream->time_base);
-    if (av_seek_frame(format, stream->index, target, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    if (!d.input.seek(target)) return false;
     // A flush, not a fresh decoder as for exact decoding: state kept across it does not
     // matter to a quick look.
     avcodec_flush_buffers(codec);
@@ -107,7 +108,7 @@ bool SpotReader::peaksNear(int64_t frame, int64_t frames, float* low, float* hig
     int64_t collected = 0;
     bool first = true;
     for (int packets = 0; collected < frames && packets < kMaxPacketsPerSpot;) {
-        if (av_read_frame(format, d.packet.get()) < 0) break;
+        if (d.input.readPacket(d.packet.get()) < 0) break;
         if (d.packet->stream_index == stream->index) {
             ++packets;
             if (avcodec_send_packet(codec, d.packet.get()) >= 0) {

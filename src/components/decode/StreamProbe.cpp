@@ -59,7 +59,7 @@ int32_t findOrigin(InputFile& input, StreamTimeline& timeline, AVFrame* firstFra
             timeline.anchorUntimed(firstFrame);
             return err::Ok;
         }
-        rc = av_read_frame(input.format(), packet.get());
+        rc = input.readPacket(packet.get());
         if (rc < 0) {
             avcodec_send_packet(input.codec(), nullptr);
             continue;
@@ -152,7 +152,7 @@ int64_t LengthProbe::scanPacketsEnd() {
     const PacketPtr packet(av_packet_alloc());
     if (!packet || !reader_.restart(0)) return end;
     int64_t previous = AV_NOPTS_VALUE;
-    while (av_read_frame(input_.format(), packet.get()) >= 0) {
+    while (input_.readPacket(packet.get()) >= 0) {
         if (packet->stream_index == input_.streamIndex() && packet->pts != AV_NOPTS_VALUE) {
             const int64_t duration = timeline_.plausibleDuration(packet->duration) ? packet->duration : 0;
             end = std::max(end, packet->pts + duration);
