@@ -47,6 +47,23 @@ QString encoded(const QString& source, const QString& name, const QStringList& a
     return path;
 }
 
+// MP3s joined: by the ffmpeg command line's stream copy, which writes one header frame
+// for the whole (and, for constant-rate parts, a padding pattern that starts again at
+// each part); or byte for byte, each part keeping its own tags and header frame.
+QString joinedMp3(const QString& name, const QStringList& parts, bool byCopy) {
+    const QString path = fixtures().path(name);
+    if (QFile::exists(path)) return path;
+    QFile out(byCopy ? path + ".txt" : path);
+    if (!out.open(QIODevice::WriteOnly)) return {};
+    for (const QString& part : parts) {
+        QFile in(part);
+        if (!in.open(QIODevice::ReadOnly)) return {};
+        out.write(byCopy ? QStringLiteral("file '%1'\n").arg(part).toUtf8() : in.readAll());
+    }
+    out.close();
+    if (byCopy) ts::run("ffmpeg", {"-v", "error", "-f", "concat", "-safe", "0", "-i", out.fileName(), "-c", "copy", path});
+    return path;
+}
 std::unique_ptr<AudioDecoder> openOrFail(const QString& path, int rate = 0, int channels = 0) {
     int32_t error = 1;
     auto decoder = AudioDecoder::open(path, rate, channels, &error);
@@ -100,11 +117,15 @@ struct FormatCase {
 void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 
 QString stereo44() { return sourceWav(44100, 2, 3.0, "s44.wav"); }
+QString cbrMp3() { return encoded(stereo44(), "cbr.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"}); }
+QString vbrMp3() { return encoded(stereo44(), "vbr.mp3", {"-c:a", "libmp3lame", "-q:a", "4"}); }
 const FormatCase kFormats[] = {
     {"wav16", [] { return stereo44(); }, 2, 0},
     {"wav24_48k", [] { return encoded(sourceWav(48000, 2, 3.0, "s48.wav"), "w24.wav", {"-c:a", "pcm_s24le"}); }, 2, 0},
-    {"mp3_cbr", [] { return encoded(stereo44(), "cbr.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"}); }, 2, 0},
-    {"mp3_vbr", [] { return encoded(stereo44(), "vbr.mp3", {"-c:a", "libmp3lame", "-q:a", "4"}); }, 2, 0},
+    {"mp3_cbr", [] { return cbrMp3(); }, 2, 0},
+    {"mp3_vbr", [] { return vbrMp3(); }, 2, 0},
+    {"mp3_cbr_joined_by_copy", [] { return joinedMp3("cbr3.mp3", {cbrMp3(), cbrMp3(), cbrMp3()}, true); }, 2, 0},
+    {"mp3_vbr_joined_by_copy", [] { return joinedMp3("vbr3.mp3", {vbrMp3(), vbrMp3(), vbrMp3()}, true); }, 2, 0},
     {"mp3_vbr_no_xing",
      [] { return encoded(stereo44(), "vbrnox.mp3", {"-c:a", "libmp3lame", "-q:a", "4", "-write_xing", "0"}); }, 2, 0},
     {"wma", [] { return encoded(stereo44(), "a.wma", {"-c:a", "wmav2", "-b:a", "128k"}); }, 2, 0},
@@ -177,6 +198,14 @@ const SeekCase kSeekCases[] = {
     {"ogg_speex", [] { return encoded(stereo44(), "a2.spx", {"-ar", "16000", "-c:a", "libspeex"}); }, 0, 1.0},
     {"mp3_vbr_no_xing",
      [] { return encoded(stereo44(), "vbrnox.mp3", {"-c:a", "libmp3lame", "-q:a", "4", "-write_xing", "0"}); }, 0, 1.0},
+    // Found through the frame index: from the header frame's counts, walking only as far
+    // as a seek asks; or from the byte offset at a constant rate.
+    {"mp3_vbr_joined_by_copy",
+     [] { return joinedMp3("vbr3.mp3", {vbrMp3(), vbrMp3(), vbrMp3()}, true); }, 0, 1.0},
+    {"mp3_cbr_joined_by_copy",
+     [] { return joinedMp3("cbr3.mp3", {cbrMp3(), cbrMp3(), cbrMp3()}, true); }, 0, 1.0},
+    // Two files one after the other, each with its own tags and header: FFmpeg's demuxer.
+    {"mp3_joined_files", [] { return joinedMp3("cat.mp3", {vbrMp3(), cbrMp3()}, false); }, 0, 1.0},
     {"mp3_cbr_low_rate",
      [] { return encoded(stereo44(), "cbr32.mp3", {"-c:a", "libmp3lame", "-b:a", "32k"}); }, 0, 1.0},
     {"m4a", [] { return encoded(stereo44(), "a.m4a", {"-c:a", "aac", "-b:a", "128k"}); }, 0, 8.0},
@@ -306,7 +335,7 @@ TEST(DecoderFailures, NotAudioIsInvalidSoundFile) {
 // A relative name FFmpeg would take for a protocol ("pipe:0" reads standard input) is
 // still the file of that name.
 TEST(DecoderFailures, FileNamedLikeAProtocolIsAFile) {
-    const QString mp3 = encoded(stereo44(), "cbr.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"});
+    const QString mp3 = cbrMp3();
     ASSERT_TRUE(QFile::copy(mp3, fixtures().path("pipe:0")));
     const QString previous = QDir::currentPath();
     QDir::setCurrent(fixtures().dir.path());
@@ -331,8 +360,7 @@ QString truncatedCopy(const QString& from, const QString& name, double keep) {
 // A truncated file reads as far as it holds and reports that as its length, as the
 // ffmpeg command line counts it.
 TEST(DecoderDamage, TruncatedFilesReadToTheirEnd) {
-    const QString mp3 = truncatedCopy(encoded(stereo44(), "cbr.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"}),
-                                      "truncated.mp3", 0.55);
+    const QString mp3 = truncatedCopy(cbrMp3(), "truncated.mp3", 0.55);
     const QString m4a = truncatedCopy(
         encoded(stereo44(), "faststart.m4a", {"-c:a", "aac", "-movflags", "+faststart"}), "truncated.m4a", 0.6);
     // A WAV whose header promises more data than follows.
@@ -356,7 +384,7 @@ TEST(DecoderDamage, TruncatedFilesReadToTheirEnd) {
 
 // Decoders share no state: two threads decoding the same file get the same samples.
 TEST(DecoderThreads, IndependentDecodersRunInParallel) {
-    const QString path = encoded(stereo44(), "vbr.mp3", {"-c:a", "libmp3lame", "-q:a", "4"});
+    const QString path = vbrMp3();
     std::vector<float> results[2];
     std::thread workers[2];
     for (int i = 0; i < 2; ++i)
