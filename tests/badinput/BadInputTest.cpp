@@ -356,6 +356,12 @@ const Case kCases[] = {
     {"m4a_frame_zeroed", [](const QDir& d) { return damaged(d, m4a(d)); }, Expect::OriginalLength},
     {"mp3_frame_zeroed", [](const QDir& d) { return Made(damaged(d, mp3(d, "a44.mp3", 44100)).input); },
      Expect::FfmpegLengthAndLoss},
+    {"mp3_vbr_frame_zeroed",
+     [](const QDir& d) {
+         const QString vbr = ffmpegMake(d, "v44.mp3", noise(44100, 4) + QStringList{"-c:a", "libmp3lame", "-q:a", "2"});
+         return Made(damaged(d, vbr).input);
+     },
+     Expect::FfmpegLengthAndLoss},
     {"aac_cut_of_23_ms", shortAacCut, Expect::FfmpegLength},
     {"latin1_file_name", latin1Name, Expect::FfmpegLength, 1, 2, 1},
 };

@@ -44,7 +44,8 @@ int Mp3Packets::read(AVPacket* packet) {
     const uint8_t* bytes = nullptr;
     mp3::FrameHeader header;
     int64_t offset = 0;
-    if (!index_->frame(next_, &bytes, &header, &offset)) return AVERROR_EOF;
+    // Frames lost to damage leave a gap in the timestamps, as the demuxer's would.
+    if (!index_->frame(&next_, &bytes, &header, &offset)) return AVERROR_EOF;
     if (av_new_packet(packet, header.size) < 0) return AVERROR(ENOMEM);
     std::memcpy(packet->data, bytes, size_t(header.size));
     packet->pts = packet->dts = av_rescale_q(next_ * samplesPerFrame_, sampleTime_, timeBase_);

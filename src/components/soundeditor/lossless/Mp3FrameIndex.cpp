@@ -23,6 +23,8 @@ constexpr int64_t kHeadSamples = 2 * 1152;
 // bytes of main data each) spread over 85 frames.
 constexpr int64_t kLeadFrames = 2;
 constexpr int64_t kReservoirFrames = 96;
+// Damage longer than this ends the stream: 64 KiB is four seconds at 128 kbit/s.
+constexpr int64_t kResyncBytes = 64 * 1024;
 // APE tag footer: "APETAGEX", version, size (items and footer), item count, flags.
 constexpr int kApeFooterSize = 32;
 constexpr uint32_t kApeHasHeader = 0x80000000u;
@@ -51,12 +53,14 @@ bool Mp3FrameIndex::readHead(const QString& path, QString* whyNot) {
     head_.reachedEnd = false;
     walkOffset_ = firstAudio_;
 
-    if (const int64_t end = audioEnd(); headerCoversFile(end)) {
+    audioEnd_ = audioEnd();
+    if (headerCoversFile(audioEnd_)) {
+        counted_ = true;
         frameCount_ = head_.headerFrameCount;
+        averageFrameBytes_ = double(audioEnd_ - firstAudio_) / double(frameCount_);
         const FrameHeader& stream = head_.stream;
-        averageFrameBytes_ = (stream.mpeg1 ? 144.0 : 72.0) * stream.bitRate / stream.sampleRate;
-        byRate_ = !head_.variableBitRate &&
-                  std::abs(double(end - firstAudio_) - double(frameCount_) * averageFrameBytes_) <= averageFrameBytes_;
+        const double nominal = (stream.mpeg1 ? 144.0 : 72.0) * stream.bitRate / stream.sampleRate;
+        byRate_ = !head_.variableBitRate && std::abs(averageFrameBytes_ - nominal) * double(frameCount_) <= nominal;
         return true;
     }
     // Damage ends the frames that can be read: a cut before it can still be copied.
@@ -114,12 +118,14 @@ bool Mp3FrameIndex::walkPast(int64_t number) {
     while (walkedFrames_ <= number && !walkEnded_) {
         FrameHeader header;
         const FrameAt at = frameAt(file_, walkOffset_, head_.stream, &header);
+        if (at == FrameAt::Damaged && counted_ && resync()) continue;
         if (at != FrameAt::Frame) {
             walkEnded_ = true;
             walkDamaged_ = at == FrameAt::Damaged;
             break;
         }
-        if (walkedFrames_ % kCheckpointFrames == 0) checkpoints_.push_back(walkOffset_);
+        if (walkedFrames_ % kCheckpointFrames == 0 && (checkpoints_.empty() || checkpoints_.back().number != walkedFrames_))
+            checkpoints_.push_back({walkedFrames_, walkOffset_});
         bitRateVaries_ |= header.bitRateIndex != head_.stream.bitRateIndex;
         walkOffset_ += header.size;
         ++walkedFrames_;
@@ -127,23 +133,67 @@ bool Mp3FrameIndex::walkPast(int64_t number) {
     return walkedFrames_ > number;
 }
 
-bool Mp3FrameIndex::locate(int64_t number, int64_t* offset) {
-    if (number < 0 || number >= frameCount_) return false;
-    if (number == nextNumber_) {
+bool Mp3FrameIndex::resync() {
+    const int64_t limit = std::min(audioEnd_, walkOffset_ + kResyncBytes);
+    for (int64_t at = walkOffset_ + 1; at < limit; ++at) {
+        if (!followedFrameAt(at)) continue;
+        const int64_t lost = std::max<int64_t>(1, std::llround(double(at - walkOffset_) / averageFrameBytes_));
+        if (walkedFrames_ + lost >= frameCount_) return false;
+        walkedFrames_ += lost;
+        walkOffset_ = at;
+        checkpoints_.push_back({walkedFrames_, walkOffset_});
+        return true;
+    }
+    return false;
+}
+
+std::optional<FrameHeader> Mp3FrameIndex::streamFrameAt(int64_t at) {
+    const uint8_t* bytes = nullptr;
+    std::optional<FrameHeader> header = file_.view(at, 4, &bytes) ? parseFrameHeader(bytes) : std::nullopt;
+    if (!header || !header->sameStream(head_.stream)) return std::nullopt;
+    return header;
+}
+
+bool Mp3FrameIndex::followedFrameAt(int64_t at) {
+    const std::optional<FrameHeader> header = streamFrameAt(at);
+    return header && (at + header->size == audioEnd_ || streamFrameAt(at + header->size));
+}
+
+bool Mp3FrameIndex::locate(int64_t* number, int64_t* offset) {
+    const int64_t wanted = *number;
+    if (wanted < 0 || wanted >= frameCount_) return false;
+    if (wanted == nextNumber_) {
         *offset = nextOffset_;
         return true;
     }
-    if (number == 0) {
+    if (wanted == 0) {
         *offset = firstAudio_;
         return true;
     }
-    if (byRate_) return locateByRate(number, offset);
-    if (!walkPast(number)) return false;
-    int64_t at = checkpoints_[size_t(number / kCheckpointFrames)];
-    const uint8_t* bytes = nullptr;
-    for (int64_t n = number / kCheckpointFrames * kCheckpointFrames; n < number; ++n) {
-        const std::optional<FrameHeader> header = file_.view(at, 4, &bytes) ? parseFrameHeader(bytes) : std::nullopt;
-        if (!header) return false;
+    if (byRate_) {
+        // A frame lost to damage: the next one found goes on.
+        for (int64_t n = wanted; n < frameCount_ && n < wanted + kCheckpointFrames; ++n) {
+            if (!locateByRate(n, offset)) continue;
+            *number = n;
+            return true;
+        }
+        return false;
+    }
+    if (!walkPast(wanted)) return false;
+    auto checkpoint = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), wanted,
+                                       [](int64_t n, const Checkpoint& c) { return n < c.number; });
+    const Checkpoint& from = *std::prev(checkpoint);
+    int64_t at = from.offset;
+    for (int64_t n = from.number;; ++n) {
+        const std::optional<FrameHeader> header = streamFrameAt(at);
+        if (!header) {
+            // Lost to damage: the stream goes on at the next checkpoint.
+            if (checkpoint == checkpoints_.end()) return false;
+            *number = checkpoint->number;
+            *offset = checkpoint->offset;
+            return true;
+        }
+        if (n == wanted) break;
         at += header->size;
     }
     *offset = at;
@@ -180,16 +230,23 @@ bool Mp3FrameIndex::locateByRate(int64_t number, int64_t* offset) {
     return true;
 }
 
-bool Mp3FrameIndex::frame(int64_t number, const uint8_t** bytes, FrameHeader* header, int64_t* offset) {
+bool Mp3FrameIndex::frame(int64_t* number, const uint8_t** bytes, FrameHeader* header, int64_t* offset) {
     int64_t at = 0;
+    const bool following = *number == nextNumber_;
+    if (!locate(number, &at)) return false;
+    std::optional<FrameHeader> parsed = streamFrameAt(at);
+    if (!parsed && following) {
+        // Damage right after the frame read last: found again as a seek would.
+        nextNumber_ = -1;
+        if (!locate(number, &at)) return false;
+        parsed = streamFrameAt(at);
+    }
     const uint8_t* data = nullptr;
-    if (!locate(number, &at) || !file_.view(at, 4, &data)) return false;
-    const std::optional<FrameHeader> parsed = parseFrameHeader(data);
-    if (!parsed || !parsed->sameStream(head_.stream) || !file_.view(at, parsed->size, &data)) return false;
+    if (!parsed || !file_.view(at, parsed->size, &data)) return false;
     *bytes = data;
     *header = *parsed;
     if (offset) *offset = at;
-    nextNumber_ = number + 1;
+    nextNumber_ = *number + 1;
     nextOffset_ = at + parsed->size;
     return true;
 }
@@ -212,7 +269,8 @@ std::optional<Mp3Index> Mp3FrameIndex::framesForPiece(int64_t begin, int64_t end
         const uint8_t* bytes = nullptr;
         FrameHeader header;
         int64_t offset = 0;
-        if (!frame(number, &bytes, &header, &offset)) {
+        int64_t found = number;
+        if (!frame(&found, &bytes, &header, &offset) || found != number) {
             *whyNot = damagedAt(nextOffset_);
             return std::nullopt;
         }

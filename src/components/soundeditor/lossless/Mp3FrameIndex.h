@@ -7,7 +7,10 @@
 // again from a checkpoint kept every kCheckpointFrames frames as a walk passes, walking
 // on only as far as a position asks; in a constant-rate stream with such a header a
 // frame's place follows from its number, with no walk at all. Memory stays at a few
-// kilobytes per hour of sound. Not thread-safe: one reader per thread.
+// kilobytes per hour of sound. Damage part-way in a stream whose header frame counts it
+// is passed over: the stream goes on where two of its frames follow each other again,
+// the frames lost in between counted from the bytes passed over (at a constant rate,
+// from the place). Not thread-safe: one reader per thread.
 #include "components/soundeditor/lossless/FileWindow.h"
 #include "components/soundeditor/lossless/Mp3Frames.h"
 
@@ -37,10 +40,11 @@ public:
     // damaged part-way.
     std::optional<int64_t> decodedLength() const;
 
-    // Frame `number` (header included) in *bytes, valid until the next call, its header
-    // and its place in the file; false past the stream's end or where it is damaged.
-    // Frames read in order cost no search.
-    bool frame(int64_t number, const uint8_t** bytes, FrameHeader* header, int64_t* offset = nullptr);
+    // Frame *number, or where it was lost to damage the first one after it (its number
+    // back in *number): its bytes (header included) in *bytes, valid until the next call,
+    // its header and its place in the file. False past the stream's end or where it
+    // cannot be read on. Frames read in order cost no search.
+    bool frame(int64_t* number, const uint8_t** bytes, FrameHeader* header, int64_t* offset = nullptr);
 
     // The frames a lossless cut of decoded samples [begin, end) plans from: those that
     // hold the piece, with the lead and the bit-reservoir frames before it.
@@ -50,19 +54,32 @@ private:
     bool readHead(const QString& path, QString* whyNot);
     int64_t audioEnd();
     bool headerCoversFile(int64_t end);
-    bool locate(int64_t number, int64_t* offset);
+    bool locate(int64_t* number, int64_t* offset);
     bool locateByRate(int64_t number, int64_t* offset);
     // Walks on until frame `number` has been passed; false when the stream ends first.
     bool walkPast(int64_t number);
+    // After damage at walkOffset_, moves the walk on to where the stream goes on.
+    bool resync();
+    // A frame of the stream at `at`, followed by another or by the end of the audio.
+    bool followedFrameAt(int64_t at);
+    // A frame of the stream at `at`: its header.
+    std::optional<FrameHeader> streamFrameAt(int64_t at);
 
     FileWindow file_;
     Mp3Index head_;
     int64_t firstAudio_ = 0;  // where the first audio frame starts
+    int64_t audioEnd_ = 0;
     int64_t frameCount_ = 0;
-    bool byRate_ = false;  // constant-rate with a header frame that covers the file
+    bool counted_ = false;  // by a header frame that covers the file
+    bool byRate_ = false;   // constant-rate, so counted
     double averageFrameBytes_ = 0;
 
-    std::vector<int64_t> checkpoints_;  // the place of every kCheckpointFrames-th frame walked
+    struct Checkpoint {
+        int64_t number;
+        int64_t offset;
+    };
+    // Every kCheckpointFrames-th frame walked, and where the stream goes on after damage.
+    std::vector<Checkpoint> checkpoints_;
     int64_t walkedFrames_ = 0;
     int64_t walkOffset_ = 0;  // where the next frame to walk starts
     bool walkEnded_ = false;
