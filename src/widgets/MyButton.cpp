@@ -45,6 +45,7 @@ QColor legibleOn(const QColor& background, const QColor& colour) {
     if (contrast(colour, background) >= kLeastContrast) return colour;
     const bool lighten = contrast(Qt::white, background) > contrast(Qt::black, background);
     const QColor hsl = colour.toHsl();
+    // In steps of 4 of 255 in lightness: finer than a line's shade can be told apart.
     for (int lightness = hsl.lightness(); lightness >= 0 && lightness <= 255; lightness += lighten ? 4 : -4) {
         const QColor candidate = QColor::fromHsl(hsl.hslHue(), hsl.hslSaturation(), lightness, hsl.alpha());
         if (contrast(candidate, background) >= kMendedContrast) return candidate;
