@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -12,6 +13,7 @@
 
 #include "CutCommandLine.h"
 #include "CutToolProcess.h"
+#include "QuickCopy.h"
 #include "components/soundeditor/SoundEditor.h"
 #include "core/CutJob.h"
 #include "core/modSpecialFolders.h"
@@ -242,6 +244,43 @@ TEST_F(CutToolCut, CopyKeepsTheSourcesEncodingOrSaysWhyNot) {
             << refused.err.toStdString();
     }
     EXPECT_EQ(entriesOf(dir.path()), (QStringList{"copied.mp3", "piece.ogg", "source.mp3", "source.wav"}));
+}
+
+// The bytes this process has read so far (Linux's count).
+qint64 bytesRead() {
+    QFile io("/proc/self/io");
+    if (!io.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : io.readAll().split('\n'))
+        if (line.startsWith("rchar:")) return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
+
+// A copy from a long constant-rate MP3 reads its head, its last frame and the piece,
+// not what lies between: 30 s from the middle of three hours (8 kbit/s, so that the
+// file, a minute's frames joined by stream copy, takes 11 MB; the copy reads 0.75 MB).
+TEST_F(CutToolCut, CopyFromAThreeHourFileReadsOnlyItsEnds) {
+    const QString minute = dir.filePath("minute.mp3"), hours = dir.filePath("hours.mp3");
+    testsupport::run("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "sine=330:duration=60:sample_rate=16000", "-c:a",
+                                "libmp3lame", "-b:a", "8k", minute});
+    QFile list(dir.filePath("list.txt"));
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 3 * 60; ++i) list.write(QStringLiteral("file '%1'\n").arg(minute).toUtf8());
+    list.close();
+    testsupport::run("ffmpeg", {"-v", "error", "-f", "concat", "-safe", "0", "-i", list.fileName(), "-c", "copy", hours});
+    const qint64 size = QFileInfo(hours).size();
+    ASSERT_GT(size, 10'000'000);
+
+    CutRequest request;
+    request.input = hours;
+    request.output = dir.filePath("piece.mp3");
+    request.beginMs = 90 * 60 * 1000;
+    request.endMs = request.beginMs + 30 * 1000;
+    request.keepEncoding = true;
+    const qint64 before = bytesRead();
+    ASSERT_EQ(runQuickCopy(request), 0);
+    const qint64 read = bytesRead() - before;
+    EXPECT_LT(read, 1024 * 1024) << "of " << size;
+    EXPECT_EQ(int64_t(ffmpegDecode(request.output).size()), 30 * 16000);
 }
 
 TEST_F(CutToolCut, DefaultOutputGoesToTheStoredFolder) {
