@@ -46,7 +46,7 @@ double median(std::vector<double> values) {
 
 // The slider's columns over the sound's length, as the window asks for them.
 bool everyColumnKnown(const WaveformLoader& loader, int columns, int64_t lengthMs) {
-    const auto peaks = loader.columns(columns, lengthMs);
+    const auto peaks = loader.columns(columns, 0, lengthMs);
     return std::none_of(peaks.low.begin(), peaks.low.end(), [](float v) { return std::isnan(v); });
 }
 
@@ -119,7 +119,7 @@ void bench(const char* label, const QString& path) {
     clipwren::waveform::ColumnPeaks peaks;
     for (int i = 0; i < 50; ++i) {
         const auto start = Clock::now();
-        peaks = loader.columns(columns, ms);
+        peaks = loader.columns(columns, 0, ms);
         reduce.push_back(msSince(start));
     }
     slider.setRange(0, int(ms));

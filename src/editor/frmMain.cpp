@@ -135,7 +135,8 @@ frmMain::~frmMain() = default;
 void frmMain::buildControls() {
     setWindowTitle(QStringLiteral("Clipwren"));
     for (const auto& [part, name] : {std::pair<QObject*, const char*>{&cutter_, "Cutter"}, {&player_, "Player"},
-                                     {&tmrPosition_, "tmrPosition"}, {&waveform_, "Waveform"}}) {
+                                     {&tmrPosition_, "tmrPosition"}, {&waveform_, "Waveform"},
+                                     {&samples_, "Samples"}}) {
         part->setParent(this);
         part->setObjectName(QLatin1String(name));
     }
@@ -199,6 +200,8 @@ void frmMain::buildControls() {
     connect(sldPosition, &TimeFormatSlider::userStartsMoving, this, &frmMain::sldPosition_UserStartsMoving);
     connect(sldPosition, &TimeFormatSlider::userEndsMoving, this, &frmMain::sldPosition_UserEndsMoving);
     connect(sldPosition, &TimeFormatSlider::markMoved, this, &frmMain::sldPosition_MarkMoved);
+    connect(sldPosition, &TimeFormatSlider::viewChanged, this, &frmMain::sldPosition_ViewChanged);
+    connect(&samples_, &waveform::SampleReader::ready, this, &frmMain::Samples_Ready);
 
     frame(Frame1, "Frame1", QStringLiteral("Positions"), {555, 2160, 6765, 750});
     label(Frame1, Label1, "Label1", QStringLiteral("Begin mark :"), {135, 225, 1125, 195});
@@ -207,6 +210,10 @@ void frmMain::buildControls() {
     lblTime->setFont(controlFont(false, 13.5));
     lblTime->setAlignment(Qt::AlignCenter);
     label(Frame1, Label2, "Label2", QStringLiteral("End mark :"), {5505, 225, 945, 195});
+    // In the free space beside the begin mark, in the marks' own form.
+    label(Frame1, lblLengthCaption, "lblLengthCaption", QStringLiteral("Length :"), {1230, 225, 1125, 195});
+    label(Frame1, lblLength, "lblLength", QString(), {1230, 435, 1125, 240});
+    lblLength->setFont(txtBeginMark->font());
     textBox(Frame1, txtEndMark, "txtEndMark", kZeroTime, {5505, 420, 960, 255}, 28, true);
     for (QLineEdit* mark : {txtBeginMark, txtEndMark})
         connect(mark, &QLineEdit::textChanged, this, &frmMain::showMarkFlags);
@@ -376,6 +383,7 @@ void frmMain::loadInputFile(const QString& path) {
     tmrPosition_.start();
     // An empty groove until the first picture arrives.
     waveform_.load(path);
+    samples_.setFile(path);
     sldPosition->setWaveform({}, {});
     showMarkFlags();
     // The sound's keys act at once: a focused button would take Space for itself.
@@ -385,6 +393,7 @@ void frmMain::loadInputFile(const QString& path) {
 void frmMain::showNoSound() {
     tmrPosition_.stop();
     waveform_.clear();
+    samples_.setFile({});
     sldPosition->clearWaveform();
     sldPosition->setRange(0, kPositionDesignMaximum);
     sldPosition->setValue(0);
@@ -559,6 +568,8 @@ void frmMain::showMarkFlags() {
         return *ms;
     };
     sldPosition->setMarks(flag(txtBeginMark), flag(txtEndMark));
+    const std::optional<int32_t> begin = markTime(txtBeginMark), end = markTime(txtEndMark);
+    lblLength->setText(begin && end && *begin <= *end ? FormatTimeText(*end - *begin) : QString());
     // A box whose text is no time says so at once, not only when the mark is used.
     for (QLineEdit* box : {txtBeginMark, txtEndMark}) {
         box->setToolTip(markTime(box) ? QString() : whyNotATime(box));
@@ -654,8 +665,41 @@ void frmMain::sldPosition_UserEndsMoving() {
 
 void frmMain::Waveform_Changed() {
     if (!sldPosition->showsWaveform()) return;
-    waveform::ColumnPeaks peaks = waveform_.columns(sldPosition->waveformColumns(), sldPosition->maximum());
+    waveform::ColumnPeaks peaks =
+        waveform_.columns(sldPosition->waveformColumns(), sldPosition->minimum(), sldPosition->maximum());
     sldPosition->setWaveform(std::move(peaks.low), std::move(peaks.high));
+    showViewPicture(true);
+}
+
+void frmMain::sldPosition_ViewChanged() {
+    if (!sldPosition->showsWaveform()) return;
+    // A new width also needs a new picture of the whole.
+    Waveform_Changed();
+}
+
+void frmMain::Samples_Ready() { showViewPicture(false); }
+
+void frmMain::showViewPicture(bool mayRead) {
+    if (!sldPosition->isZoomed()) {
+        sldPosition->setViewPicture({});
+        return;
+    }
+    const TimeFormatSlider::View view = sldPosition->view();
+    const int columns = sldPosition->waveformColumns();
+    const double msPerColumn = (view.to - view.from) / std::max(columns - 1, 1);
+    const std::shared_ptr<const waveform::SampleReader::Stretch> read = samples_.stretch();
+    if (msPerColumn < waveform_.msPerPeak()) {
+        if (read->covers(view.from, view.to)) {
+            sldPosition->setViewPicture({read->firstMs(), read->lastMs(), {}, {}, read->samples});
+            return;
+        }
+        // Half a view more either side, so that a small pan or zoom out stays within what is read.
+        const double margin = (view.to - view.from) / 2;
+        if (mayRead) samples_.request(view.from - margin, view.to + margin);
+    }
+    // The envelope at its finest, until the samples come.
+    waveform::ColumnPeaks peaks = waveform_.columns(columns, view.from, view.to);
+    sldPosition->setViewPicture({view.from, view.to, std::move(peaks.low), std::move(peaks.high), {}});
 }
 
 // ---- Keyboard ---------------------------------------------------------------------
@@ -680,6 +724,12 @@ void frmMain::addShortcuts() {
     add(Qt::Key_I, [this] { setMarkFromPosition(txtBeginMark); });
     add(Qt::Key_O, [this] { setMarkFromPosition(txtEndMark); });
     add(Qt::Key_P, [this] { cmdPlaySelected_Click(); });
+    // Zoom around the play head, and back to the whole sound.
+    const auto zoom = [this](double factor) { return [this, factor] { sldPosition->zoomBy(factor, sldPosition->value()); }; };
+    add(Qt::Key_Plus, zoom(2));
+    add(Qt::Key_Equal, zoom(2));
+    add(Qt::Key_Minus, zoom(0.5));
+    add(Qt::Key_0, [this] { sldPosition->showWhole(); });
     add(Qt::SHIFT | Qt::Key_Left, [this] { jumpToMark(txtBeginMark); });
     add(Qt::SHIFT | Qt::Key_Right, [this] { jumpToMark(txtEndMark); });
     // A text box keeps every key for typing (eventFilter).

@@ -10,6 +10,7 @@
 
 #include "components/player/SoundPlayer.h"
 #include "components/soundeditor/SoundEditor.h"
+#include "components/waveform/SampleReader.h"
 #include "components/waveform/WaveformLoader.h"
 #include "core/CutJob.h"
 #include "core/SettingsStore.h"
@@ -94,6 +95,10 @@ private slots:
     void sldPosition_UserStartsMoving();
     void sldPosition_UserEndsMoving();
     void sldPosition_MarkMoved(TimeFormatSlider::Mark mark, int value);
+    // The slider's view changed: the finest picture of it at hand, and samples asked for
+    // where the envelope is too coarse.
+    void sldPosition_ViewChanged();
+    void Samples_Ready();
     void sldTempo_ValueChanged(int value);
     void Waveform_Changed();
     void Player_LevelsChanged(qint16 player, qint16 left, qint16 right);
@@ -124,6 +129,8 @@ private:
     QString whyNotATime(const QLineEdit* box) const;
     // The marks' flags on the slider follow the mark boxes' text.
     void showMarkFlags();
+    // The picture of the part of the sound in view; mayRead: samples not read yet are asked for.
+    void showViewPicture(bool mayRead);
     // Window-wide keys, inactive while a text box has the focus; Up and Down in a mark
     // box and Enter there (eventFilter).
     void addShortcuts();
@@ -147,6 +154,9 @@ private:
     CutJob cutJob_;
     // The picture of the loaded sound in the position slider; a child named "Waveform".
     waveform::WaveformLoader waveform_;
+    // The samples of the part in view when the slider is zoomed in beyond the envelope; a
+    // child named "Samples".
+    waveform::SampleReader samples_;
 
     QLineEdit* txtInput = nullptr;
     MyButton* cmdInput = nullptr;
@@ -160,6 +170,9 @@ private:
     QLabel* lblTime = nullptr;
     QLabel* Label2 = nullptr;
     QLineEdit* txtEndMark = nullptr;
+    // The length of the marked piece, between the begin mark and the position.
+    QLabel* lblLengthCaption = nullptr;
+    QLabel* lblLength = nullptr;
     QGroupBox* fraConvertPreview = nullptr;
     MyButton* cmdPlay = nullptr;
     MyButton* cmdPause = nullptr;

@@ -73,7 +73,7 @@ protected:
     ColumnPeaks pictureOf(const QString& file, const QString& cache) {
         WaveformLoader loader{PeakCache(cache)};
         EXPECT_EQ(loadAndWait(loader, file), Stage::Complete);
-        return loader.columns(kColumns, 2000);
+        return loader.columns(kColumns, 0, 2000);
     }
 
     QTemporaryDir dir;
@@ -130,7 +130,7 @@ TEST_F(WaveformTest, OneSampleIsAPictureAndAnEmptySoundIsNone) {
     EXPECT_EQ(envelope.frames, 1);
     ASSERT_EQ(envelope.peaks.size(), 1u);
     EXPECT_NEAR(envelope.peaks[0].high / 32767.0, 0.5, 0.01);
-    EXPECT_GT(loader.columns(3, 1).high[0], 0.4f);
+    EXPECT_GT(loader.columns(3, 0, 1).high[0], 0.4f);
 
     const QString empty = path("empty.wav");
     ts::writeWav(empty, kRate, 1, {});
@@ -155,7 +155,7 @@ TEST_F(WaveformTest, LoadingAnotherFileCancelsTheFirst) {
         loader.load(second);
         QTRY_VERIFY_WITH_TIMEOUT(loader.stage() == Stage::Complete, 60000);
         EXPECT_EQ(loader.envelope().frames, 2 * kRate);
-        expectTall(loader.columns(kColumns, 2000), kColumns / 2 + 1, kColumns);
+        expectTall(loader.columns(kColumns, 0, 2000), kColumns / 2 + 1, kColumns);
         QTRY_VERIFY_WITH_TIMEOUT(changes > 0, 5000);
     }
     // The loader has waited for its threads: the hour was never finished, so never kept.

@@ -1,17 +1,21 @@
 // Pictures of the window for a person to look at: artifacts/window.png,
 // artifacts/window-with-sound.png with a sound loaded and marked, and
-// artifacts/window-dark.png in a dark colour scheme.
+// artifacts/window-zoomed.png zoomed in on the begin mark, and artifacts/window-dark.png
+// in a dark colour scheme. At another scale factor (QT_SCALE_FACTOR) the names end in @<factor>x.
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <cmath>
 #include <map>
 
 #include "WindowTestSupport.h"
+#include "components/waveform/SampleReader.h"
 #include "components/waveform/WaveformLoader.h"
 #include "support/TestSupport.h"
+#include "widgets/TimeFormatSlider.h"
 
 using windowtest::WindowTest;
 
@@ -20,7 +24,11 @@ TEST_F(WindowTest, Screenshot) {
     w.show();
     const QString dir = testsupport::artifactsDir();
     QDir().mkpath(dir);
-    ASSERT_TRUE(w.grab().save(dir + "/window.png"));
+    const qreal scale = w.devicePixelRatioF();
+    const auto file = [&](const char* name) {
+        return dir + "/" + name + (scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale)) + ".png";
+    };
+    ASSERT_TRUE(w.grab().save(file("window")));
 
     // Twenty seconds: quiet, then a tone swelling and fading twice.
     constexpr int kRate = 8000;
@@ -37,7 +45,14 @@ TEST_F(WindowTest, Screenshot) {
     auto* picture = control<clipwren::waveform::WaveformLoader>("Waveform");
     QTRY_VERIFY_WITH_TIMEOUT(picture->stage() == clipwren::waveform::WaveformLoader::Stage::Complete, 20000);
     QCoreApplication::processEvents();
-    ASSERT_TRUE(w.grab().save(dir + "/window-with-sound.png"));
+    ASSERT_TRUE(w.grab().save(file("window-with-sound")));
+
+    auto* slider = control<clipwren::TimeFormatSlider>("sldPosition");
+    QSignalSpy samplesRead(control<clipwren::waveform::SampleReader>("Samples"), &clipwren::waveform::SampleReader::ready);
+    slider->zoomBy(8, 5000);
+    ASSERT_TRUE(samplesRead.wait(20000));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(w.grab().save(file("window-zoomed")));
 }
 
 namespace {

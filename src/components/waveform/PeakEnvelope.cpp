@@ -18,19 +18,22 @@ Peak PeakEnvelope::peakOf(float low, float high) {
     return {scaled(low), scaled(high)};
 }
 
-ColumnPeaks PeakEnvelope::columns(int count, int64_t lengthMs) const {
+double PeakEnvelope::msPerPeak() const { return sampleRate > 0 ? kFramesPerPeak * 1000.0 / sampleRate : 0; }
+
+ColumnPeaks PeakEnvelope::columns(int count, double fromMs, double toMs) const {
     ColumnPeaks result;
     const float unknown = std::numeric_limits<float>::quiet_NaN();
     result.low.assign(size_t(std::max(count, 0)), unknown);
     result.high.assign(size_t(std::max(count, 0)), unknown);
-    if (count <= 0 || peaks.empty() || sampleRate <= 0 || lengthMs <= 0) return result;
+    if (count <= 0 || peaks.empty() || sampleRate <= 0 || toMs <= fromMs) return result;
 
     const int64_t last = int64_t(peaks.size()) - 1;
-    const double msPerColumn = count > 1 ? double(lengthMs) / (count - 1) : double(lengthMs);
+    const double lengthMs = toMs - fromMs;
+    const double msPerColumn = count > 1 ? lengthMs / (count - 1) : lengthMs;
     const double peaksPerMs = double(sampleRate) / 1000.0 / kFramesPerPeak;
     const auto peakAt = [&](double ms) { return std::clamp<int64_t>(int64_t(std::floor(ms * peaksPerMs)), 0, last); };
     for (int c = 0; c < count; ++c) {
-        const double centre = count > 1 ? c * msPerColumn : lengthMs / 2.0;
+        const double centre = fromMs + (count > 1 ? c * msPerColumn : lengthMs / 2.0);
         const double half = count > 1 ? msPerColumn / 2 : lengthMs / 2.0;
         const int64_t first = peakAt(centre - half);
         // The right edge belongs to the next column.

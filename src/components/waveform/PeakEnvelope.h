@@ -36,10 +36,13 @@ struct PeakEnvelope {
     // The peak of samples in -1..1 (the range is clamped).
     static Peak peakOf(float low, float high);
 
-    // `count` columns over 0..lengthMs, as a slider with that range places them:
-    // column c is centred on c * lengthMs / (count - 1) and reaches halfway to its
-    // neighbours. Each takes in every peak it touches, at least the one at its centre.
-    ColumnPeaks columns(int count, int64_t lengthMs) const;
+    // `count` columns over fromMs..toMs, as a slider showing that part places them:
+    // column c is centred on fromMs + c * (toMs - fromMs) / (count - 1) and reaches
+    // halfway to its neighbours. Each takes in every peak it touches, at least the one
+    // at its centre.
+    ColumnPeaks columns(int count, double fromMs, double toMs) const;
+    // The time one peak covers, in milliseconds: below it, columns repeat peaks.
+    double msPerPeak() const;
 };
 
 }  // namespace clipwren::waveform

@@ -129,10 +129,16 @@ WaveformLoader::Stage WaveformLoader::stage() const {
     return current_->stage;
 }
 
-ColumnPeaks WaveformLoader::columns(int count, int64_t lengthMs) const {
-    if (!current_) return PeakEnvelope().columns(count, lengthMs);
+ColumnPeaks WaveformLoader::columns(int count, double fromMs, double toMs) const {
+    if (!current_) return PeakEnvelope().columns(count, fromMs, toMs);
     std::lock_guard lock(current_->mutex);
-    return current_->envelope.columns(count, lengthMs);
+    return current_->envelope.columns(count, fromMs, toMs);
+}
+
+double WaveformLoader::msPerPeak() const {
+    if (!current_) return 0;
+    std::lock_guard lock(current_->mutex);
+    return current_->envelope.msPerPeak();
 }
 
 PeakEnvelope WaveformLoader::envelope() const {

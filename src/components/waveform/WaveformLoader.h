@@ -38,8 +38,10 @@ public:
     void clear();
 
     Stage stage() const;
-    // The current picture as `count` slider columns over 0..lengthMs (PeakEnvelope::columns).
-    ColumnPeaks columns(int count, int64_t lengthMs) const;
+    // The current picture as `count` slider columns over fromMs..toMs (PeakEnvelope::columns).
+    ColumnPeaks columns(int count, double fromMs, double toMs) const;
+    // The time one peak of the envelope covers; 0 before the sound's rate is known.
+    double msPerPeak() const;
     // A copy of the current envelope.
     PeakEnvelope envelope() const;
 
