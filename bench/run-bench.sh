@@ -60,6 +60,8 @@ make_input piece-vbr-4min.mp3 encode_piece 240 -c:a libmp3lame -q:a 2
 make_input vbr-60min.mp3 repeat_piece piece-vbr-4min.mp3 15
 make_input cbr-60min.mp3 repeat_piece piece-cbr-4min.mp3 15
 make_input cbr-3h.mp3 repeat_piece piece-cbr-4min.mp3 45
+make_input vbr-3h.mp3 repeat_piece piece-vbr-4min.mp3 45
+make_input vbr-10h.mp3 repeat_piece piece-vbr-4min.mp3 150
 make_input pcm-60min.wav encode_piece 3600 -c:a pcm_s16le
 
 # name, input, begin and end of the cut in seconds
@@ -69,11 +71,16 @@ all_cases=(
   "wav-60min pcm-60min.wav 2400 2430"
   "mp3-3h cbr-3h.mp3 9000 9030"
 )
-# Cuts that keep the MP3 encoding, 20 minutes in as sox ... trim 1199 30
+# Cuts that keep the MP3 encoding, from files of 4 minutes to 10 hours: 20 minutes in
+# (as sox ... trim 1199 30), and 10 minutes before the end of the long ones.
 copy_cases=(
+  "copy-cbr-4min piece-cbr-4min.mp3 120 150"
   "copy-cbr-60min cbr-60min.mp3 1199 1229"
   "copy-vbr-60min vbr-60min.mp3 1199 1229"
   "copy-cbr-3h cbr-3h.mp3 1199 1229"
+  "copy-cbr-3h-late cbr-3h.mp3 10200 10230"
+  "copy-vbr-3h-late vbr-3h.mp3 10200 10230"
+  "copy-vbr-10h-late vbr-10h.mp3 35400 35430"
 )
 
 # --- Measuring --------------------------------------------------------------------------
@@ -140,7 +147,7 @@ echo " MB: peak resident memory, the largest of the runs; cut-s, sox-s: duration
 echo " as ffprobe reads it)"
 
 printf '\nCut of 30 s keeping the MP3 encoding (--copy), %d runs each, interleaved (medians)\n' "$runs"
-printf '%-15s %8s %7s %6s %11s %6s %12s %7s %6s %8s %11s %8s %9s %7s\n' case copy-ms sox-ms ratio \
+printf '%-18s %8s %7s %6s %11s %6s %12s %7s %6s %8s %11s %8s %9s %7s\n' case copy-ms sox-ms ratio \
        ff-copy-ms ratio copy-cpu-ms sox-cpu ratio copy-MB ff-copy-MB wanted copy-got ff-got
 for entry in "${copy_cases[@]}"; do
   read -r name input begin end <<<"$entry"
@@ -158,7 +165,7 @@ for entry in "${copy_cases[@]}"; do
   awk -v n="$name" -v c="$(column cut 1)" -v s="$(column sox 1)" -v f="$(column ff 1)" \
       -v cc="$(column cut 3)" -v sc="$(column sox 3)" -v cm="$(column cut 2 max)" -v fm="$(column ff 2 max)" \
       -v w=$(((end - begin) * 44100)) -v cg="$(samples_of "$work/cut.mp3")" -v fg="$(samples_of "$work/ff.mp3")" \
-      'BEGIN { printf "%-15s %8d %7d %6.3f %11d %6.2f %12d %7d %6.3f %8.1f %11.1f %8d %9d %7d\n",
+      'BEGIN { printf "%-18s %8d %7d %6.3f %11d %6.2f %12d %7d %6.3f %8.1f %11.1f %8d %9d %7d\n",
                n, c / 1000, s / 1000, c / s, f / 1000, c / f, cc / 1000, sc / 1000, cc / sc, cm / 1024, fm / 1024,
                w, cg, fg }'
 done

@@ -1,5 +1,6 @@
-// Decoder benchmark: open()+lengthMs() of a 60-minute VBR MP3 with and without its
-// Xing header, seek time (seek and the first block read) across that file, and decode
+// Decoder benchmark: open()+lengthMs() of MP3s from 4 minutes to 10 hours (a 60-minute
+// one also without its Xing header) and of a 10-hour AAC audiobook, seek time (seek and
+// the first block read) across each and the memory an open decoder holds, and decode
 // speed in multiples of real time for common formats, with peak resident memory.
 // Inputs are made with the ffmpeg command line and kept in CLIPWREN_BENCH_CACHE
 // (default: a folder in the temp dir).
@@ -64,39 +65,47 @@ long peakResidentKb() {
     return usage.ru_maxrss;
 }
 
-void benchOpen(const char* label, const QString& path) {
-    std::vector<double> times;
+long residentKb() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').front().toLong();
+    return 0;
+}
+
+// Open and length (median of 5 opens), the first seek to a random place (which may have
+// to find its frame first) and the median and worst of 40 more (seek and 4096 frames
+// read), and the resident memory the open decoder adds after those reads.
+void benchOpenAndSeek(const char* label, const QString& path) {
+    std::vector<double> opens;
     int32_t lengthMs = 0;
     for (int run = 0; run < 5; ++run) {
         const auto start = Clock::now();
         int32_t error = 0;
         auto decoder = AudioDecoder::open(path, 44100, 2, &error);
         if (!decoder) {
-            std::printf("%-34s open failed: %d\n", label, error);
+            std::printf("%-30s open failed: %d\n", label, error);
             return;
         }
         lengthMs = decoder->lengthMs();
-        times.push_back(msSince(start));
+        opens.push_back(msSince(start));
     }
-    std::printf("%-34s %9.1f ms (median of 5; length %d ms)\n", label, median(times), lengthMs);
-}
-
-void benchSeek(const QString& path) {
+    const long before = residentKb();
     int32_t error = 0;
     auto decoder = AudioDecoder::open(path, 44100, 2, &error);
-    if (!decoder) return;
     std::mt19937_64 random(7);
     std::vector<float> block(4096 * 2);
-    std::vector<double> times;
-    for (int i = 0; i < 40; ++i) {
+    std::vector<double> seeks;
+    double first = 0;
+    for (int i = 0; i < 41; ++i) {
         const int64_t target = int64_t(random() % uint64_t(decoder->lengthFrames()));
         const auto start = Clock::now();
         decoder->seek(target);
         decoder->read(block.data(), 4096);
-        times.push_back(msSince(start));
+        (i == 0 ? first : seeks.emplace_back()) = msSince(start);
     }
-    std::printf("%-34s %9.1f ms median, %.1f ms worst (40 random seeks + 4096 frames)\n", "seek, 60-min VBR MP3",
-                median(times), *std::max_element(times.begin(), times.end()));
+    std::printf("%-30s %8.1f %10.1f %10.1f %10.1f %8.1f %10.1f\n", label, median(opens), first, median(seeks),
+                *std::max_element(seeks.begin(), seeks.end()), (residentKb() - before) / 1024.0, lengthMs / 1000.0);
 }
 
 void benchDecode(const char* label, const QString& path, int rate, int channels) {
@@ -141,10 +150,32 @@ int main() {
     for (const QString& path : {vbrPiece, hour, hourBare, m4a, ogg, flac48, wav})
         if (path.isEmpty()) return 1;
 
+    // Three and ten hours: the same pieces repeated, and an audiobook of AAC in MP4.
+    auto repeated = [&](const QString& name, const QString& piece, int times, const QStringList& format) {
+        const QString repeatList = cache.filePath("decode-repeat-" + name + ".txt");
+        QFile file(repeatList);
+        if (!file.open(QIODevice::WriteOnly)) return QString();
+        for (int i = 0; i < times; ++i) file.write(QStringLiteral("file '%1'\n").arg(piece).toUtf8());
+        file.close();
+        return input(cache, name, QStringList{"-f", "concat", "-safe", "0", "-i", repeatList, "-c", "copy"} + format);
+    };
+    const QString cbrPiece =
+        input(cache, "piece-cbr-4min.mp3", piece(240) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k"});
+    const QString cbr3h = repeated("cbr-3h.mp3", cbrPiece, 45, {});
+    const QString vbr10h = repeated("vbr-10h.mp3", vbrPiece, 150, {});
+    const QString book10h = repeated("book-10h.m4a", m4a, 150, {});
+    for (const QString& path : {cbr3h, vbr10h, book10h})
+        if (path.isEmpty()) return 1;
+
     std::printf("Decoder benchmark (inputs in %s)\n", qPrintable(cacheDir));
-    benchOpen("open+length, 60-min VBR MP3", hour);
-    benchOpen("open+length, same without Xing", hourBare);
-    benchSeek(hour);
+    std::printf("%-30s %8s %10s %10s %10s %8s %10s\n", "open, length, seek (ms)", "open", "1st seek", "seek med",
+                "seek max", "+MB", "length s");
+    benchOpenAndSeek("4-min VBR MP3", vbrPiece);
+    benchOpenAndSeek("60-min VBR MP3", hour);
+    benchOpenAndSeek("60-min VBR MP3, no Xing", hourBare);
+    benchOpenAndSeek("3-hour CBR MP3", cbr3h);
+    benchOpenAndSeek("10-hour VBR MP3", vbr10h);
+    benchOpenAndSeek("10-hour AAC audiobook (MP4)", book10h);
     benchDecode("decode MP3 VBR 4 min", vbrPiece, 0, 0);
     benchDecode("decode M4A AAC 4 min", m4a, 0, 0);
     benchDecode("decode OGG Vorbis 4 min", ogg, 0, 0);
