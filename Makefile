@@ -8,7 +8,7 @@ PREFIX ?= /usr/local
 PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
             libavformat-dev libavcodec-dev libswresample-dev libavutil-dev \
             libsoundtouch-dev libpulse-dev pulseaudio pulseaudio-utils googletest libgtest-dev ffmpeg \
-            fonts-dejavu-core fonts-liberation time desktop-file-utils sox libsox-fmt-mp3 libjemalloc-dev \
+            fonts-dejavu-core fonts-liberation time desktop-file-utils sox libsox-fmt-mp3 lame libjemalloc-dev \
             man-db bash-completion librsvg2-bin file dpkg-dev lintian appstream
 
 # The window's key tests run a second time on a private X server with a window manager.

@@ -237,6 +237,7 @@ struct Case {
     double begin = -1;
     double end = -1;
     double tolerance = 0;  // 16-bit steps (our float decode is rounded once more on the way to 16 bits)
+    const char* reason = nullptr;  // Refused: what the last line says after the file's name
 };
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
@@ -321,6 +322,29 @@ Made shortAacCut(const QDir& dir) {
     return out;
 }
 
+Made written(const QDir& dir, const QString& name, const QByteArray& bytes) {
+    writeBytes(dir.filePath(name), bytes);
+    return dir.filePath(name);
+}
+
+// An ID3 tag that says 10 MB follow, and 64 KiB of MP3 after it: a download cut off.
+Made cutOffInsideTag(const QDir& dir) {
+    return written(dir, "in-tag.mp3", QByteArray("ID3\x04\0\0\x05\0\0\0", 10) +
+                                          readBytes(mp3(dir, "a44.mp3", 44100)).left(64 * 1024));
+}
+
+Made freeFormatMp3(const QDir& dir) {
+    const QString wav = dir.filePath("for-lame.wav"), out = dir.filePath("free.mp3");
+    testsupport::writeWav(wav, 44100, 2, testsupport::tone(44100, 2, 44100, 440));
+    EXPECT_EQ(testsupport::run("lame", {"--quiet", "--freeformat", "-b", "400", wav, out}).exitCode, 0);
+    return out;
+}
+
+Made fifo(const QDir& dir) {
+    mkfifo(QFile::encodeName(dir.filePath("pipe.mp3")).constData(), 0666);
+    return dir.filePath("pipe.mp3");
+}
+
 // A Latin-1 name on a UTF-8 system: not valid UTF-8.
 Made latin1Name(const QDir& dir) {
     const QString name = dir.filePath(clipwren::decode::decodeFileName("caf\xe9.flac"));
@@ -332,7 +356,8 @@ Made latin1Name(const QDir& dir) {
 const Case kCases[] = {
     // An Ogg Vorbis stream that ends within its first blocks: FFmpeg decodes none of 128
     // samples and 576 of 100 (its granule positions wrap); none may read as hours.
-    {"ogg_vorbis_128_samples", [](const QDir& d) { return Made(shortVorbis(d, 128)); }, Expect::Refused},
+    {"ogg_vorbis_128_samples", [](const QDir& d) { return Made(shortVorbis(d, 128)); }, Expect::Refused, -1, -1, 0,
+     "its audio yields no sound"},
     {"ogg_vorbis_100_samples", [](const QDir& d) { return Made(shortVorbis(d, 100)); }, Expect::FfmpegLength},
     // Ogg FLAC and Speex: the page a seek lands on carries displaced timestamps.
     {"ogg_flac_near_end", [](const QDir& d) { return Made(oggFlac(d)); }, Expect::FfmpegLength, 11, 12, 1},
@@ -364,6 +389,36 @@ const Case kCases[] = {
      Expect::FfmpegLengthAndLoss},
     {"aac_cut_of_23_ms", shortAacCut, Expect::FfmpegLength},
     {"latin1_file_name", latin1Name, Expect::FfmpegLength, 1, 2, 1},
+    // Not sound, or not all of it: the message says which, not FFmpeg's "Invalid argument".
+    {.name = "id3_tag_and_nothing_else",
+     .make = [](const QDir& d) { return written(d, "tag-only.mp3", QByteArray("ID3\x04\0\0\0\0\0\0", 10)); },
+     .expect = Expect::Refused,
+     .reason = "the file is cut short: it holds an ID3 tag and no sound"},
+    {.name = "mp3_cut_off_inside_its_id3_tag",
+     .make = cutOffInsideTag,
+     .expect = Expect::Refused,
+     .reason = "the file is cut short: it ends inside its ID3 tag, before any sound"},
+    {.name = "flac_cut_to_30_bytes",
+     .make = [](const QDir& d) { return written(d, "f30.flac", readBytes(flac(d)).left(30)); },
+     .expect = Expect::Refused,
+     .reason = "the file is cut short or damaged: it starts as raw FLAC but cannot be read as that"},
+    {.name = "mp3_free_format",
+     .make = freeFormatMp3,
+     .expect = Expect::Refused,
+     .reason = "it holds free-format MPEG audio, which FFmpeg cannot decode"},
+    {.name = "dev_zero",
+     .make = [](const QDir&) { return Made("/dev/zero"); },
+     .expect = Expect::Refused,
+     .reason = "a device, not a file"},
+    {.name = "dev_null",
+     .make = [](const QDir&) { return Made("/dev/null"); },
+     .expect = Expect::Refused,
+     .reason = "a device, not a file"},
+    // Refused before it is opened: no writer is needed, and none would be waited for.
+    {.name = "fifo",
+     .make = fifo,
+     .expect = Expect::Refused,
+     .reason = "a pipe: the program needs a file it can read twice"},
 };
 
 // ffmpeg's count of frames at 44100 Hz; channels it cannot mix down are counted as they
@@ -402,6 +457,8 @@ TEST_P(HostileInputs, RightLengthOrCleanFailure) {
     const CutRun run = cut(made.input, {}, range);
     if (c.expect == Expect::Refused) {
         EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+        EXPECT_TRUE(run.err.endsWith(QString("clipwren-cut: %1: %2\n").arg(made.input, c.reason).toUtf8()))
+            << run.err.toStdString();
         return;
     }
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();

@@ -195,18 +195,16 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString& path, int output
         return nullptr;
     };
     if (outputRate < 0 || outputChannels < 0) return fail(err::ParameterOutOfRange);
-    // Checked here so that a folder or an empty file fails at once with the right code;
-    // a file that cannot be read fails when it is opened.
-    std::error_code statusError;
-    const std::filesystem::path file = fileSystemPath(path);
-    if (!std::filesystem::is_regular_file(file, statusError))
-        return fail(err::InvalidSoundFile, QStringLiteral("there is no such file"));
-    if (std::filesystem::file_size(file, statusError) == 0 || statusError)
-        return fail(err::InvalidSoundFile, QStringLiteral("the file is empty"));
+    // Checked here so that a folder, a device or a pipe fails at once with the right code
+    // and is never opened.
+    if (const std::optional<QString> why = WhyNotReadable(path)) return fail(err::InvalidSoundFile, *why);
 
     auto decoder = std::make_unique<AudioDecoder>(PrivateKey{});
-    if (const int32_t rc = decoder->impl_->open(path, outputRate, outputChannels); rc != err::Ok)
-        return fail(rc, decoder->impl_->failure);
+    if (const int32_t rc = decoder->impl_->open(path, outputRate, outputChannels); rc != err::Ok) {
+        // FFmpeg's reason for a file that is no sound, where its first bytes tell better.
+        const QString& failure = decoder->impl_->failure;
+        return fail(rc, rc == err::InvalidSoundFile ? whatTheHeadSays(path).value_or(failure) : failure);
+    }
     if (error) *error = err::Ok;
     if (reason) reason->clear();
     return decoder;

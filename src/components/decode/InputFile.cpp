@@ -3,6 +3,8 @@
 #include "components/decode/FfmpegError.h"
 #include "components/decode/LocalFileName.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/soundeditor/lossless/FileWindow.h"
+#include "components/soundeditor/lossless/Mp3Frames.h"
 
 namespace clipwren::decode {
 
@@ -28,7 +30,38 @@ int32_t InputFile::open(const QString& path) {
     return err::Ok;
 }
 
+std::optional<QString> whatTheHeadSays(const QString& path) {
+    soundeditor::FileWindow file(path);
+    const uint8_t* bytes = nullptr;
+    if (!file.isOpen()) return std::nullopt;
+    if (file.size() == 0) return QStringLiteral("the file is empty");
+    int64_t at = 0;
+    using soundeditor::mp3::id3v2Length;
+    while (file.view(at, 10, &bytes) && id3v2Length(bytes) > 0) at += id3v2Length(bytes);
+    if (at > file.size()) return QStringLiteral("the file is cut short: it ends inside its ID3 tag, before any sound");
+    if (at == file.size()) return QStringLiteral("the file is cut short: it holds an ID3 tag and no sound");
+    // Taggers may leave zeros between the tag and the first frame.
+    while (file.view(at, 1, &bytes) && bytes[0] == 0) ++at;
+    if (file.view(at, 4, &bytes) && soundeditor::mp3::isFreeFormatHeader(bytes))
+        return QStringLiteral("it holds free-format MPEG audio, which FFmpeg cannot decode");
+    return std::nullopt;
+}
+
 namespace {
+
+// Why FFmpeg could not open a file: no format it knows starts like it, or one does and
+// the file ends or breaks before FFmpeg has read what that format needs.
+QString unopenedReason(const QByteArray& url) {
+    AVIOContext* io = nullptr;
+    const AVInputFormat* format = nullptr;
+    if (avio_open(&io, url.constData(), AVIO_FLAG_READ) >= 0) {
+        av_probe_input_buffer2(io, &format, url.constData(), nullptr, 0, 0);
+        avio_closep(&io);
+    }
+    if (!format) return QStringLiteral("it is not a sound file: no format FFmpeg knows starts like it");
+    return QStringLiteral("the file is cut short or damaged: it starts as %1 but cannot be read as that")
+        .arg(QString::fromUtf8(format->long_name));
+}
 
 // An ADTS file (.aac) of one or two frames, as a short cut gives, is too short for
 // FFmpeg's probe, which wants several frames in a row; its name says what it is. Other
@@ -46,7 +79,7 @@ int32_t InputFile::openContainer() {
         if (const AVInputFormat* byExtension = demuxerForExtension(url_))
             rc = avformat_open_input(&raw, url_.constData(), byExtension, nullptr);
     }
-    if (rc < 0) return fail(err::InvalidSoundFile, QStringLiteral("FFmpeg cannot open it: ") + ffmpegErrorText(rc));
+    if (rc < 0) return fail(err::InvalidSoundFile, unopenedReason(url_));
     format_.reset(raw);
     if ((rc = avformat_find_stream_info(format_.get(), nullptr)) < 0)
         return fail(err::InvalidSoundFile, QStringLiteral("its streams cannot be read: ") + ffmpegErrorText(rc));

@@ -13,6 +13,11 @@
 
 namespace clipwren::decode {
 
+// What the first bytes of a file FFmpeg could not open, or found no sound in, say of it:
+// that it is empty, ends inside or right after its ID3 tag, or holds free-format MPEG
+// audio, which FFmpeg cannot decode; nullopt where they say nothing of it.
+std::optional<QString> whatTheHeadSays(const QString& path);
+
 class InputFile {
 public:
     // Opens the container, chooses its best audio stream and opens a decoder for it.

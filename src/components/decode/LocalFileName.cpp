@@ -1,5 +1,7 @@
 #include "components/decode/LocalFileName.h"
 
+#include "components/errors/FileFailure.h"
+
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -111,12 +113,20 @@ bool openLocalFile(QFile& file, const QString& name, QIODevice::OpenMode mode) {
 }
 #endif
 
-int WhyNotReadable(const QString& name) {
+std::optional<QString> WhyNotReadable(const QString& name) {
     const QByteArray bytes = encodeFileName(name);
     struct stat info {};
-    if (::stat(bytes.constData(), &info) != 0) return errno;
-    if (S_ISDIR(info.st_mode)) return EISDIR;
-    return ::access(bytes.constData(), R_OK) == 0 ? 0 : errno;
+    if (::stat(bytes.constData(), &info) != 0) return SystemErrorText(errno);
+    if (S_ISDIR(info.st_mode)) return SystemErrorText(EISDIR);
+    // A cut reads its file more than once (its length, then the piece) and a player seeks
+    // in it: a pipe gives its bytes only once, and a device may give them without end
+    // (/dev/zero) or none at all (/dev/null). Neither is opened, which could also wait
+    // for a pipe's writer forever.
+    if (S_ISFIFO(info.st_mode)) return QStringLiteral("a pipe: the program needs a file it can read twice");
+    if (S_ISSOCK(info.st_mode)) return QStringLiteral("a socket, not a file");
+    if (!S_ISREG(info.st_mode)) return QStringLiteral("a device, not a file");
+    if (::access(bytes.constData(), R_OK) != 0) return SystemErrorText(errno);
+    return std::nullopt;
 }
 
 }  // namespace clipwren::decode

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QString>
 #include <filesystem>
+#include <optional>
 
 namespace clipwren::decode {
 
@@ -20,9 +21,10 @@ std::filesystem::path fileSystemPath(const QString& name);
 // Opens `file` on the file of that name with `mode` (ReadOnly, or WriteOnly with
 // Truncate): QFile's own open would look for the name with U+FFFD in it.
 bool openLocalFile(QFile& file, const QString& name, QIODevice::OpenMode mode);
-// Why the file of that name cannot be read as a sound file: 0 for a readable regular
-// file, else the errno value the system gives (ENOENT, EACCES, EISDIR for a folder, ...).
-int WhyNotReadable(const QString& name);
+// Why the file of that name cannot be read as a sound file, for the user: the system's
+// reason ("No such file or directory", "Permission denied", "Is a directory"), or what
+// the name is instead of a file; nullopt for a readable regular file.
+std::optional<QString> WhyNotReadable(const QString& name);
 // The FFmpeg URL of a file: its absolute path through the file protocol, so that a
 // name such as "pipe:0" or "concat:a|b" is the file of that name.
 QByteArray ffmpegFileUrl(const QString& name);

@@ -10,7 +10,11 @@ QString SystemErrorText(int systemError) {
 }
 
 QString FileFailureText(const QString& path, int systemError) {
-    return systemError == 0 ? path : path + QStringLiteral(": ") + SystemErrorText(systemError);
+    return FileFailureText(path, systemError == 0 ? std::nullopt : std::optional(SystemErrorText(systemError)));
+}
+
+QString FileFailureText(const QString& path, const std::optional<QString>& reason) {
+    return reason && !reason->isEmpty() ? path + QStringLiteral(": ") + *reason : path;
 }
 
 }  // namespace clipwren

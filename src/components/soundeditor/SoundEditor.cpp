@@ -57,9 +57,7 @@ private:
 // A file that is there but cannot be decoded: the file and the decoder's reason; else
 // the file and the system's reason it cannot be read.
 QString undecodable(const QString& path, const QString& decoderReason) {
-    const int systemError = decode::WhyNotReadable(path);
-    return systemError == 0 && !decoderReason.isEmpty() ? path + QStringLiteral(": ") + decoderReason
-                                                        : FileFailureText(path, systemError);
+    return FileFailureText(path, decode::WhyNotReadable(path).value_or(decoderReason));
 }
 
 // Why a crop of beginMs..endMs leaves nothing of a piece pieceMs long, in the marks'

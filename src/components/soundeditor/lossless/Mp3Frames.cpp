@@ -20,15 +20,6 @@ int frameBytes(bool mpeg1, int bitRate, int sampleRate, bool padded) {
 
 uint32_t bigEndian32(const uint8_t* p) { return qFromBigEndian<quint32>(p); }
 
-// The ID3v2 tag starting at p: its whole length, header and footer included; 0 for none.
-int64_t id3v2Length(const uint8_t* p) {
-    if (p[0] != 'I' || p[1] != 'D' || p[2] != '3' || p[3] == 0xFF || p[4] == 0xFF) return 0;
-    if ((p[6] | p[7] | p[8] | p[9]) & 0x80) return 0;  // the size is four 7-bit bytes
-    const int64_t size = (int64_t(p[6]) << 21) | (p[7] << 14) | (p[8] << 7) | p[9];
-    const bool footer = p[5] & 0x10;
-    return 10 + size + (footer ? 10 : 0);
-}
-
 // FFmpeg's reading of a Xing/Info header (at a fixed place after the side info, whether
 // or not the frame has a CRC) and of a VBRI header (32 bytes after the frame header).
 // Returns false for a header frame FFmpeg would not skip yet trims by.
@@ -98,6 +89,19 @@ bool sameMaskedHeader(const FrameHeader& a, const FrameHeader& b) {
 int mainDataBegin(const uint8_t* frame, const FrameHeader& header) {
     const uint8_t* side = frame + 4 + (header.crcProtected ? 2 : 0);
     return header.mpeg1 ? (side[0] << 1) | (side[1] >> 7) : side[0];
+}
+
+int64_t id3v2Length(const uint8_t* p) {
+    if (p[0] != 'I' || p[1] != 'D' || p[2] != '3' || p[3] == 0xFF || p[4] == 0xFF) return 0;
+    if ((p[6] | p[7] | p[8] | p[9]) & 0x80) return 0;  // the size is four 7-bit bytes
+    const int64_t size = (int64_t(p[6]) << 21) | (p[7] << 14) | (p[8] << 7) | p[9];
+    const bool footer = p[5] & 0x10;
+    return 10 + size + (footer ? 10 : 0);
+}
+
+bool isFreeFormatHeader(const uint8_t* bytes) {
+    const int layer = (bytes[1] >> 1) & 3;
+    return bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0 && layer != 0 && (bytes[2] >> 4) == 0;
 }
 
 bool FrameHeader::sameStream(const FrameHeader& other) const {
@@ -215,8 +219,7 @@ std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QStri
     if (!file.view(offset, 4, &bytes)) return refuse(QStringLiteral("no MPEG audio frame was found"));
     const std::optional<FrameHeader> first = parseFrameHeader(bytes);
     if (!first) {
-        const bool freeFormat = bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0 && (bytes[2] >> 4) == 0;
-        return refuse(freeFormat ? QStringLiteral("the stream is free-format MPEG audio")
+        return refuse(isFreeFormatHeader(bytes) ? QStringLiteral("the stream is free-format MPEG audio")
                                  : QStringLiteral("the file does not start with a Layer III frame"));
     }
     if (!file.view(offset, first->size, &bytes)) return refuse(QStringLiteral("the first frame is cut short"));

@@ -39,6 +39,14 @@ struct FrameHeader {
     bool sameStream(const FrameHeader& other) const;
 };
 
+// The ID3v2 tag starting at the (ten or more) bytes: its whole length, header and footer
+// included; 0 for none.
+int64_t id3v2Length(const uint8_t* bytes);
+
+// The four bytes are an MPEG audio header of free format (bit rate index 0): no header
+// gives the size of its frames.
+bool isFreeFormatHeader(const uint8_t* bytes);
+
 // nullopt unless the four bytes are a Layer III header with a bit rate from the table
 // (free format, index 0, has no frame size in its header).
 std::optional<FrameHeader> parseFrameHeader(const uint8_t* bytes);
