@@ -231,11 +231,17 @@ bool TimeFormatSlider::onOverview(const QPoint& point) const {
 
 // ---- Zoom -------------------------------------------------------------------------
 
-void TimeFormatSlider::setView(double from, double length) {
+double TimeFormatSlider::viewLengthWithin(double length) const {
     const double whole = double(maximum()) - minimum();
     const double finest = kFinestUnitsPerPixel * std::max(track().span, 1);
-    length = std::clamp(length, std::min(finest, whole), whole);
-    from = std::clamp(from, double(minimum()), double(maximum()) - length);
+    return std::clamp(length, std::min(finest, whole), whole);
+}
+
+void TimeFormatSlider::setView(double from, double length) {
+    const double whole = double(maximum()) - minimum();
+    length = viewLengthWithin(length);
+    // On whole units, so that at one unit per pixel every pixel is exactly one value.
+    from = std::clamp(std::round(from), double(minimum()), double(maximum()) - length);
     const bool zoomed = length < whole;
     if (zoomed == zoomed_ && (!zoomed || (from == viewFrom_ && length == viewLength_))) return;
     zoomed_ = zoomed;
@@ -248,7 +254,7 @@ void TimeFormatSlider::setView(double from, double length) {
 void TimeFormatSlider::zoomBy(double factor, double anchor) {
     if (!showsWaveform_ || factor <= 0) return;
     const View v = view();
-    const double length = (v.to - v.from) / factor;
+    const double length = viewLengthWithin((v.to - v.from) / factor);
     // The anchor keeps its share of the view.
     const double share = v.to > v.from ? (anchor - v.from) / (v.to - v.from) : 0.5;
     setView(anchor - share * length, length);

@@ -137,6 +137,8 @@ private:
     std::optional<Mark> flagAt(const QPoint& point) const;
     bool onOverview(const QPoint& point) const;
     void centreViewOn(double value);
+    // A view's length kept between one unit per pixel and the whole range.
+    double viewLengthWithin(double length) const;
     void setView(double from, double length);
     void keepInView(int previous, int value);
 

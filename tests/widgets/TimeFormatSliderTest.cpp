@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QStyle>
 #include <QTest>
+#include <QToolTip>
 #include <cmath>
 
 #include "widgets/TimeFormatSlider.h"
@@ -193,4 +194,49 @@ TEST(TimeFormatSlider, DraggingAFlagMovesItsMarkAndLeavesThePosition) {
     EXPECT_TRUE(moves.empty());
     EXPECT_EQ(log.entries.first(), "start");
     EXPECT_EQ(log.entries.last(), "end");
+}
+
+// A four-minute sound in the window's slider, zoomed around an anchor: the anchor keeps
+// its pixel, a click at any pixel of the view puts the value where that pixel lies, the
+// tooltip tells the time under the pointer, and the deepest zoom is one unit per pixel.
+TEST(TimeFormatSlider, ZoomMapsPixelsToValuesAroundTheAnchorDownToOneUnitPerPixel) {
+    TimeFormatSlider slider(Qt::Horizontal);
+    slider.setGeometry(0, 0, 454, 24);
+    slider.setRange(0, 240000);
+    slider.setTooltipFormatter([](int v) { return QString::number(v); });
+    slider.setWaveform({}, {});
+    slider.show();
+    const double wholePerPixel = 240000.0 / (slider.xOf(240000) - slider.xOf(0));
+    const struct { double factor; int anchor; double perPixel; } zooms[] = {
+        {1, 0, wholePerPixel},
+        {4, 60000, wholePerPixel / 4},
+        {128, 63250, wholePerPixel / 128},
+        {1e6, 63250, 1},  // no deeper than one unit per pixel
+        {1e6, 239990, 1},  // nor past the end
+    };
+    for (const auto& z : zooms) {
+        SCOPED_TRACE(z.factor);
+        slider.showWhole();
+        slider.setValue(0);
+        const int anchorX = slider.xOf(z.anchor);
+        slider.zoomBy(z.factor, z.anchor);
+        EXPECT_EQ(slider.isZoomed(), z.factor > 1);
+        EXPECT_EQ(slider.value(), 0) << "zooming leaves the value alone";
+        const TimeFormatSlider::View view = slider.view();
+        const int left = slider.xOf(int(std::ceil(view.from))), right = slider.xOf(int(view.to));
+        EXPECT_NEAR((view.to - view.from) / (right - left), z.perPixel, z.perPixel * 0.01);
+        if (z.anchor < 239000) EXPECT_NEAR(slider.xOf(z.anchor), anchorX, 1);
+        for (const int x : {left, (left + right) / 2, (left + right) / 2 + 1, right}) {
+            const double expected = view.from + (x - left) * z.perPixel;
+            QTest::mouseClick(&slider, Qt::LeftButton, {}, QPoint(x, 10));
+            EXPECT_NEAR(slider.value(), expected, z.perPixel / 2 + 1) << x;
+            QHelpEvent hover(QEvent::ToolTip, QPoint(x, 10), slider.mapToGlobal(QPoint(x, 10)));
+            QApplication::sendEvent(&slider, &hover);
+            EXPECT_EQ(QToolTip::text(), QString::number(slider.value())) << x;
+        }
+    }
+    // 0's work: the whole sound again.
+    slider.showWhole();
+    EXPECT_FALSE(slider.isZoomed());
+    EXPECT_EQ(slider.view().to, 240000);
 }

@@ -410,17 +410,20 @@ TEST_F(WindowAudioTest, SliderShowsTheSoundAndADraggedFlagMovesTheMarkAndTheCut)
     EXPECT_FALSE(slider->mark(TimeFormatSlider::Mark::End).has_value());
     setMarks("00:00:000", "00:03:000");
 
-    // The begin flag dragged about a third of the way: its box follows while dragging.
-    const QRect flag = slider->flagRect(TimeFormatSlider::Mark::Begin);
-    const int third = (slider->flagRect(TimeFormatSlider::Mark::End).right() - flag.left()) / 3;
-    QTest::mousePress(slider, Qt::LeftButton, {}, flag.center());
-    QTest::mouseMove(slider, flag.center() + QPoint(third / 2, 0));
-    EXPECT_GT(ParseTimeText(text("txtBeginMark")).value_or(0), 300);
-    QTest::mouseMove(slider, flag.center() + QPoint(third, 0));
-    QTest::mouseRelease(slider, Qt::LeftButton, {}, flag.center() + QPoint(third, 0));
-    const int32_t begin = ParseTimeText(text("txtBeginMark")).value_or(-1);
-    EXPECT_NEAR(begin, 1000, 20);
+    // Zoomed in as far as it goes, one pixel is one millisecond: the begin flag, taken by
+    // its staff, moves by exactly the pixels it is dragged, and its box follows.
+    setMarks("00:00:990", "00:03:000");
+    slider->zoomBy(1000, 990);
+    const QPoint staff(slider->xOf(990), slider->height() / 2);
+    QTest::mousePress(slider, Qt::LeftButton, {}, staff);
+    QTest::mouseMove(slider, staff + QPoint(4, 0));
+    EXPECT_EQ(text("txtBeginMark"), "00:00:994");
+    QTest::mouseMove(slider, staff + QPoint(10, 0));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, staff + QPoint(10, 0));
+    EXPECT_EQ(text("txtBeginMark"), "00:01:000");
+    const int32_t begin = 1000;
     EXPECT_EQ(player().Position(0), 0);
+    EXPECT_EQ(control<QLabel>("lblLength")->text(), "00:02:000");
 
     // The saved piece starts at the dragged mark: the click at 1.5 s lies that much earlier in it.
     const QString output = work.filePath("dragged.wav");
@@ -438,6 +441,42 @@ TEST_F(WindowAudioTest, SliderShowsTheSoundAndADraggedFlagMovesTheMarkAndTheCut)
 
 // Also run under a window manager on a private X server (tests/window/CMakeLists.txt),
 // where the window is really active and window-wide keys compete with the focused control's.
+// Seventy seconds of silence with a click at 63.250 s: the wheel over the click in the
+// whole picture zooms in around it down to a millisecond a pixel, where the samples,
+// read in the background, show the click as a line at its own pixel.
+TEST_F(WindowAudioTest, DeepestZoomShowsTheClickAt63250MillisecondsAtItsPixel) {
+    constexpr int kLowRate = 8000;
+    const QString clicked = work.filePath("click.wav");
+    auto samples = testsupport::silence(1, 70 * kLowRate);
+    testsupport::addClick(samples, 1, 63250 * kLowRate / 1000);
+    testsupport::writeWav(clicked, kLowRate, 1, samples);
+    frmMain& w = open();
+    w.show();
+    load(clicked);
+    auto* slider = control<TimeFormatSlider>("sldPosition");
+    QTRY_VERIFY_WITH_TIMEOUT(control<waveform::WaveformLoader>("Waveform")->stage() ==
+                                 waveform::WaveformLoader::Stage::Complete, 20000);
+    for (int notches = 0; notches < 3; ++notches) {
+        const QPointF at(slider->xOf(63250), slider->height() / 2);
+        QWheelEvent wheel(at, slider->mapToGlobal(at), {}, QPoint(0, 4 * 120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(slider, &wheel);
+    }
+    const TimeFormatSlider::View view = slider->view();
+    EXPECT_NEAR(view.to - view.from, slider->xOf(int(view.to)) - slider->xOf(int(view.from)), 1.0);
+    // Columns drawn high above the silent centre line: the samples make one narrow line,
+    // where the envelope before them made a block a peak (32 ms) wide.
+    const auto tallColumns = [&] {
+        const QImage image = slider->grab().toImage();
+        const QRgb quiet = image.pixel(slider->xOf(int(view.from)) + 2, 4);
+        std::vector<int> columns;
+        for (int x = slider->xOf(int(view.from)); x <= slider->xOf(int(view.to)); ++x)
+            if (image.pixel(x, 4) != quiet) columns.push_back(x);
+        return columns;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!tallColumns().empty() && tallColumns().size() <= 2, 20000);
+    EXPECT_NEAR(tallColumns().front(), slider->xOf(63250), 1);
+}
+
 TEST_F(WindowAudioTest, KeysMoveThePositionPlayAndSetMarksButNeverTakeAControlsOwnKeys) {
     frmMain& w = open();
     w.show();

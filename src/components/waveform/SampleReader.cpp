@@ -25,6 +25,7 @@ void SampleReader::setFile(const QString& path) {
         path_ = path;
         ++file_;
         pending_.reset();
+        asked_.reset();
         stretch_ = std::make_shared<Stretch>();
     }
     wake_.notify_all();
@@ -33,7 +34,8 @@ void SampleReader::setFile(const QString& path) {
 void SampleReader::request(double fromMs, double toMs) {
     {
         std::lock_guard lock(mutex_);
-        pending_ = Request{fromMs, toMs};
+        if (asked_ && asked_->fromMs <= fromMs && asked_->toMs >= toMs) return;
+        pending_ = asked_ = Request{fromMs, toMs};
     }
     wake_.notify_all();
 }

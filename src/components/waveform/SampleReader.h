@@ -61,6 +61,8 @@ private:
     // Raised with each new file, so a stretch of the previous one is never kept.
     uint64_t file_ = 0;
     std::optional<Request> pending_;
+    // The stretch asked for last: a request within it needs no new read.
+    std::optional<Request> asked_;
     std::shared_ptr<const Stretch> stretch_ = std::make_shared<Stretch>();
     bool stopping_ = false;
     std::thread worker_;
