@@ -230,6 +230,28 @@ void drawLogo(QPainter& p, const QRectF& box, const QColor& background) {
     p.restore();
 }
 
+// A frame one pixel wide on whole device pixels inside the button: at a fractional scale
+// factor the button's edge falls inside a device pixel, and a line drawn on the edge
+// itself would land half outside the button and be lost there.
+void drawFrame(QPainter& p, const QRect& area, const QColor& colour) {
+    const QTransform toDevice = p.deviceTransform();
+    const QRectF device = toDevice.mapRect(QRectF(area));
+    // A hair's tolerance, so that a whole-pixel edge is not pushed a pixel in by rounding.
+    constexpr double kTolerance = 1e-3;
+    const int left = int(std::ceil(device.left() - kTolerance)), top = int(std::ceil(device.top() - kTolerance));
+    const int right = int(std::floor(device.right() + kTolerance));
+    const int bottom = int(std::floor(device.bottom() + kTolerance));
+    const int line = std::max(1, int(std::lround(toDevice.m22())));
+    const QTransform toLogical = toDevice.inverted();
+    const auto fill = [&](int x, int y, int width, int height) {
+        p.fillRect(toLogical.mapRect(QRectF(x, y, width, height)), colour);
+    };
+    fill(left, top, right - left, line);
+    fill(left, bottom - line, right - left, line);
+    fill(left, top, line, bottom - top);
+    fill(right - line, top, line, bottom - top);
+}
+
 }  // namespace
 
 MyButton::MyButton(QWidget* parent) : QAbstractButton(parent) {
@@ -261,11 +283,9 @@ QSize MyButton::sizeHint() const {
 
 void MyButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    const QRect frame = rect().adjusted(0, 0, -1, -1);
     const QColor background = backgroundColor();
     p.fillRect(rect(), background);
-    p.setPen(legibleOn(background, kBorderColor));
-    p.drawRect(frame);
+    drawFrame(p, rect(), legibleOn(background, kBorderColor));
 
     // A pressed button's content moves by a pixel, as a push button's does.
     const QRect content = rect().adjusted(3, 3, -3, -3).translated(isDown() ? QPoint(1, 1) : QPoint());

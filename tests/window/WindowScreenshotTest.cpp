@@ -15,6 +15,7 @@
 #include "components/waveform/SampleReader.h"
 #include "components/waveform/WaveformLoader.h"
 #include "support/TestSupport.h"
+#include "widgets/MyButton.h"
 #include "widgets/TimeFormatSlider.h"
 
 using windowtest::WindowTest;
@@ -141,4 +142,37 @@ TEST_F(WindowTest, DarkSchemeKeepsEveryButtonsPictureVisibleAndTheBarAndMetersAs
     // Each picture stands out of the dark scheme's buttons about as much as of the light
     // scheme's, which the pictures were drawn for.
     for (const auto& [name, dark] : survey(w)) EXPECT_GE(dark, lightPictures.at(name) * 3 / 4) << name;
+}
+
+// Every button's frame is whole in the window's picture at the screen's scale factor (the
+// test runs again at 1.25, 1.5 and 2): along each edge, a line of the border colour.
+TEST_F(WindowTest, ButtonFramesAreWholeAtTheScreensScale) {
+    clipwren::frmMain& w = open();
+    w.show();
+    const QImage image = w.grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    for (clipwren::MyButton* button : w.findChildren<clipwren::MyButton*>()) {
+        const QRectF logical(button->mapTo(&w, QPoint(0, 0)), button->size());
+        const QRect device(int(std::floor(logical.left() * scale)), int(std::floor(logical.top() * scale)),
+                           int(std::ceil(logical.width() * scale)), int(std::ceil(logical.height() * scale)));
+        // How much of the line `depth` pixels in from an edge has the border's colour.
+        const auto share = [&](int edge, int depth) {
+            int border = 0, all = 0;
+            const bool across = edge < 2;  // top and bottom run across
+            const int length = across ? device.width() : device.height();
+            for (int i = int(std::ceil(scale)); i < length - int(std::ceil(scale)); ++i, ++all) {
+                const QPoint at = edge == 0 ? QPoint(device.left() + i, device.top() + depth)
+                                : edge == 1 ? QPoint(device.left() + i, device.bottom() - depth)
+                                : edge == 2 ? QPoint(device.left() + depth, device.top() + i)
+                                            : QPoint(device.right() - depth, device.top() + i);
+                border += image.pixelColor(at) == clipwren::MyButton::kBorderColor;
+            }
+            return double(border) / std::max(all, 1);
+        };
+        for (int edge = 0; edge < 4; ++edge) {
+            double best = 0;
+            for (int depth = 0; depth <= int(std::ceil(scale)); ++depth) best = std::max(best, share(edge, depth));
+            EXPECT_GE(best, 0.95) << button->objectName().toStdString() << " edge " << edge << " at " << scale;
+        }
+    }
 }
