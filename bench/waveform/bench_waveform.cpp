@@ -1,9 +1,13 @@
 // Waveform benchmark: how soon the position slider's picture of a 4-minute and a
 // 60-minute MP3 appears (first strokes, the coarse picture across the whole width,
 // the exact envelope), how quickly a file opened again comes from the peak cache, and
-// how long the slider takes to paint with the picture. The inputs are the MP3s that
+// how long the slider takes to paint with the picture; then, zoomed in: the paint at each
+// zoom level, the time from a wheel notch to the new picture (from the envelope, and
+// from samples read in the background), and the actions a user needs to put a mark on a
+// click at 63.250 s. The inputs are the MP3s that
 // bench/run-bench.sh makes in CLIPWREN_BENCH_CACHE; the peak cache is a temporary folder.
 #include "components/decode/AudioDecoder.h"
+#include "components/waveform/SampleReader.h"
 #include "components/waveform/WaveformLoader.h"
 #include "widgets/TimeFormatSlider.h"
 
@@ -13,6 +17,7 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -137,6 +142,92 @@ void bench(const char* label, const QString& path) {
                 median(reduce), median(paint), columns);
 }
 
+// The picture of the slider's view as the window makes it: the envelope's columns where
+// they resolve the view, else the samples, read in the background (waited for here).
+void showView(TimeFormatSlider& slider, const WaveformLoader& loader, clipwren::waveform::SampleReader& reader) {
+    const TimeFormatSlider::View view = slider.view();
+    const int columns = slider.waveformColumns();
+    if ((view.to - view.from) / (columns - 1) < loader.msPerPeak()) {
+        QEventLoop loop;
+        const auto done = QObject::connect(&reader, &clipwren::waveform::SampleReader::ready, &loop, &QEventLoop::quit);
+        const double margin = (view.to - view.from) / 2;
+        reader.request(view.from - margin, view.to + margin);
+        if (!reader.stretch()->covers(view.from, view.to)) loop.exec();
+        QObject::disconnect(done);
+        const auto read = reader.stretch();
+        slider.setViewPicture({read->firstMs(), read->lastMs(), {}, {}, read->samples});
+        return;
+    }
+    auto peaks = loader.columns(columns, view.from, view.to);
+    slider.setViewPicture({view.from, view.to, std::move(peaks.low), std::move(peaks.high), {}});
+}
+
+void benchZoom(const char* label, const QString& path) {
+    int32_t error = 0;
+    const int64_t ms = clipwren::decode::AudioDecoder::open(path, 0, 0, &error)->lengthMs();
+    QTemporaryDir cacheDir;
+    WaveformLoader loader{PeakCache(cacheDir.path())};
+    // The window's slider: 6810 twips wide.
+    TimeFormatSlider slider(Qt::Horizontal);
+    slider.setGeometry(0, 0, 454, 24);
+    follow(loader, path, slider.waveformColumns(), ms);
+    clipwren::waveform::SampleReader reader;
+    reader.setFile(path);
+    slider.setRange(0, int(ms));
+    const auto whole = loader.columns(slider.waveformColumns(), 0, ms);
+    slider.setWaveform(whole.low, whole.high);
+    slider.setValue(63250);
+    slider.setMarks(63250, 93250);
+    QImage image(slider.size(), QImage::Format_ARGB32_Premultiplied);
+    const double wholePerPixel = double(ms) / (slider.xOf(int(ms)) - slider.xOf(0));
+
+    // Paint time at each zoom level, around the click.
+    std::printf("%-14s slider paint:", label);
+    for (const double factor : {1.0, 16.0, 256.0, 1e9}) {
+        slider.showWhole();
+        slider.zoomBy(factor, 63250);
+        showView(slider, loader, reader);
+        std::vector<double> paint;
+        for (int i = 0; i < 200; ++i) {
+            const auto start = Clock::now();
+            slider.render(&image);
+            paint.push_back(msSince(start));
+        }
+        const TimeFormatSlider::View view = slider.view();
+        std::printf("  %.3g ms/px %.2f ms", (view.to - view.from) / (slider.xOf(int(view.to)) - slider.xOf(int(view.from))),
+                    median(paint));
+    }
+    std::printf("\n");
+
+    // A wheel notch at the click, from the whole sound down to the deepest zoom: from the
+    // event to the new picture painted. Each step goes to a view not read before.
+    std::vector<double> fromEnvelope, fromSamples;
+    slider.showWhole();
+    reader.setFile(path);
+    for (int notch = 0; notch < 40 && slider.view().to - slider.view().from > 460; ++notch) {
+        const QPointF at(slider.xOf(63250), 12);
+        QWheelEvent wheel(at, at, {}, QPoint(0, 120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        const auto start = Clock::now();
+        QApplication::sendEvent(&slider, &wheel);
+        const TimeFormatSlider::View view = slider.view();
+        const bool fine = (view.to - view.from) / (slider.waveformColumns() - 1) < loader.msPerPeak();
+        showView(slider, loader, reader);
+        slider.render(&image);
+        (fine ? fromSamples : fromEnvelope).push_back(msSince(start));
+    }
+    std::printf("%-14s wheel notch to new picture: from the envelope %.2f ms (median of %zu, worst %.2f), "
+                "with samples read %.2f ms (median of %zu, worst %.2f)\n",
+                label, median(fromEnvelope), fromEnvelope.size(),
+                fromEnvelope.empty() ? 0 : *std::max_element(fromEnvelope.begin(), fromEnvelope.end()),
+                median(fromSamples), fromSamples.size(),
+                fromSamples.empty() ? 0 : *std::max_element(fromSamples.begin(), fromSamples.end()));
+    // From the whole sound to a millisecond a pixel, with the pointer on the click.
+    const int notches = int(std::ceil(std::log2(wholePerPixel)));
+    std::printf("%-14s to mark the click at 63.250 s: point at it, %d wheel notches (%.0f ms/px to 1 ms/px), "
+                "drag the begin flag onto it (or click it and press I)\n",
+                label, notches, wholePerPixel);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,5 +244,7 @@ int main(int argc, char** argv) {
                 WaveformLoader::decodeThreads());
     bench("MP3 4 min", short4);
     bench("MP3 VBR 60 min", long60);
+    benchZoom("MP3 4 min", short4);
+    benchZoom("MP3 VBR 60 min", long60);
     return 0;
 }

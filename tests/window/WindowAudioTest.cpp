@@ -475,6 +475,12 @@ TEST_F(WindowAudioTest, DeepestZoomShowsTheClickAt63250MillisecondsAtItsPixel) {
     };
     QTRY_VERIFY_WITH_TIMEOUT(!tallColumns().empty() && tallColumns().size() <= 2, 20000);
     EXPECT_NEAR(tallColumns().front(), slider->xOf(63250), 1);
+    // 0 shows the whole sound again; + zooms in around the play head, the value unchanged.
+    for (const auto& [key, zoomed] : {std::pair{Qt::Key_0, false}, std::pair{Qt::Key_Plus, true}}) {
+        QTest::keyClick(slider, key);
+        EXPECT_EQ(slider->isZoomed(), zoomed) << key;
+    }
+    EXPECT_EQ(slider->value(), 0);
 }
 
 TEST_F(WindowAudioTest, KeysMoveThePositionPlayAndSetMarksButNeverTakeAControlsOwnKeys) {
