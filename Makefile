@@ -9,7 +9,8 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
             libavformat-dev libavcodec-dev libswresample-dev libavutil-dev \
             libsoundtouch-dev libpulse-dev pulseaudio pulseaudio-utils googletest libgtest-dev ffmpeg \
             fonts-dejavu-core fonts-liberation time desktop-file-utils sox libsox-fmt-mp3 lame libjemalloc-dev \
-            man-db bash-completion librsvg2-bin file dpkg-dev lintian appstream
+            man-db bash-completion librsvg2-bin file dpkg-dev lintian appstream \
+            vorbis-tools
 
 # The window's key tests run a second time on a private X server with a window manager.
 PACKAGES += xvfb xauth openbox x11-utils

@@ -66,17 +66,27 @@ void ffmpegConvert(const QString& in, const QString& out, const QStringList& ext
         throw std::runtime_error("ffmpeg failed for " + out.toStdString() + ": " + r.err.toStdString());
 }
 
+namespace {
+// A decoder's raw output on standard output: 16-bit little-endian samples.
+std::vector<int16_t> samplesOf(const CommandResult& r, const char* decoder) {
+    if (r.exitCode != 0) throw std::runtime_error(std::string(decoder) + " decode failed: " + r.err.toStdString());
+    std::vector<int16_t> samples(size_t(r.out.size()) / 2);
+    memcpy(samples.data(), r.out.constData(), samples.size() * 2);
+    for (auto& s : samples) s = qFromLittleEndian(s);
+    return samples;
+}
+}  // namespace
+
 std::vector<int16_t> ffmpegDecode(const QString& path, int rate, int channels) {
     QStringList args{"-v", "error", "-i", path};
     if (rate > 0) args << "-ar" << QString::number(rate);
     if (channels > 0) args << "-ac" << QString::number(channels);
     args << "-f" << "s16le" << "-";
-    const CommandResult r = run("ffmpeg", args);
-    if (r.exitCode != 0) throw std::runtime_error("ffmpeg decode failed: " + r.err.toStdString());
-    std::vector<int16_t> samples(size_t(r.out.size()) / 2);
-    memcpy(samples.data(), r.out.constData(), samples.size() * 2);
-    for (auto& s : samples) s = qFromLittleEndian(s);
-    return samples;
+    return samplesOf(run("ffmpeg", args), "ffmpeg");
+}
+
+std::vector<int16_t> oggdecDecode(const QString& path) {
+    return samplesOf(run("oggdec", {"--quiet", "--raw", "--bits", "16", "--output", "-", path}), "oggdec");
 }
 
 std::map<std::string, std::string> ffprobe(const QString& path) {

@@ -34,6 +34,9 @@ void ffmpegConvert(const QString& in, const QString& out, const QStringList& ext
 // Decodes with the ffmpeg command line to interleaved 16-bit samples.
 // rate/channels of 0 keep the source's own.
 std::vector<int16_t> ffmpegDecode(const QString& path, int rate = 0, int channels = 0);
+// Decodes Ogg Vorbis with libvorbis's reference decoder (oggdec) to interleaved 16-bit
+// samples at the source's rate and channels. Where it and ffmpeg disagree, it is right.
+std::vector<int16_t> oggdecDecode(const QString& path);
 
 // ffprobe's view of the first audio stream and the container: keys such as
 // codec_name, sample_rate, channels, bit_rate, format_format_name, format_probe_score.

@@ -95,7 +95,8 @@ int32_t AudioDecoder::Impl::open(const QString& path, int outputRate, int output
         LengthProbe probe(input, timeline, reader, source.sampleRate, preroll);
         if ((rc = probe.run(&length)) != err::Ok) return fail(rc, noSound);
     }
-    source.lengthFrames = std::min(length.frames, editListEnd(input, timeline).value_or(length.frames));
+    source.lengthFrames = std::min({length.frames, editListEnd(input, timeline).value_or(length.frames),
+                                    input.granuleEnd().value_or(length.frames)});
     seeker.emplace(reader, timeline, source.sampleRate, preroll);
     seeker->setLastPacketPosition(length.lastPacketPosition);
 

@@ -25,10 +25,11 @@
 //
 // Length: the number of frames a gapless-aware decode of the whole file yields (what
 // `ffmpeg -i F -f s16le -` gives): encoder delay and padding (LAME header), MP4 edit
-// lists and Ogg pre-skip are honoured as libavcodec honours them, and an MP4 sound also
-// ends where its edit list ends (libavcodec decodes the last packet whole). At another output
-// rate it is ceil(sourceFrames * outputRate / sourceRate), the count the ffmpeg command
-// line yields with `-ar`. It is found by decoding only the last seconds of the file,
+// lists and Ogg pre-skip are honoured as libavcodec honours them, an MP4 sound also
+// ends where its edit list ends (libavcodec decodes the last packet whole), and an Ogg
+// Vorbis sound that fits on one page ends where libvorbis ends it (libavcodec ends it
+// 128 samples early). At another output rate it is ceil(sourceFrames * outputRate /
+// sourceRate), the count the ffmpeg command line yields with `-ar`. It is found by decoding only the last seconds of the file,
 // placed by the stream's timestamps; where the container's duration is only an
 // estimate (MP3 without a Xing header, ADTS AAC) the packets are first counted without
 // decoding them, and where the timestamps cannot place the end (chained Ogg streams,

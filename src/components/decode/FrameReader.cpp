@@ -156,13 +156,13 @@ void FrameReader::feedDecoder() {
         // End of file, or a read error that ends the sound where the data stops.
         if (rc != AVERROR_EOF) logIfFailed(rc, "reading a sound file");
         input_ = Input::Draining;
-        avcodec_send_packet(file_.codec(), nullptr);
+        file_.sendPacket(nullptr);
         return;
     }
     if (packet->stream_index == file_.streamIndex()) {
         if (landingPos_ < 0) landingPos_ = packet->pos;
         lastSentPos_ = packet->pos;
-        rc = avcodec_send_packet(file_.codec(), packet);
+        rc = file_.sendPacket(packet);
         if (isDamageError(rc)) skipDamage();
     }
     av_packet_unref(packet);

@@ -2,9 +2,14 @@
 
 #include "components/decode/FfmpegError.h"
 #include "components/decode/LocalFileName.h"
+#include "components/decode/OggChains.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/soundeditor/lossless/FileWindow.h"
 #include "components/soundeditor/lossless/Mp3Frames.h"
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
 
 namespace clipwren::decode {
 
@@ -27,6 +32,8 @@ int32_t InputFile::open(const QString& path) {
     containerName_ = QString::fromLatin1(format_->iformat->name);
     if (containerName_ == QLatin1String("mp3") && parameters_->codec_id == AV_CODEC_ID_MP3)
         mp3Packets_ = Mp3Packets::open(path, stream_->time_base, streamIndex_);
+    if (containerName_ == QLatin1String("ogg") && parameters_->codec_id == AV_CODEC_ID_VORBIS)
+        granuleEnd_ = onePageStreamGranule(url_);
     return err::Ok;
 }
 
@@ -45,6 +52,19 @@ std::optional<QString> whatTheHeadSays(const QString& path) {
     if (file.view(at, 4, &bytes) && soundeditor::mp3::isFreeFormatHeader(bytes))
         return QStringLiteral("it holds free-format MPEG audio, which FFmpeg cannot decode");
     return std::nullopt;
+}
+
+int InputFile::sendPacket(AVPacket* packet) {
+    if (packet && granuleEnd_) {
+        // The trimming is the side data's second field; the duration FFmpeg gave the
+        // packet with it would misplace the untrimmed frame.
+        size_t size = 0;
+        if (uint8_t* skip = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size); skip && size >= 8) {
+            AV_WL32(skip + 4, 0);
+            packet->duration = 0;
+        }
+    }
+    return avcodec_send_packet(codec_.get(), packet);
 }
 
 namespace {

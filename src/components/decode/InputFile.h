@@ -34,6 +34,16 @@ public:
     int32_t openDecoder();
     // The stream's next packet, as av_read_frame gives it: 0 or a negative error.
     int readPacket(AVPacket* packet);
+    // Hands a packet of the stream to the decoder (nullptr: the end of the stream).
+    // Returns avcodec_send_packet's result.
+    int sendPacket(AVPacket* packet);
+    // An Ogg Vorbis stream on one page (a sound of up to a second or so) ends at its
+    // granule position, in source frames from its first decoded sample; nullopt for
+    // other streams. FFmpeg 5.1 counts such a stream's first packet, which decodes to
+    // nothing, as 128 samples and trims the end by them too early (a stream shorter
+    // than the first packets it holds is not trimmed at all), so its packets are
+    // decoded whole and the sound is ended here, where libvorbis ends it.
+    std::optional<int64_t> granuleEnd() const { return granuleEnd_; }
     // Moves the demuxer to the packet at or before `timestamp` (stream time base).
     bool seek(int64_t timestamp);
     // Back to the beginning, where a decode must give what the first one gave: by a
@@ -73,6 +83,7 @@ private:
     QString codecName_;
     QString containerName_;
     QString failure_;
+    std::optional<int64_t> granuleEnd_;
 };
 
 }  // namespace clipwren::decode

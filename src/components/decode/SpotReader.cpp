@@ -111,7 +111,7 @@ bool SpotReader::peaksNear(int64_t frame, int64_t frames, float* low, float* hig
         if (d.input.readPacket(d.packet.get()) < 0) break;
         if (d.packet->stream_index == stream->index) {
             ++packets;
-            if (avcodec_send_packet(codec, d.packet.get()) >= 0) {
+            if (d.input.sendPacket(d.packet.get()) >= 0) {
                 while (avcodec_receive_frame(codec, d.frame.get()) >= 0) {
                     const bool counts = !(first && d.dropFirstFrame);
                     first = false;

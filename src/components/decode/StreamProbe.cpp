@@ -61,7 +61,7 @@ int32_t findOrigin(InputFile& input, StreamTimeline& timeline, AVFrame* firstFra
         }
         rc = input.readPacket(packet.get());
         if (rc < 0) {
-            avcodec_send_packet(input.codec(), nullptr);
+            input.sendPacket(nullptr);
             continue;
         }
         if (packet->stream_index == input.streamIndex()) {
@@ -70,7 +70,7 @@ int32_t findOrigin(InputFile& input, StreamTimeline& timeline, AVFrame* firstFra
                 timeline.setFirstPacketTimestamp(ts == AV_NOPTS_VALUE ? 0 : ts);
                 firstPacket = false;
             }
-            avcodec_send_packet(input.codec(), packet.get());
+            input.sendPacket(packet.get());
         }
         av_packet_unref(packet.get());
     }
