@@ -23,6 +23,9 @@ constexpr int64_t kHeadSamples = 2 * 1152;
 // bytes of main data each) spread over 85 frames.
 constexpr int64_t kLeadFrames = 2;
 constexpr int64_t kReservoirFrames = 96;
+// The walk ahead takes the walk's state for this many frames at a time (under a
+// millisecond: 1.8 minutes of MPEG-1 at 44.1 kHz), so a seek waits no longer for it.
+constexpr int64_t kWalkAheadFrames = 4096;
 // Damage longer than this ends the stream: 64 KiB is four seconds at 128 kbit/s.
 constexpr int64_t kResyncBytes = 64 * 1024;
 // APE tag footer: "APETAGEX", version, size (items and footer), item count, flags.
@@ -32,6 +35,22 @@ constexpr uint32_t kApeHasHeader = 0x80000000u;
 }  // namespace
 
 Mp3FrameIndex::Mp3FrameIndex(PrivateKey, const QString& path) : file_(path) {}
+
+Mp3FrameIndex::~Mp3FrameIndex() {
+    stopWalking_ = true;
+    if (walker_.joinable()) walker_.join();
+}
+
+void Mp3FrameIndex::walkAhead(const QString& path) {
+    if (byRate_ || walkEnded_ || walker_.joinable()) return;
+    walker_ = std::thread([this, path] {
+        FileWindow file(path);
+        for (int64_t until = kWalkAheadFrames; !stopWalking_; until += kWalkAheadFrames) {
+            const std::lock_guard lock(walkLock_);
+            if (!walkPast(file, until)) return;
+        }
+    });
+}
 
 std::unique_ptr<Mp3FrameIndex> Mp3FrameIndex::open(const QString& path, QString* whyNot) {
     auto index = std::make_unique<Mp3FrameIndex>(PrivateKey{}, path);
@@ -64,7 +83,7 @@ bool Mp3FrameIndex::readHead(const QString& path, QString* whyNot) {
         return true;
     }
     // Damage ends the frames that can be read: a cut before it can still be copied.
-    walkPast(std::numeric_limits<int64_t>::max() - 1);
+    walkPast(file_, std::numeric_limits<int64_t>::max() - 1);
     frameCount_ = walkedFrames_;
     return true;
 }
@@ -106,19 +125,19 @@ bool Mp3FrameIndex::headerCoversFile(int64_t end) {
     return false;
 }
 
-std::optional<int64_t> Mp3FrameIndex::decodedLength() const {
-    if (walkDamaged_) return std::nullopt;
+std::optional<int64_t> Mp3FrameIndex::decodedLength() {
+    if (const std::lock_guard lock(walkLock_); walkDamaged_) return std::nullopt;
     Mp3Index whole = head_;
     whole.frameCount = frameCount_;
     whole.reachedEnd = true;
     return mp3::decodedLength(whole);
 }
 
-bool Mp3FrameIndex::walkPast(int64_t number) {
+bool Mp3FrameIndex::walkPast(FileWindow& file, int64_t number) {
     while (walkedFrames_ <= number && !walkEnded_) {
         FrameHeader header;
-        const FrameAt at = frameAt(file_, walkOffset_, head_.stream, &header);
-        if (at == FrameAt::Damaged && counted_ && resync()) continue;
+        const FrameAt at = frameAt(file, walkOffset_, head_.stream, &header);
+        if (at == FrameAt::Damaged && counted_ && resync(file)) continue;
         if (at != FrameAt::Frame) {
             walkEnded_ = true;
             walkDamaged_ = at == FrameAt::Damaged;
@@ -133,10 +152,10 @@ bool Mp3FrameIndex::walkPast(int64_t number) {
     return walkedFrames_ > number;
 }
 
-bool Mp3FrameIndex::resync() {
+bool Mp3FrameIndex::resync(FileWindow& file) {
     const int64_t limit = std::min(audioEnd_, walkOffset_ + kResyncBytes);
     for (int64_t at = walkOffset_ + 1; at < limit; ++at) {
-        if (!followedFrameAt(at)) continue;
+        if (!followedFrameAt(file, at)) continue;
         const int64_t lost = std::max<int64_t>(1, std::llround(double(at - walkOffset_) / averageFrameBytes_));
         if (walkedFrames_ + lost >= frameCount_) return false;
         walkedFrames_ += lost;
@@ -147,16 +166,16 @@ bool Mp3FrameIndex::resync() {
     return false;
 }
 
-std::optional<FrameHeader> Mp3FrameIndex::streamFrameAt(int64_t at) {
+std::optional<FrameHeader> Mp3FrameIndex::streamFrameAt(FileWindow& file, int64_t at) const {
     const uint8_t* bytes = nullptr;
-    std::optional<FrameHeader> header = file_.view(at, 4, &bytes) ? parseFrameHeader(bytes) : std::nullopt;
+    std::optional<FrameHeader> header = file.view(at, 4, &bytes) ? parseFrameHeader(bytes) : std::nullopt;
     if (!header || !header->sameStream(head_.stream)) return std::nullopt;
     return header;
 }
 
-bool Mp3FrameIndex::followedFrameAt(int64_t at) {
-    const std::optional<FrameHeader> header = streamFrameAt(at);
-    return header && (at + header->size == audioEnd_ || streamFrameAt(at + header->size));
+bool Mp3FrameIndex::followedFrameAt(FileWindow& file, int64_t at) const {
+    const std::optional<FrameHeader> header = streamFrameAt(file, at);
+    return header && (at + header->size == audioEnd_ || streamFrameAt(file, at + header->size));
 }
 
 bool Mp3FrameIndex::locate(int64_t* number, int64_t* offset) {
@@ -179,18 +198,23 @@ bool Mp3FrameIndex::locate(int64_t* number, int64_t* offset) {
         }
         return false;
     }
-    if (!walkPast(wanted)) return false;
-    auto checkpoint = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), wanted,
-                                       [](int64_t n, const Checkpoint& c) { return n < c.number; });
-    const Checkpoint& from = *std::prev(checkpoint);
+    Checkpoint from{}, next{-1, -1};
+    {
+        const std::lock_guard lock(walkLock_);
+        if (!walkPast(file_, wanted)) return false;
+        const auto checkpoint = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), wanted,
+                                                 [](int64_t n, const Checkpoint& c) { return n < c.number; });
+        from = *std::prev(checkpoint);
+        if (checkpoint != checkpoints_.end()) next = *checkpoint;
+    }
     int64_t at = from.offset;
     for (int64_t n = from.number;; ++n) {
-        const std::optional<FrameHeader> header = streamFrameAt(at);
+        const std::optional<FrameHeader> header = streamFrameAt(file_, at);
         if (!header) {
             // Lost to damage: the stream goes on at the next checkpoint.
-            if (checkpoint == checkpoints_.end()) return false;
-            *number = checkpoint->number;
-            *offset = checkpoint->offset;
+            if (next.number < 0) return false;
+            *number = next.number;
+            *offset = next.offset;
             return true;
         }
         if (n == wanted) break;
@@ -234,12 +258,12 @@ bool Mp3FrameIndex::frame(int64_t* number, const uint8_t** bytes, FrameHeader* h
     int64_t at = 0;
     const bool following = *number == nextNumber_;
     if (!locate(number, &at)) return false;
-    std::optional<FrameHeader> parsed = streamFrameAt(at);
+    std::optional<FrameHeader> parsed = streamFrameAt(file_, at);
     if (!parsed && following) {
         // Damage right after the frame read last: found again as a seek would.
         nextNumber_ = -1;
         if (!locate(number, &at)) return false;
-        parsed = streamFrameAt(at);
+        parsed = streamFrameAt(file_, at);
     }
     const uint8_t* data = nullptr;
     if (!parsed || !file_.view(at, parsed->size, &data)) return false;
@@ -256,15 +280,18 @@ std::optional<Mp3Index> Mp3FrameIndex::framesForPiece(int64_t begin, int64_t end
     const int64_t skip = head_.decoderSkip();
     const int64_t first = std::max<int64_t>(0, (begin + skip) / perFrame - kLeadFrames - kReservoirFrames);
     const int64_t last = (std::max(end, begin + 1) + skip - 1) / perFrame;
-    if (last >= frameCount_ && walkDamaged_) {
-        *whyNot = damagedAt(walkOffset_);
-        return std::nullopt;
-    }
     Mp3Index piece = head_;
+    {
+        const std::lock_guard lock(walkLock_);
+        if (last >= frameCount_ && walkDamaged_) {
+            *whyNot = damagedAt(walkOffset_);
+            return std::nullopt;
+        }
+        piece.variableBitRate = head_.variableBitRate || bitRateVaries_;
+    }
     piece.firstFrame = first;
     piece.frameCount = frameCount_;
     piece.reachedEnd = true;
-    piece.variableBitRate = head_.variableBitRate || bitRateVaries_;
     for (int64_t number = first; number <= std::min(last, frameCount_ - 1); ++number) {
         const uint8_t* bytes = nullptr;
         FrameHeader header;

@@ -10,14 +10,18 @@
 // kilobytes per hour of sound. Damage part-way in a stream whose header frame counts it
 // is passed over: the stream goes on where two of its frames follow each other again,
 // the frames lost in between counted from the bytes passed over (at a constant rate,
-// from the place). Not thread-safe: one reader per thread.
+// from the place). Not thread-safe: one reader per thread (the walk ahead is the index's
+// own).
 #include "components/soundeditor/lossless/FileWindow.h"
 #include "components/soundeditor/lossless/Mp3Frames.h"
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace clipwren::soundeditor::mp3 {
@@ -30,6 +34,14 @@ public:
     static std::unique_ptr<Mp3FrameIndex> open(const QString& path, QString* whyNot);
     struct PrivateKey {};  // only open() constructs
     Mp3FrameIndex(PrivateKey, const QString& path);
+    ~Mp3FrameIndex();
+    Mp3FrameIndex(const Mp3FrameIndex&) = delete;
+    Mp3FrameIndex& operator=(const Mp3FrameIndex&) = delete;
+
+    // Walks the frames not walked yet on a thread of its own, so that a far seek soon
+    // after opening finds its checkpoint instead of walking there (a reader that seeks
+    // calls it; a copy, which reads one piece, does not).
+    void walkAhead(const QString& path);
 
     // The stream's parameters, header frame and LAME tag (no frames).
     const Mp3Index& head() const { return head_; }
@@ -38,7 +50,7 @@ public:
     // The length of the gapless decode as FFmpeg decodes it (samples per channel);
     // nullopt where only decoding could tell (see decodedLength()) or the stream is
     // damaged part-way.
-    std::optional<int64_t> decodedLength() const;
+    std::optional<int64_t> decodedLength();
 
     // Frame *number, or where it was lost to damage the first one after it (its number
     // back in *number): its bytes (header included) in *bytes, valid until the next call,
@@ -56,14 +68,15 @@ private:
     bool headerCoversFile(int64_t end);
     bool locate(int64_t* number, int64_t* offset);
     bool locateByRate(int64_t number, int64_t* offset);
-    // Walks on until frame `number` has been passed; false when the stream ends first.
-    bool walkPast(int64_t number);
+    // Walks on, reading through `file`, until frame `number` has been passed; false when
+    // the stream ends first. With walkLock_ held (but while opening).
+    bool walkPast(FileWindow& file, int64_t number);
     // After damage at walkOffset_, moves the walk on to where the stream goes on.
-    bool resync();
+    bool resync(FileWindow& file);
     // A frame of the stream at `at`, followed by another or by the end of the audio.
-    bool followedFrameAt(int64_t at);
+    bool followedFrameAt(FileWindow& file, int64_t at) const;
     // A frame of the stream at `at`: its header.
-    std::optional<FrameHeader> streamFrameAt(int64_t at);
+    std::optional<FrameHeader> streamFrameAt(FileWindow& file, int64_t at) const;
 
     FileWindow file_;
     Mp3Index head_;
@@ -78,13 +91,17 @@ private:
         int64_t number;
         int64_t offset;
     };
-    // Every kCheckpointFrames-th frame walked, and where the stream goes on after damage.
+    // The walk, shared with the walk ahead under walkLock_: every kCheckpointFrames-th
+    // frame walked, and where the stream goes on after damage.
+    std::mutex walkLock_;
     std::vector<Checkpoint> checkpoints_;
     int64_t walkedFrames_ = 0;
     int64_t walkOffset_ = 0;  // where the next frame to walk starts
     bool walkEnded_ = false;
     bool walkDamaged_ = false;
     bool bitRateVaries_ = false;
+    std::thread walker_;
+    std::atomic<bool> stopWalking_{false};
 
     int64_t nextNumber_ = -1;  // the frame after the last one read, and where it starts
     int64_t nextOffset_ = 0;
