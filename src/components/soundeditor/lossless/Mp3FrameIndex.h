@@ -6,7 +6,7 @@
 // where a frame of the stream ends), else from walking every frame. A frame is found
 // again from a checkpoint kept every kCheckpointFrames frames as a walk passes, walking
 // on only as far as a position asks; in a constant-rate stream with such a header a
-// frame's place follows from its number, with no walk at all. Memory stays at a few
+// frame's place follows from its number, with no walk at all. Memory stays at some 34
 // kilobytes per hour of sound. Damage part-way in a stream whose header frame counts it
 // is passed over: the stream goes on where two of its frames follow each other again,
 // the frames lost in between counted from the bytes passed over (at a constant rate,
