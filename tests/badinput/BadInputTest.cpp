@@ -679,6 +679,13 @@ TEST_F(BadOutput, EveryKindOfTargetIsWrittenWhereMeantOrRefusedWithTheReason) {
              return folder + "/pipe.mp3";
          },
          Outcome::Written, "heard.mp3", false, false, true},
+        {"an MP3 encoded into a FIFO: its gapless header written first",
+         [&](const QString& folder) {
+             fifo(folder + "/encoded.mp3");
+             reader = std::make_unique<FifoReader>(folder + "/encoded.mp3", folder + "/heard.mp3");
+             return folder + "/encoded.mp3";
+         },
+         Outcome::Written, "heard.mp3"},
         {"the MP3 input itself, which the copy's quick way refuses too", [&](const QString&) { return mp3; },
          Outcome::Refused, "this is the input file", false, false, true},
     };

@@ -5,7 +5,9 @@
 #include "components/errors/modSoundErrDesc.h"
 #include "components/soundeditor/AsfPicture.h"
 #include "components/soundeditor/OutputContainer.h"
+#include "components/soundeditor/lossless/Mp3InfoFrame.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -49,17 +51,58 @@ struct EncodedFileWriter::Impl {
     bool decoderDropsFirstFrame = false;
     int minimumEncodedFrames = 0;
     int64_t samplesSent = 0;
+    // An MP3 into a stream: the FFmpeg muxer writes its header frame only where it can go
+    // back, so ours goes in front of the first packet, and the packets it counts are kept.
+    bool mp3IntoStream = false;
+    bool constantBitRate = false;
+    int64_t announcedFrames = -1;
+    int64_t packetsToKeep = -1;  // -1: no header of ours, every packet is kept
 
     int32_t drainPackets() {
         for (;;) {
             const int result = avcodec_receive_packet(encoder.get(), packet.get());
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return err::Ok;
             if (decode::logIfFailed(result, "encoding audio") < 0) return err::EncoderFailedToStart;
+            if (mp3IntoStream && announcedFrames >= 0 && packetsToKeep < 0 && !writeStreamHeader())
+                return err::FileCreationFailed;
+            // LAME ends with a frame more than the header counts where its last frame
+            // holds only padding; the decoder needs nothing of it.
+            if (packetsToKeep == 0) {
+                av_packet_unref(packet.get());
+                continue;
+            }
+            if (packetsToKeep > 0) --packetsToKeep;
             av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
             packet->stream_index = stream->index;
             const int written = av_interleaved_write_frame(container.get(), packet.get());
             if (decode::logIfFailed(written, "writing audio") < 0) return err::FileCreationFailed;
         }
+    }
+
+    // The header frame for the announced length, built on the encoder's first frame
+    // header. The frames that hold the sound: the encoder's delay and every sample fed,
+    // plus the decoder's own delay, before whose end the last sample is not out.
+    bool writeStreamHeader() {
+        using namespace mp3;
+        const std::optional<FrameHeader> first =
+            packet->size >= 4 ? parseFrameHeader(packet->data) : std::optional<FrameHeader>();
+        if (!first) {
+            packetsToKeep = -1;
+            mp3IntoStream = false;  // not a frame we know: the stream goes without
+            return true;
+        }
+        const int64_t perFrame = first->samplesPerFrame();
+        const int64_t coded = encoder->initial_padding + announcedFrames;
+        const int64_t frames = (coded + perFrame - 1) / perFrame;
+        InfoFrameFields fields;
+        fields.constantBitRate = constantBitRate;
+        fields.frames = uint32_t(frames);
+        fields.encoderDelay = encoder->initial_padding - kDecoderDelay;
+        fields.padding = int(frames * perFrame - announcedFrames - fields.encoderDelay);
+        const QByteArray header = buildInfoFrame(infoFrameHeader(*first, constantBitRate), fields);
+        avio_write(container->pb, reinterpret_cast<const unsigned char*>(header.constData()), int(header.size()));
+        packetsToKeep = frames;
+        return container->pb->error >= 0;
     }
 
     int32_t encodeFromFifo(int frames) {
@@ -126,6 +169,8 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(PendingOutputFile& ou
     d.channels = channels;
     d.decoderDropsFirstFrame = encoding.decoderDropsFirstFrame;
     d.minimumEncodedFrames = encoding.minimumEncodedFrames;
+    d.mp3IntoStream = std::strcmp(encoding.muxer, "mp3") == 0 && !output.seekable();
+    d.constantBitRate = !encoding.averageBitRate && !encoding.useQuality;
 
     d.stream = avformat_new_stream(d.container.get(), nullptr);
     if (!d.stream || avcodec_parameters_from_context(d.stream->codecpar, &encoder) < 0)
@@ -170,6 +215,8 @@ int64_t EncodedFileWriter::leadFrames() const {
     return impl_->decoderDropsFirstFrame ? impl_->frameSize : 0;
 }
 
+void EncodedFileWriter::announceLength(int64_t frames) { impl_->announcedFrames = frames; }
+
 int32_t EncodedFileWriter::write(const float* interleaved, int64_t frames) {
     Impl& d = *impl_;
     void* input = const_cast<float*>(interleaved);  // av_audio_fifo_write only reads it
@@ -196,7 +243,9 @@ int32_t EncodedFileWriter::finish() {
     // frames, so feeding this many samples yields at least the minimum number of frames.
     const int64_t minimumSamples = int64_t(d.minimumEncodedFrames) * d.frameSize - d.encoder->initial_padding;
     const int64_t fed = d.samplesSent + av_audio_fifo_size(d.fifo.get());
-    if (const int32_t result = writeSilence(minimumSamples - fed); result != err::Ok) return result;
+    if (const int32_t result = writeSilence(std::max(minimumSamples, d.mp3IntoStream ? d.announcedFrames : 0) - fed);
+        result != err::Ok)
+        return result;
     // The last frame may be short; the encoder records the padding it adds.
     if (const int rest = av_audio_fifo_size(d.fifo.get()); rest > 0) {
         if (const int32_t result = d.encodeFromFifo(rest); result != err::Ok) return result;

@@ -30,6 +30,12 @@ public:
     // Frames of sound from just before the piece that are to be written ahead of it,
     // because the output's decoder drops them; 0 for most encodings.
     int64_t leadFrames() const;
+    // The frames write() and writeSilence() will be given in all, when known before the
+    // first. An MP3 going into a stream (a pipe, standard output), which the container
+    // cannot go back over to put its gapless header in front, then gets that header
+    // first, counting the frames the encoder will give for this many; a shortfall is
+    // made up with silence when finishing, so that the header holds.
+    void announceLength(int64_t frames);
     // Returns 0 or a negative error code.
     int32_t write(const float* interleaved, int64_t frames);
     int32_t writeSilence(int64_t frames);

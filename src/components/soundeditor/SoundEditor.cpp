@@ -312,6 +312,7 @@ int32_t SoundEditor::Impl::writeRange(decode::AudioDecoder& source, int64_t begi
     // What the output's decoder drops goes in ahead of the piece: the sound before it,
     // and silence for what lies before the sound's start.
     const int64_t lead = writer->leadFrames();
+    writer->announceLength(lead + endFrame - beginFrame);
     const int64_t leadFrom = std::max<int64_t>(0, beginFrame - lead);
     if ((result = source.seek(leadFrom)) != err::Ok) return result;
     if ((result = writer->writeSilence(lead - (beginFrame - leadFrom))) != err::Ok) return result;

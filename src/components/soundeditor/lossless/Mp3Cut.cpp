@@ -164,7 +164,7 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
     };
     for (size_t i = 0; i < fields.toc.size(); ++i)
         fields.toc[i] = uint8_t(std::min<int64_t>(255, outputOffset(i * fields.frames / fields.toc.size()) * 256 /
-                                                           fields.bytes));
+                                                           *fields.bytes));
     fields.quality = index.quality;
     fields.encoderDelay = plan.encoderDelay;
     fields.padding = plan.padding;

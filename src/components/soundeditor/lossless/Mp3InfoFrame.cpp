@@ -13,6 +13,7 @@ namespace clipwren::soundeditor::mp3 {
 namespace {
 
 constexpr uint32_t kAllXingFields = 0x0F;  // frames, bytes, table of contents, quality
+constexpr uint32_t kFramesAndQuality = 0x09;
 constexpr int kXingFieldsSize = 4 + 4 + 4 + 4 + 100 + 4;
 // The LAME extension's fields, by offset.
 constexpr int kLameVersion = 0, kLameVersionSize = 9;
@@ -55,13 +56,19 @@ QByteArray buildInfoFrame(const FrameHeader& header, const InfoFrameFields& fiel
     std::copy(header.bytes, header.bytes + 4, out);
     char* xing = out + 4 + header.sideInfoSize();
     std::memcpy(xing, fields.constantBitRate ? "Info" : "Xing", 4);
-    putBig32(xing + 4, kAllXingFields);
-    putBig32(xing + 8, fields.frames);
-    putBig32(xing + 12, fields.bytes);
-    std::copy(fields.toc.begin(), fields.toc.end(), xing + 16);
-    putBig32(xing + 116, fields.quality.value_or(0));
+    // The fields present follow each other; the LAME extension follows the last.
+    char* field = xing + 8;
+    putBig32(field, fields.frames);
+    field += 4;
+    if (fields.bytes) {
+        putBig32(field, *fields.bytes);
+        std::copy(fields.toc.begin(), fields.toc.end(), field + 4);
+        field += 4 + 100;
+    }
+    putBig32(field, fields.quality.value_or(0));
+    putBig32(xing + 4, fields.bytes ? kAllXingFields : kFramesAndQuality);
 
-    char* lame = xing + kXingFieldsSize;
+    char* lame = field + 4;
     if (fields.sourceLame.size() == kLameTagSize) {
         std::memcpy(lame, fields.sourceLame.constData(), kLameTagSize);
         // Peak and replay gain described the whole source, not the piece.
@@ -76,7 +83,7 @@ QByteArray buildInfoFrame(const FrameHeader& header, const InfoFrameFields& fiel
     lame[kLameDelayAndPadding] = char(fields.encoderDelay >> 4);
     lame[kLameDelayAndPadding + 1] = char(((fields.encoderDelay & 0x0F) << 4) | (fields.padding >> 8));
     lame[kLameDelayAndPadding + 2] = char(fields.padding & 0xFF);
-    putBig32(lame + kLameMusicLength, fields.bytes);
+    putBig32(lame + kLameMusicLength, fields.bytes.value_or(0));
     qToBigEndian<quint16>(fields.musicCrc, lame + kLameMusicCrc);
     const int64_t covered = (lame + kLameTagCrc) - out;
     qToBigEndian<quint16>(crc16(out, covered), lame + kLameTagCrc);

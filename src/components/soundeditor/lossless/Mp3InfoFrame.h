@@ -16,12 +16,15 @@ namespace clipwren::soundeditor::mp3 {
 struct InfoFrameFields {
     bool constantBitRate = false;
     uint32_t frames = 0;  // audio frames after the header frame
-    uint32_t bytes = 0;   // the header frame and the audio frames
-    std::array<uint8_t, 100> toc{};  // byte position of each hundredth of the time, in 256ths of `bytes`
+    // The header frame and the audio frames, and the byte position of each hundredth of
+    // the time in 256ths of that; a stream's header, written before its frames, has
+    // neither (nullopt), and leaves both fields out.
+    std::optional<uint32_t> bytes;
+    std::array<uint8_t, 100> toc{};
     std::optional<uint32_t> quality;
     int encoderDelay = 0;
     int padding = 0;
-    uint16_t musicCrc = 0;  // CRC-16 of the audio frames
+    uint16_t musicCrc = 0;  // CRC-16 of the audio frames; 0 for a stream
     // The source's LAME extension (36 bytes), whose encoder name and settings are carried
     // over; empty when the source had none.
     QByteArray sourceLame;
