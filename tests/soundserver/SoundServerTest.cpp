@@ -216,9 +216,10 @@ INSTANTIATE_TEST_SUITE_P(ServerBuffers, PlayingOnServer,
                          });
 
 // The server goes away while playing: the player plays on silently, keeping its
-// position and state, says so once, and tries the device again at each Play; once the
-// server is back, Stop and Play bring the sound back.
-TEST_P(SoundServerTest, ServerKilledAndRestartedSoundComesBackAtThePlayAfter) {
+// position and state, and says so once. Once the server is back, the sound comes back
+// by itself, going on from the frame being heard: the position runs on without a jump,
+// and the sound without a gap.
+TEST_P(SoundServerTest, ServerKilledAndRestartedSoundComesBackByItself) {
     auto player = startedPlayer();
     QSignalSpy silently(player.get(), &SoundPlayer::PlayingSilentlyChanged);
     ASSERT_EQ(player->OpenFile(0, clickWav(20.0)), err::Ok);
@@ -240,21 +241,32 @@ TEST_P(SoundServerTest, ServerKilledAndRestartedSoundComesBackAtThePlayAfter) {
     ASSERT_EQ(player->Play(0), err::Ok);  // no server yet: still silent, nothing said again
     spin(100);
     EXPECT_EQ(silently.count(), 1);
-    EXPECT_EQ(player->State(0), SoundPlayer::Playing);
 
     ASSERT_TRUE(server->start()) << server->failure().toStdString();
     MonitorRecorder recorder(*server);
     ASSERT_TRUE(recorder.recording());
-    ASSERT_EQ(player->Stop(0), err::Ok);
-    ASSERT_EQ(player->Play(0), err::Ok);
-    ASSERT_TRUE(waitFor([&] { return silently.count() == 2; }));
+    std::vector<std::pair<int64_t, int32_t>> positions;
+    int64_t backAt = 0;
+    ASSERT_TRUE(waitFor([&] {
+        const int64_t now = clipwren::player::steadyNowNs();
+        positions.emplace_back(now, player->Position(0));
+        if (!backAt && silently.count() == 2) backAt = now;
+        return backAt && now > backAt + 1'500'000'000;
+    }));
     EXPECT_FALSE(silently.at(1).at(1).toBool());
-    ASSERT_TRUE(waitFor([&] { return listen(recorder).clicks.size() >= 2; }));
+    EXPECT_EQ(player->State(0), SoundPlayer::Playing);
+    // The first reports of a new stream may date its sound up to one of the server's
+    // periods late (43 ms on PipeWire here); the next ones set it right.
+    constexpr double kRedatedMs = 50;
+    for (size_t i = 1; i < positions.size(); ++i) {
+        const double elapsedMs = double(positions[i].first - positions[i - 1].first) / 1e6;
+        EXPECT_GE(positions[i].second, positions[i - 1].second);
+        EXPECT_LE(positions[i].second - positions[i - 1].second, elapsedMs + kRedatedMs) << "the position jumped ahead";
+    }
     const Heard heard = listen(recorder);
-    EXPECT_EQ(heard.clicks[1] - heard.clicks[0], kClickSpacing);
-    // From the start again, after Stop. The monitor misses the first few milliseconds of
-    // any stream that starts (paplay's too): the server rewinds the sink to play it at once.
-    EXPECT_NEAR(double(heard.clicks[0] - heard.firstSound), kFirstClick, kRate / 100);
+    ASSERT_GE(heard.clicks.size(), size_t(3));
+    for (size_t i = 1; i < heard.clicks.size(); ++i)
+        EXPECT_EQ(heard.clicks[i] - heard.clicks[i - 1], kClickSpacing) << "click " << i;
 }
 
 // Whether a process has a file open.

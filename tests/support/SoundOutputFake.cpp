@@ -39,19 +39,28 @@ RecordingOutputs::RecordingOutputs(int64_t capacityFrames)
 RecordingOutputs::~RecordingOutputs() = default;
 
 std::unique_ptr<AudioOutput> RecordingOutputs::open(AudioSource& source, int, int rate) {
-    if (!available_) return nullptr;
-    auto output = std::make_unique<Output>(*this, source, rate, deviceLost_);
+    std::shared_ptr<std::atomic<bool>> lost;
+    {
+        std::lock_guard lock(deviceMutex_);
+        if (!available_) return nullptr;
+        lost = deviceLost_;
+    }
+    auto output = std::make_unique<Output>(*this, source, rate, std::move(lost));
     rate_.store(output->rate());
     return output;
 }
 
 void RecordingOutputs::loseDevice() {
+    std::lock_guard lock(deviceMutex_);
     available_ = false;
     deviceLost_->store(true);
     deviceLost_ = std::make_shared<std::atomic<bool>>(false);
 }
 
-void RecordingOutputs::restoreDevice() { available_ = true; }
+void RecordingOutputs::restoreDevice() {
+    std::lock_guard lock(deviceMutex_);
+    available_ = true;
+}
 
 void RecordingOutputs::record(const float* samples, int frames) {
     if (frames <= 0) return;

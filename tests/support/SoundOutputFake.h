@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace testsupport {
@@ -40,6 +41,8 @@ private:
     std::atomic<int64_t> frames_{0};
     std::atomic<int64_t> handed_{0};
     std::atomic<int> rate_{0};
+    // The player opens outputs from a thread of its own while it retries a lost device.
+    std::mutex deviceMutex_;
     bool available_ = true;
     std::shared_ptr<std::atomic<bool>> deviceLost_;
 };

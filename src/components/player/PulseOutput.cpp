@@ -27,6 +27,9 @@ namespace {
 constexpr pa_usec_t kTargetLatencyUs = 150'000;
 // The server asks for more sound in steps of this size.
 constexpr pa_usec_t kRequestUs = 10'000;
+// PipeWire: as little as its PulseAudio server allows (128 frames), so that it asks after
+// each period it takes, which dates its periods (GraphTiming) from the first one on.
+constexpr pa_usec_t kGraphRequestUs = 1'000;
 // Playing starts once this much is queued: the first period is heard soon after Play,
 // and the output tops up the rest from the decode-ahead.
 constexpr pa_usec_t kStartUs = 20'000;
@@ -297,7 +300,7 @@ public:
         buffer.maxlength = uint32_t(-1);
         buffer.tlength = uint32_t(pa_usec_to_bytes(kTargetLatencyUs, &spec));
         buffer.prebuf = uint32_t(pa_usec_to_bytes(kStartUs, &spec));
-        buffer.minreq = uint32_t(pa_usec_to_bytes(kRequestUs, &spec));
+        buffer.minreq = uint32_t(pa_usec_to_bytes(server_ == Server::PipeWire ? kGraphRequestUs : kRequestUs, &spec));
         buffer.fragsize = uint32_t(-1);
         // Timing is kept up to date and interpolated, so asking for the latency costs no
         // round trip to the server.

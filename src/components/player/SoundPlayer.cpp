@@ -13,6 +13,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 namespace clipwren {
 
@@ -21,6 +23,9 @@ using namespace player;
 namespace {
 
 constexpr int kLevelIntervalMs = 40;
+// While playing silently for want of a device, how often it is tried again: soon enough
+// that sound comes back within a moment of the server, seldom enough to cost nothing.
+constexpr int kRetryIntervalMs = 1000;
 constexpr float kMaxTempoChange = 60.0f;
 
 int16_t levelOf(float peak) { return int16_t(std::lround(std::min(peak, 1.0f) * 32767.0f)); }
@@ -40,8 +45,13 @@ struct SoundPlayer::Engine final : AudioSource {
     Engine(SoundPlayer& owner, AudioOutputFactory& outputs) : owner(owner), outputs(outputs) {
         levelTimer.setInterval(kLevelIntervalMs);
         QObject::connect(&levelTimer, &QTimer::timeout, &owner, [this] { onLevelTick(); });
+        retryTimer.setInterval(kRetryIntervalMs);
+        QObject::connect(&retryTimer, &QTimer::timeout, &owner, [this] {
+            if (currentState() == Playing) retryDevice();
+        });
     }
     ~Engine() override {
+        if (retrying.joinable()) retrying.join();  // what it opened is dropped with its queued hand-over
         output.reset();  // no callback runs past this point
         worker.reset();
     }
@@ -89,11 +99,18 @@ struct SoundPlayer::Engine final : AudioSource {
     void replaceOutput(std::unique_ptr<AudioOutput> next);
     // A lost device gives way to the silent output.
     void checkOutput();
-    // Playing silently for want of a device: the device is tried again.
+    // Playing silently for want of a device: the device is tried again on a thread of
+    // its own (a server that does not answer holds it for seconds), and taken up on
+    // this one once it opens.
     void retryDevice();
+    void takeUpDevice(std::unique_ptr<AudioOutput> real, int deviceNumber);
     void announceSilence(bool silently) {
         if (silently == playingSilently) return;
         playingSilently = silently;
+        if (silently)
+            retryTimer.start();
+        else
+            retryTimer.stop();
         QMetaObject::invokeMethod(
             &owner, [this, silently] { emit owner.PlayingSilentlyChanged(0, silently); }, Qt::QueuedConnection);
     }
@@ -134,6 +151,9 @@ struct SoundPlayer::Engine final : AudioSource {
     bool rangePlaying = false;  // the current run ends before the sound does
     int64_t levelsShownUpTo = 0;  // steady-clock time up to which levels have been sent
     QTimer levelTimer;
+    QTimer retryTimer;  // runs while silent for want of a device; retries while playing
+    std::thread retrying;  // opens the device again; joined before the next try
+    std::atomic<bool> retryDone{true};
 
     std::unique_ptr<DecodeWorker> worker;
     std::unique_ptr<AudioOutput> output;  // last: closed first
@@ -274,9 +294,23 @@ void SoundPlayer::Engine::checkOutput() {
 
 void SoundPlayer::Engine::retryDevice() {
     checkOutput();
-    if (!playingSilently) return;
+    if (!playingSilently || !retryDone.load(std::memory_order_acquire)) return;
+    if (retrying.joinable()) retrying.join();
+    retryDone.store(false, std::memory_order_relaxed);
     // At the rate the loaded sound is decoded for; the sound system converts where the device differs.
-    if (auto real = outputs.open(*this, device, output->rate())) replaceOutput(std::move(real));
+    retrying = std::thread([this, deviceNumber = device, rate = output->rate()] {
+        auto opened = std::make_shared<std::unique_ptr<AudioOutput>>(outputs.open(*this, deviceNumber, rate));
+        QMetaObject::invokeMethod(
+            &owner, [this, opened, deviceNumber] { takeUpDevice(std::move(*opened), deviceNumber); },
+            Qt::QueuedConnection);
+        retryDone.store(true, std::memory_order_release);
+    });
+}
+
+void SoundPlayer::Engine::takeUpDevice(std::unique_ptr<AudioOutput> real, int deviceNumber) {
+    // Playing goes on from the frame being heard (replaceOutput). Dropped when the device
+    // works again or another was chosen meanwhile.
+    if (real && playingSilently && deviceNumber == device && !real->lost()) replaceOutput(std::move(real));
 }
 
 void SoundPlayer::Engine::unload() {
