@@ -77,7 +77,11 @@ TEST(CutCommandLine, ActionsAndUsageErrors) {
                                    QStringList{"clipwren-cut", "a.mp3", "--output", ""},
                                    QStringList{"clipwren-cut", "a.mp3", "--speed", "2"},
                                    QStringList{"clipwren-cut", "a.mp3", "--begin", "0", "--end", "0"},
-                                   QStringList{"clipwren-cut", "a.mp3", "--begin", "5", "--end", "3"}}) {
+                                   QStringList{"clipwren-cut", "a.mp3", "--begin", "5", "--end", "3"},
+                                   QStringList{"clipwren-cut", "--list", "cuts.txt", "a.mp3"},
+                                   QStringList{"clipwren-cut", "--list", "cuts.txt", "--end", "3"},
+                                   QStringList{"clipwren-cut", "--list", "cuts.txt", "-j", "0"},
+                                   QStringList{"clipwren-cut", "a.mp3", "-j", "2"}}) {
         const CommandLine parsed = parseCommandLine(bad);
         EXPECT_EQ(parsed.action, CommandLine::Action::UsageError) << bad.join(' ').toStdString();
         EXPECT_FALSE(parsed.error.isEmpty());
@@ -101,6 +105,12 @@ TEST(CutCommandLine, ActionsAndUsageErrors) {
     EXPECT_TRUE(parseCommandLine({"clipwren-cut", "in.mp3", "--reencode"}).request.encodeAnew);
     EXPECT_EQ(parseCommandLine({"clipwren-cut", "in.mp3", "--copy", "--reencode"}).action,
               CommandLine::Action::UsageError);
+
+    const CommandLine batch = parseCommandLine({"clipwren-cut", "--list", "-", "-j", "3", "--copy"});
+    ASSERT_EQ(batch.action, CommandLine::Action::Batch);
+    EXPECT_EQ(batch.batch.list, "-");
+    EXPECT_EQ(batch.batch.jobs, 3);
+    EXPECT_EQ(batch.batch.cutOptions, QStringList{"--copy"});
 }
 
 TEST(CutCommandLine, DefaultOutputIsWhereTheWindowPutsIt) {
@@ -320,6 +330,29 @@ TEST_F(CutToolCut, FailureNamesTheComponentsErrorAndWritesNothing) {
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), "earlier work");
     EXPECT_EQ(entriesOf(dir.path()), (QStringList{"keep.wav", "source.wav"}));
+}
+
+TEST_F(CutToolCut, ListMakesEveryCutItCanAndTellsEachFailureByItsLine) {
+    const QString list = dir.filePath("cuts.txt");
+    QFile file(list);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QString missing = dir.filePath("nowhere.wav");
+    file.write(QString("%1\t2\t5.5\t%2\n"
+                       "# a comment, then an empty line\n\n"
+                       "%3 0 1 %4\n"
+                       "%1 1 soon %4\n"
+                       "%1 00:09:000 00:09:500 %5\n")
+                   .arg(input, dir.filePath("a.wav"), missing, dir.filePath("b.wav"), dir.filePath("c.mp3"))
+                   .toUtf8());
+    file.close();
+    const auto run = runCut({"--list", list, "-j", "2"});
+    EXPECT_EQ(run.exitCode, 1);
+    const QString err = QString::fromUtf8(run.err);
+    EXPECT_TRUE(err.contains("clipwren-cut: line 4: " + missing + ": No such file or directory\n")) << run.err.toStdString();
+    EXPECT_TRUE(err.contains("clipwren-cut: line 5: not a valid time: \"soon\"")) << run.err.toStdString();
+    EXPECT_EQ(ffmpegDecode(dir.filePath("a.wav")).size() / 2, size_t(3.5 * kRate));
+    EXPECT_EQ(ffmpegDecode(dir.filePath("c.mp3")).size() / 2, size_t(kRate / 2));
+    EXPECT_EQ(entriesOf(dir.path()), (QStringList{"a.wav", "c.mp3", "cuts.txt", "source.wav"}));
 }
 
 TEST_F(CutToolCut, ProgressBarOnlyOnATerminal) {

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
 #include <cmath>
 
 #include "components/decode/LocalFileName.h"
@@ -59,7 +60,9 @@ CommandLine parseCommandLine(const QStringList& args) {
     const QCommandLineOption verbose(QStringLiteral("verbose"));
     const QCommandLineOption help(QStringList{"h", "help"});
     const QCommandLineOption version(QStringList{"v", "version"});
-    parser.addOptions({begin, end, output, copy, reencode, verbose, help, version});
+    const QCommandLineOption list(QStringLiteral("list"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption jobs(QStringList{"j", "jobs"}, QString(), QStringLiteral("N"));
+    parser.addOptions({begin, end, output, copy, reencode, verbose, list, jobs, help, version});
 
     CommandLine result;
     auto usageError = [&result](const QString& message) {
@@ -77,6 +80,28 @@ CommandLine parseCommandLine(const QStringList& args) {
         return result;
     }
     const QStringList inputs = parser.positionalArguments();
+    if (parser.isSet(copy) && parser.isSet(reencode))
+        return usageError(QStringLiteral("--copy and --reencode exclude each other."));
+    if (parser.isSet(list)) {
+        if (!inputs.isEmpty() || parser.isSet(begin) || parser.isSet(end) || parser.isSet(output))
+            return usageError(QStringLiteral("--list takes every cut from its file: no INPUT, --begin, --end or "
+                                             "--output beside it."));
+        BatchRequest& batch = result.batch;
+        batch.list = parser.value(list);
+        if (batch.list.isEmpty()) return usageError(QStringLiteral("The list's file name is empty."));
+        batch.jobs = QThread::idealThreadCount();
+        if (parser.isSet(jobs)) {
+            bool ok = false;
+            batch.jobs = parser.value(jobs).toInt(&ok);
+            if (!ok || batch.jobs < 1)
+                return usageError(QStringLiteral("Not a number of cuts at once: \"%1\".").arg(parser.value(jobs)));
+        }
+        for (const QCommandLineOption* passed : {&copy, &reencode, &verbose})
+            if (parser.isSet(*passed)) batch.cutOptions << "--" + passed->names().front();
+        result.action = CommandLine::Action::Batch;
+        return result;
+    }
+    if (parser.isSet(jobs)) return usageError(QStringLiteral("-j goes with --list."));
     if (inputs.size() != 1 || inputs.front().isEmpty())
         return usageError(inputs.isEmpty() ? QStringLiteral("No input file given.")
                                            : QStringLiteral("Give exactly one input file."));
@@ -97,8 +122,6 @@ CommandLine parseCommandLine(const QStringList& args) {
         return usageError(QStringLiteral("The begin (%1 s) is not before the end (%2 s).")
                               .arg(seconds(request.beginMs), seconds(request.endMs)));
     }
-    if (parser.isSet(copy) && parser.isSet(reencode))
-        return usageError(QStringLiteral("--copy and --reencode exclude each other."));
     request.keepEncoding = parser.isSet(copy);
     request.encodeAnew = parser.isSet(reencode);
     request.verbose = parser.isSet(verbose);
@@ -114,6 +137,7 @@ QString helpText() {
     return QStringLiteral(
         "Usage: clipwren-cut INPUT [--begin TIME] [--end TIME] [--output FILE]\n"
         "                    [--copy | --reencode] [--verbose]\n"
+        "       clipwren-cut --list FILE [-j N] [--copy | --reencode] [--verbose]\n"
         "\n"
         "Cuts the piece from TIME to TIME out of an audio file and saves it, the way\n"
         "Clipwren Pro's \"Save selection\" does.\n"
@@ -132,6 +156,12 @@ QString helpText() {
         "      --verbose      say whether the cut was copied or encoded anew, and show\n"
         "                     FFmpeg's own messages as they come (without it they are\n"
         "                     shown only when the cut fails)\n"
+        "      --list FILE    make every cut listed in FILE (- reads standard input),\n"
+        "                     one a line: INPUT BEGIN END OUTPUT, separated by tabs,\n"
+        "                     or by spaces where the line has no tab; empty lines and\n"
+        "                     lines starting with # are passed over\n"
+        "  -j, --jobs N       with --list: how many cuts run at once (default: one for\n"
+        "                     each processor)\n"
         "  -h, --help         show this text\n"
         "  -v, --version      show the version\n"
         "\n"
@@ -151,7 +181,11 @@ QString helpText() {
         "(not as MP4 or M4A, which must go back over what they wrote). A damaged input\n"
         "is cut as the ffmpeg command line decodes it, lost audio as silence of its\n"
         "length; the cut then prints a warning saying how much, as it does when the\n"
-        "sound ends before the end of the range.\n");
+        "sound ends before the end of the range.\n"
+        "\n"
+        "With --list, the exit status is 0 when every cut was written and 1 when any\n"
+        "failed; each failure is told with the number of its line, and the other cuts\n"
+        "are made all the same.\n");
 }
 
 QString versionText() { return QStringLiteral("clipwren-cut " CLIPWREN_VERSION "\n"); }

@@ -23,10 +23,19 @@ struct CutRequest {
     bool verbose = false;
 };
 
+// The cuts of a list (--list FILE), several at once (-j N).
+struct BatchRequest {
+    QString list;  // "-": standard input
+    int jobs = 1;  // cuts running at once; by default one for each processor
+    // Passed on to every cut: --copy, --reencode, --verbose.
+    QStringList cutOptions;
+};
+
 struct CommandLine {
-    enum class Action { Cut, Help, Version, UsageError };
+    enum class Action { Cut, Batch, Help, Version, UsageError };
     Action action = Action::UsageError;
     CutRequest request;
+    BatchRequest batch;
     QString error;  // for UsageError
 };
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <dlfcn.h>
 
+#include "CutBatch.h"
 #include "CutCommandLine.h"
 #include "CutEngine.h"
 #include "QuickCopy.h"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
         case CommandLine::Action::UsageError:
             print(stderr, QStringLiteral("clipwren-cut: %1\nTry 'clipwren-cut --help'.\n").arg(commandLine.error));
             return kUsageError;
+        case CommandLine::Action::Batch: return runBatch(commandLine.batch);
         case CommandLine::Action::Cut: break;
     }
     if (const std::optional<int> status = runQuickCopy(commandLine.request)) return *status;

@@ -1,0 +1,21 @@
+#pragma once
+// A list of cuts for `clipwren-cut --list FILE`: one cut per line, its input, begin,
+// end and output, separated by tabs, or by spaces where a line holds no tab. Empty
+// lines and lines starting with # are passed over.
+#include "CutCommandLine.h"
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+namespace clipwren::cut {
+
+struct ListedCut {
+    int line = 0;       // counted from 1
+    CutRequest request;
+    QString error;      // what is wrong with the line; empty when it is a cut
+};
+
+std::vector<ListedCut> parseCutList(const QByteArray& text);
+
+}  // namespace clipwren::cut
