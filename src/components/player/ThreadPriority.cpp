@@ -1,5 +1,10 @@
 #include "components/player/ThreadPriority.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <algorithm>
+#include <optional>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -15,12 +20,55 @@ constexpr int kDecodeRealtime = 2;
 // Otherwise nice levels: the output at the one PulseAudio gives itself.
 constexpr int kOutputNice = -11;
 constexpr int kDecodeNice = -5;
+// A desktop's real-time broker answers at once; a bus that does not must not hold up
+// the thread that asked for long.
+constexpr int kBrokerTimeoutMs = 1000;
+
+const QString kBrokerService = QStringLiteral("org.freedesktop.RealtimeKit1");
+const QString kBrokerPath = QStringLiteral("/org/freedesktop/RealtimeKit1");
+
+// A property of the broker; nothing when it is not there.
+std::optional<qlonglong> brokerProperty(const QDBusConnection& bus, const QString& name) {
+    QDBusMessage get = QDBusMessage::createMethodCall(kBrokerService, kBrokerPath,
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << kBrokerService << name;
+    const QDBusMessage reply = bus.call(get, QDBus::Block, kBrokerTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return std::nullopt;
+    bool ok = false;
+    const qlonglong value = qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toLongLong(&ok);
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+// Where the system refuses real-time scheduling to a normal user, the desktop's broker
+// (rtkit) grants it within its limits: a priority up to its maximum, and only to a
+// process that limits the processor time its real-time threads may take without
+// sleeping. False where there is no broker or it refuses; nothing is said either way.
+bool realtimeFromBroker(int priority) {
+    const QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) return false;
+    const auto maxPriority = brokerProperty(bus, QStringLiteral("MaxRealtimePriority"));
+    const auto maxTimeUs = brokerProperty(bus, QStringLiteral("RTTimeUSecMax"));
+    if (!maxPriority || !maxTimeUs || *maxPriority < 1 || *maxTimeUs <= 0) return false;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_RTTIME, &limit) != 0) return false;
+    if (limit.rlim_max == RLIM_INFINITY || limit.rlim_max > rlim_t(*maxTimeUs)) {
+        limit.rlim_cur = limit.rlim_max = rlim_t(*maxTimeUs);
+        if (setrlimit(RLIMIT_RTTIME, &limit) != 0) return false;
+    }
+    QDBusMessage ask = QDBusMessage::createMethodCall(kBrokerService, kBrokerPath, kBrokerService,
+                                                      QStringLiteral("MakeThreadRealtime"));
+    ask << qulonglong(gettid()) << uint(std::min<qlonglong>(priority, *maxPriority));
+    return bus.call(ask, QDBus::Block, kBrokerTimeoutMs).type() == QDBusMessage::ReplyMessage;
+}
 }  // namespace
 
 void raiseThreadPriority(ThreadRole role) {
+    const int priority = role == ThreadRole::Output ? kOutputRealtime : kDecodeRealtime;
     sched_param param{};
-    param.sched_priority = role == ThreadRole::Output ? kOutputRealtime : kDecodeRealtime;
+    param.sched_priority = priority;
     if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) return;
+    if (realtimeFromBroker(priority)) return;
     setpriority(PRIO_PROCESS, id_t(gettid()), role == ThreadRole::Output ? kOutputNice : kDecodeNice);
 }
 

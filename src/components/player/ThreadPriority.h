@@ -1,6 +1,7 @@
 #pragma once
 // Priorities for the player's threads where the system allows them (root, a real-time
-// limit such as the audio group's, or a nice limit); elsewhere they stay as they are.
+// limit such as the audio group's, the desktop's real-time broker rtkit, or a nice
+// limit); elsewhere they stay as they are.
 namespace clipwren::player {
 
 enum class ThreadRole {
