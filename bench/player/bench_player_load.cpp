@@ -8,7 +8,8 @@
 // clicks every 20 ms. The recording asks the sink for a latency of a few milliseconds, so
 // that its timing of what is heard is exact; on a sound card the sink would hold more,
 // so every player here has less in hand against a stall than it would on a desktop.
-// Environment: CLIPWREN_BENCH_LOAD_ROUNDS (rounds of the three players, default 2).
+// Environment: CLIPWREN_BENCH_LOAD_ROUNDS (rounds of the three players, default 2);
+// CLIPWREN_BENCH_SERVER=pipewire for PipeWire (run as nobody) instead of PulseAudio.
 #include "components/player/PulseOutput.h"
 #include "components/player/SoundPlayer.h"
 #include "support/PrivateSoundServer.h"
@@ -308,7 +309,10 @@ int main(int argc, char** argv) {
     int rounds = qEnvironmentVariableIntValue("CLIPWREN_BENCH_LOAD_ROUNDS");
     if (rounds <= 0) rounds = 2;
     QTemporaryDir work;
-    PrivateSoundServer server;
+    // CLIPWREN_BENCH_SERVER=pipewire: PipeWire as a desktop user runs it, at its usual period.
+    const bool pipeWire = qEnvironmentVariable("CLIPWREN_BENCH_SERVER") == QStringLiteral("pipewire");
+    PrivateSoundServer server(pipeWire ? testsupport::ServerSetup{testsupport::ServerKind::PipeWire, true, 2048}
+                                       : testsupport::ServerSetup{});
     if (!server.running()) {
         std::fprintf(stderr, "bench_player_load: no sound server: %s\n", qPrintable(server.failure()));
         return 1;
@@ -339,6 +343,7 @@ int main(int argc, char** argv) {
     const QString sound = makeClicks(QStringLiteral("clicks.wav"), kClickSpacing, kSeconds, 0.1, 0.8);
     const QString denseClicks =
         makeClicks(QStringLiteral("dense-clicks.wav"), kDenseClickSpacing, kDenseSeconds, 0.05, 0.9);
+    std::printf("Server: %s\n", pipeWire ? "PipeWire, 2048-frame period, run as a normal user" : "PulseAudio");
     std::printf("Playing %d s under load: %d processes compiling C++ and flushing 128 MB writes, %d cores\n",
                 kSeconds, kLoadProcesses, QThread::idealThreadCount());
     std::printf("(gaps: silences of 1 ms or more inside the sound; to sound: from Play, or from the\n"
