@@ -183,3 +183,7 @@ for area in player decode soundeditor waveform; do
     "$program"
   done
 done
+
+# --- Many cuts at once -------------------------------------------------------------------
+printf '\n== bench/batch/run-batch-bench.sh ==\n'
+"$(dirname "$0")/batch/run-batch-bench.sh" "$build_dir"
