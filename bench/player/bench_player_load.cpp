@@ -9,7 +9,8 @@
 // that its timing of what is heard is exact; on a sound card the sink would hold more,
 // so every player here has less in hand against a stall than it would on a desktop.
 // Environment: CLIPWREN_BENCH_LOAD_ROUNDS (rounds of the three players, default 2);
-// CLIPWREN_BENCH_SERVER=pipewire for PipeWire (run as nobody) instead of PulseAudio.
+// CLIPWREN_BENCH_SERVER=pipewire for PipeWire (run as nobody) instead of PulseAudio;
+// CLIPWREN_BENCH_USER=nobody to run the whole bench as that user.
 #include "components/player/PulseOutput.h"
 #include "components/player/SoundPlayer.h"
 #include "support/PrivateSoundServer.h"
@@ -30,6 +31,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -305,6 +308,15 @@ void print(const char* name, const Figures& f, const char* toSoundNote) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // CLIPWREN_BENCH_USER=nobody (run as root): the whole bench, player and server, as that
+    // user, as on a desktop: no real-time priority, no negative nice.
+    if (const QByteArray name = qgetenv("CLIPWREN_BENCH_USER"); !name.isEmpty()) {
+        const passwd* user = getpwnam(name.constData());
+        if (!user || setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0) {
+            std::fprintf(stderr, "bench_player_load: cannot run as %s\n", name.constData());
+            return 1;
+        }
+    }
     QCoreApplication app(argc, argv);
     int rounds = qEnvironmentVariableIntValue("CLIPWREN_BENCH_LOAD_ROUNDS");
     if (rounds <= 0) rounds = 2;
