@@ -1,16 +1,9 @@
 #include "core/CutJob.h"
 
 #include "components/errors/modSoundErrDesc.h"
-#include "components/soundeditor/OutputFormatForPath.h"
 #include "components/soundeditor/SoundEditor.h"
 
 namespace clipwren {
-
-namespace {
-const QString kLoadFailed = QStringLiteral("File could not be loaded.");
-const QString kExportFailed = QStringLiteral("Export to file failed.");
-const QString kLineBreak = QStringLiteral("\r\n");
-}  // namespace
 
 CutJob::Plan CutJob::fixedPlan(const QString& input, CutRange range, const QString& output) {
     return Plan{input, output, [range] { return std::optional<CutRange>(range); }, [output] { return output; }};
@@ -53,12 +46,10 @@ void CutJob::start(Plan plan) {
     plan_ = std::move(plan);
     running_ = true;
     cancelled_ = false;
-    SetOutputFormatForPath(editor_.OutputFormat(), plan_.formatPath);
-    if (plan_.copy == Plan::Copy::Always) editor_.OutputFormat().FormatCode = format_code::SourceEncoding;
-    editor_.OutputFormat().CopyWhereAlike = plan_.copy != Plan::Copy::Never;
+    editor_.OutputFormat() = OutputFormatFor(plan_.formatPath, plan_.copy);
     emit progress(Phase::Loading, 0);
     // The file is always loaded anew: the crop of an earlier cut does not carry over.
-    if (editor_.OpenFile(plan_.input) != err::Ok) fail(Phase::Loading, editor_.LastErrorCode(), kLoadFailed);
+    if (editor_.OpenFile(plan_.input) != err::Ok) fail(Phase::Loading, editor_.LastErrorCode());
 }
 
 void CutJob::cancel() {
@@ -68,35 +59,36 @@ void CutJob::cancel() {
 }
 
 void CutJob::onLoadCompleted(int32_t result) {
-    if (cancelled_ || result != err::Ok) return fail(Phase::Loading, result, kLoadFailed);
+    if (cancelled_ || result != err::Ok) return fail(Phase::Loading, result);
     emit progress(Phase::Cropping, 0);
     const std::optional<CutRange> range = plan_.range();
     if (!range) return finish({err::InvalidPosition, Phase::Cropping, QString()});
     // A crop that cannot start raises no completion event.
     if (editor_.CropToRange(range->beginMs, range->endMs) != err::Ok)
-        fail(Phase::Cropping, editor_.LastErrorCode(), kExportFailed);
+        fail(Phase::Cropping, editor_.LastErrorCode());
 }
 
 void CutJob::onCropCompleted(int32_t result) {
-    if (cancelled_ || result != err::Ok) return fail(Phase::Cropping, result, kExportFailed);
+    if (cancelled_ || result != err::Ok) return fail(Phase::Cropping, result);
     emit progress(Phase::Exporting, 0);
     if (editor_.ExportFile(kExportRate, kExportChannels, 0, 0, -1, plan_.output()) != err::Ok)
-        fail(Phase::Exporting, editor_.LastErrorCode(), kExportFailed);
+        fail(Phase::Exporting, editor_.LastErrorCode());
 }
 
 void CutJob::onExportCompleted(int32_t result) {
     // A complete file is kept even when a cancel came too late to stop it.
-    if (result != err::Ok) return fail(Phase::Exporting, result, kExportFailed);
+    if (result != err::Ok) return fail(Phase::Exporting, result);
     emit progress(Phase::Exporting, 100);
     finish({err::Ok, Phase::Exporting, QString()});
 }
 
-void CutJob::fail(Phase phase, int32_t code, const QString& what) {
+void CutJob::fail(Phase phase, int32_t code) {
     if (code == err::Ok) code = err::UnknownError;  // a cancel that the editor finished anyway
-    QString message = what + kLineBreak + GetErrorDescription(code);
-    // The file concerned and the system's reason, where a file had a part in the failure.
-    if (const QString& detail = editor_.LastErrorDetail(); !detail.isEmpty()) message += kLineBreak + detail;
-    finish({code, phase, cancelled_ ? QStringLiteral("Cancelled.") : message});
+    // With the file concerned and the system's reason, where a file had a part in the failure.
+    soundeditor::CutReport report;
+    report.failure = {code, editor_.LastErrorDetail()};
+    report.phase = phase;
+    finish({code, phase, cancelled_ ? QStringLiteral("Cancelled.") : report.message()});
 }
 
 void CutJob::finish(Result result) {

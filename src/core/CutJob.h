@@ -4,6 +4,9 @@
 // cut has ended, through the event loop and always after the call that started it
 // has returned. The window's "Save selection" and the command-line cutter both cut
 // through it.
+#include "components/soundeditor/CutPipeline.h"
+#include "components/soundeditor/OutputFormatForPath.h"
+
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -22,7 +25,7 @@ struct CutRange {
 class CutJob : public QObject {
     Q_OBJECT
 public:
-    enum class Phase { Loading, Cropping, Exporting };
+    using Phase = soundeditor::CutPhase;
 
     // The export settings of every cut: CD rate, stereo.
     static constexpr int32_t kExportRate = 44100;
@@ -48,10 +51,7 @@ public:
         std::function<std::optional<CutRange>()> range;
         // Asked when the export starts.
         std::function<QString()> output;
-        // Whether the source's own encoded frames are copied: where the output's settings
-        // are the source's (as the window does), always (the editor's format code 7:
-        // the cut fails where they cannot be), or never.
-        enum class Copy { WhereAlike, Always, Never } copy = Copy::WhereAlike;
+        CopyRule copy = CopyRule::WhereAlike;
     };
     // A plan whose range and output are known from the start.
     static Plan fixedPlan(const QString& input, CutRange range, const QString& output);
@@ -73,7 +73,7 @@ private:
     void onLoadCompleted(int32_t result);
     void onCropCompleted(int32_t result);
     void onExportCompleted(int32_t result);
-    void fail(Phase phase, int32_t code, const QString& what);
+    void fail(Phase phase, int32_t code);
     void finish(Result result);
 
     SoundEditor& editor_;

@@ -10,18 +10,18 @@ namespace clipwren::cut {
 namespace {
 constexpr int kBarWidth = 40;
 
-const char* phaseName(CutJob::Phase phase) {
+const char* phaseName(TerminalProgress::Phase phase) {
     switch (phase) {
-        case CutJob::Phase::Loading: return "Loading";
-        case CutJob::Phase::Cropping: return "Cropping";
-        case CutJob::Phase::Exporting: return "Exporting";
+        case TerminalProgress::Phase::Loading: return "Loading";
+        case TerminalProgress::Phase::Cropping: return "Cropping";
+        case TerminalProgress::Phase::Exporting: return "Exporting";
     }
     return "";
 }
 }  // namespace
 
 TerminalProgress::TerminalProgress(std::FILE* stream)
-    : stream_(stream), enabled_(isatty(fileno(stream)) == 1) {}
+    : stream_(stream), enabled_(stream && isatty(fileno(stream)) == 1) {}
 
 void TerminalProgress::show(Phase phase, int percent) {
     percent = std::clamp(percent, 0, 100);

@@ -3,13 +3,14 @@
 // that logs and pipes get nothing but the final messages.
 #include <cstdio>
 
-#include "core/CutJob.h"
+#include "components/soundeditor/CutPipeline.h"
 
 namespace clipwren::cut {
 
 class TerminalProgress {
 public:
-    using Phase = CutJob::Phase;
+    using Phase = soundeditor::CutPhase;
+    // Draws nothing for a null stream.
     explicit TerminalProgress(std::FILE* stream);
     void show(Phase phase, int percent);
     // Ends the bar's line so that a following message starts on a fresh one.

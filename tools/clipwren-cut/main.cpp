@@ -9,7 +9,8 @@
 #include "CutBatch.h"
 #include "CutCommandLine.h"
 #include "CutEngine.h"
-#include "QuickCopy.h"
+#include "CutCommand.h"
+#include "core/InterruptNotifier.h"
 
 using namespace clipwren::cut;
 
@@ -55,12 +56,20 @@ int main(int argc, char** argv) {
         case CommandLine::Action::Batch: return runBatch(commandLine.batch);
         case CommandLine::Action::Cut: break;
     }
-    if (const std::optional<int> status = runQuickCopy(commandLine.request)) return *status;
+    // SIGINT, SIGTERM and SIGHUP stop the cut, which removes what it had written.
+    clipwren::InterruptNotifier interrupts;
+    int interruptSignal = 0;
+    QObject::connect(&interrupts, &clipwren::InterruptNotifier::interrupted, [&interruptSignal](int signalNumber) {
+        if (interruptSignal == 0) interruptSignal = signalNumber;
+    });
+    // An MP3 copy is made here; anything else needs the codecs of the cut module.
+    if (const std::optional<int> status = runCutCommand(commandLine.request, nullptr, &interruptSignal))
+        return *status;
     QString error;
     const RunCutFunction runCut = loadCutEngine(&error);
     if (!runCut) {
         print(stderr, QStringLiteral("clipwren-cut: %1\n").arg(error));
         return kCutFailed;
     }
-    return runCut(commandLine.request);
+    return runCut(commandLine.request, &interruptSignal);
 }

@@ -27,4 +27,12 @@ void SetOutputFormatForPath(OutputFormatSettings& format, const QString& outputP
     }
 }
 
+OutputFormatSettings OutputFormatFor(const QString& outputPath, CopyRule copy) {
+    OutputFormatSettings format;
+    SetOutputFormatForPath(format, outputPath);
+    if (copy == CopyRule::Always) format.FormatCode = format_code::SourceEncoding;
+    format.CopyWhereAlike = copy != CopyRule::Never;
+    return format;
+}
+
 }  // namespace clipwren

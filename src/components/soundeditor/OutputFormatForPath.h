@@ -12,4 +12,12 @@ namespace clipwren {
 // which lets the output's own extension decide (WAV, M4A, FLAC).
 void SetOutputFormatForPath(OutputFormatSettings& format, const QString& outputPath);
 
+// Whether the source's own encoded frames are copied: where the output's settings are the
+// source's (as the window does), always (format code 7: the cut fails where they cannot
+// be), or never.
+enum class CopyRule { WhereAlike, Always, Never };
+
+// The settings for outputPath as above, with the copy rule.
+OutputFormatSettings OutputFormatFor(const QString& outputPath, CopyRule copy);
+
 }  // namespace clipwren

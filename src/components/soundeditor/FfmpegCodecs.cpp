@@ -1,0 +1,136 @@
+#include "components/soundeditor/FfmpegCodecs.h"
+
+#include "components/decode/LocalFileName.h"
+#include "components/errors/FileFailure.h"
+#include "components/soundeditor/EncodedFileWriter.h"
+#include "components/soundeditor/SourceTags.h"
+#include "components/soundeditor/lossless/AacCut.h"
+
+#include <algorithm>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace clipwren::soundeditor {
+
+namespace {
+
+constexpr int64_t kChunkFrames = 8192;
+
+// A file that is there but cannot be decoded: the file and the decoder's reason; else
+// the file and the system's reason it cannot be read.
+QString undecodable(const QString& path, const QString& decoderReason) {
+    return FileFailureText(path, decode::WhyNotReadable(path).value_or(decoderReason));
+}
+
+std::unique_ptr<decode::AudioDecoder> openDecoder(const QString& path, int rate, int channels, Failure* failure) {
+    QString whyNot;
+    auto decoder = decode::AudioDecoder::open(path, rate, channels, &failure->code, &whyNot);
+    if (!decoder) failure->detail = undecodable(path, whyNot);
+    return decoder;
+}
+
+class FfmpegSource : public DecodedSource {
+public:
+    FfmpegSource(QString path, std::unique_ptr<decode::AudioDecoder> decoder)
+        : path_(std::move(path)), decoder_(std::move(decoder)) {}
+
+    const decode::SourceInfo& info() const override { return decoder_->source(); }
+    int64_t lengthFrames() const override { return decoder_->lengthFrames(); }
+    Failure seek(int64_t frame) override { return {decoder_->seek(frame)}; }
+
+    CopyResult copyAac(int64_t begin, int64_t end, const Encoding& encoding, PendingOutputFile& output,
+                       const CopyHooks& hooks) override {
+        return aac::writeAacCut(path_, begin, end, encoding.muxer, tags(), output, hooks);
+    }
+
+    Failure encode(const Selection& selection, const ExportPlan& plan, PendingOutputFile& output,
+                   const CopyHooks& hooks, ExportReport* report) override {
+        const int sampleRate = plan.sampleRate;
+        const int channels = plan.channels;
+        Failure failure;
+        std::unique_ptr<decode::AudioDecoder> otherFormat;
+        decode::AudioDecoder* source = decoder_.get();
+        if (decoder_->outputRate() != sampleRate || decoder_->outputChannels() != channels) {
+            otherFormat = openDecoder(path_, sampleRate, channels, &failure);
+            source = otherFormat.get();
+        }
+        if (!source) return failure;
+        const auto [beginFrame, endFrame] = selection.frames(sampleRate, source->lengthFrames());
+        if (endFrame <= beginFrame) return {err::NoSelection};
+        return writeRange(*source, beginFrame, endFrame, plan.encoding, output, hooks, report);
+    }
+
+private:
+    const SourceTags& tags() {
+        if (!tags_) tags_ = readSourceTags(path_);
+        return *tags_;
+    }
+    Failure writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame, const Encoding& encoding,
+                       PendingOutputFile& output, const CopyHooks& hooks, ExportReport* report);
+
+    QString path_;
+    std::unique_ptr<decode::AudioDecoder> decoder_;
+    std::optional<SourceTags> tags_;  // read when first needed
+};
+
+Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame,
+                                 const Encoding& encoding, PendingOutputFile& output, const CopyHooks& hooks,
+                                 ExportReport* report) {
+    int32_t result = err::Ok;
+    const int channels = source.outputChannels();
+    auto writer = EncodedFileWriter::open(output, encoding, source.outputRate(), channels, tags(), &result);
+    if (!writer) return {result};
+    // What the output's decoder drops goes in ahead of the piece: the sound before it,
+    // and silence for what lies before the sound's start.
+    const int64_t lead = writer->leadFrames();
+    writer->announceLength(lead + endFrame - beginFrame);
+    const int64_t leadFrom = std::max<int64_t>(0, beginFrame - lead);
+    if ((result = source.seek(leadFrom)) != err::Ok) return {result};
+    if ((result = writer->writeSilence(lead - (beginFrame - leadFrom))) != err::Ok) return {result};
+
+    std::vector<float> chunk(size_t(kChunkFrames * channels));
+    for (int64_t left = beginFrame - leadFrom; left > 0;) {
+        const int64_t got = source.read(chunk.data(), std::min(kChunkFrames, left));
+        if (got < 0) return {int32_t(got)};
+        if (got == 0) break;  // nothing more to decode: the piece below finds none either
+        if ((result = writer->write(chunk.data(), got)) != err::Ok) return {result};
+        left -= got;
+    }
+    const int64_t total = endFrame - beginFrame;
+    int64_t done = 0;
+    while (done < total) {
+        if (hooks.cancelled && hooks.cancelled()) return {err::UnknownError};
+        const int64_t got = source.read(chunk.data(), std::min(kChunkFrames, total - done));
+        if (got < 0) return {int32_t(got)};
+        if (got == 0) break;  // the sound ended early: the file holds what was decoded
+        if ((result = writer->write(chunk.data(), got)) != err::Ok) return {result};
+        done += got;
+        if (hooks.progress) hooks.progress(done, total);
+    }
+    if (done == 0) return {err::InvalidSoundFile, path_ + QStringLiteral(": nothing in the range could be decoded")};
+    const int rate = source.outputRate();
+    report->writtenMs = decode::framesToMs(done, rate);
+    report->missingMs = decode::framesToMs(total - done, rate);
+    report->concealedMs = decode::framesToMs(source.concealedFrames(), rate);
+    report->damagedPackets = source.damagedPackets();
+    return {writer->finish()};
+}
+
+}  // namespace
+
+std::unique_ptr<DecodedSource> FfmpegCodecs::open(const QString& path, Failure* failure) const {
+    std::unique_ptr<decode::AudioDecoder> decoder = openDecoder(path, kWorkingRate, kWorkingChannels, failure);
+    if (decoder && decoder->lengthFrames() <= 0) {
+        *failure = {err::InvalidSoundFile, undecodable(path, QString())};
+        return nullptr;
+    }
+    if (!decoder) return nullptr;
+    return std::make_unique<FfmpegSource>(path, std::move(decoder));
+}
+
+bool FfmpegCodecs::hasEncoder(const char* name) const { return avcodec_find_encoder_by_name(name) != nullptr; }
+
+}  // namespace clipwren::soundeditor
