@@ -227,6 +227,8 @@ int32_t AudioDecoder::seek(int64_t frame) {
     return d.restartOutput(std::clamp<int64_t>(frame, 0, d.outLength));
 }
 
+void AudioDecoder::expectSeeks() { impl_->input.expectSeeks(); }
+
 int64_t AudioDecoder::read(float* dst, int64_t maxFrames) {
     Impl& d = *impl_;
     if (!dst || maxFrames < 0) return err::ParameterOutOfRange;

@@ -90,6 +90,10 @@ public:
     // the same samples for PCM and lossless codecs, the same within the decoder's
     // rounding and noise for lossy ones. Returns 0 or a negative error code.
     int32_t seek(int64_t frame);
+    // Says that seeks will come, at any time and anywhere (a player, a view of the
+    // samples): what finding a place needs is prepared in the background now (an MP3's
+    // frame index walks ahead), rather than by the first far seek or not at all (a cut).
+    void expectSeeks();
     // Decodes up to maxFrames frames into dst (interleaved). Returns the frames written,
     // 0 at the end of the sound, or a negative error code. Read from 0 to the end it
     // yields exactly lengthFrames() frames, unless the decoder ends early: then reading

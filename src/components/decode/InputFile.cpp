@@ -138,6 +138,10 @@ int InputFile::readPacket(AVPacket* packet) {
     return mp3Packets_ ? mp3Packets_->read(packet) : av_read_frame(format_.get(), packet);
 }
 
+void InputFile::expectSeeks() {
+    if (mp3Packets_) mp3Packets_->expectSeeks();
+}
+
 bool InputFile::seek(int64_t timestamp) {
     if (mp3Packets_) {
         mp3Packets_->seek(timestamp);

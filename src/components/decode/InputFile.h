@@ -44,6 +44,8 @@ public:
     // than the first packets it holds is not trimmed at all), so its packets are
     // decoded whole and the sound is ended here, where libvorbis ends it.
     std::optional<int64_t> granuleEnd() const { return granuleEnd_; }
+    // Prepares in the background what seeks will need (AudioDecoder::expectSeeks).
+    void expectSeeks();
     // Moves the demuxer to the packet at or before `timestamp` (stream time base).
     bool seek(int64_t timestamp);
     // Back to the beginning, where a decode must give what the first one gave: by a

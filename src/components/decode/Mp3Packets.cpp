@@ -23,7 +23,6 @@ std::unique_ptr<Mp3Packets> Mp3Packets::open(const QString& path, AVRational tim
     std::unique_ptr<mp3::Mp3FrameIndex> index = mp3::Mp3FrameIndex::open(path, &whyNot);
     const std::optional<int64_t> length = index ? index->decodedLength() : std::nullopt;
     if (!length || *length <= 0) return nullptr;
-    index->walkAhead(path);
     return std::make_unique<Mp3Packets>(PrivateKey{}, std::move(index), *length, timeBase, streamIndex);
 }
 

@@ -28,6 +28,8 @@ public:
 
     // Samples per channel of the gapless decode, as FFmpeg decodes the file.
     int64_t lengthFrames() const { return length_; }
+    // The index walks ahead on a thread of its own, for the seeks to come.
+    void expectSeeks() { index_->walkAhead(); }
     // The next packet read is that of the frame holding `timestamp`.
     void seek(int64_t timestamp);
     // As av_read_frame: 0, AVERROR_EOF after the last frame, or another negative error.

@@ -332,6 +332,7 @@ int32_t SoundPlayer::Engine::load(const QString& path) {
     auto decoder = decode::openInBackground(path, output->rate(), kOutputChannels, &error);
     if (!decoder) return error < 0 ? error : err::InvalidSoundFile;
     if (decoder->lengthFrames() <= 0) return err::InvalidSoundFile;
+    decoder->expectSeeks();
     rate = decoder->outputRate();
     lengthFrames = decoder->lengthFrames();
     lengthMs = decoder->lengthMs();

@@ -68,6 +68,7 @@ void SampleReader::run() {
             int32_t error = 0;
             // The source's own rate and channels: the samples the cut will take.
             if (!path.isEmpty()) decoder = decode::AudioDecoder::open(path, 0, 0, &error);
+            if (decoder) decoder->expectSeeks();
         }
         if (!decoder) continue;
         const int rate = decoder->outputRate();

@@ -34,17 +34,17 @@ constexpr uint32_t kApeHasHeader = 0x80000000u;
 
 }  // namespace
 
-Mp3FrameIndex::Mp3FrameIndex(PrivateKey, const QString& path) : file_(path) {}
+Mp3FrameIndex::Mp3FrameIndex(PrivateKey, const QString& path) : path_(path), file_(path) {}
 
 Mp3FrameIndex::~Mp3FrameIndex() {
     stopWalking_ = true;
     if (walker_.joinable()) walker_.join();
 }
 
-void Mp3FrameIndex::walkAhead(const QString& path) {
+void Mp3FrameIndex::walkAhead() {
     if (byRate_ || walkEnded_ || walker_.joinable()) return;
-    walker_ = std::thread([this, path] {
-        FileWindow file(path);
+    walker_ = std::thread([this] {
+        FileWindow file(path_);
         for (int64_t until = kWalkAheadFrames; !stopWalking_; until += kWalkAheadFrames) {
             const std::lock_guard lock(walkLock_);
             if (!walkPast(file, until)) return;

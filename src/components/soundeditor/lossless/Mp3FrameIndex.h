@@ -41,7 +41,7 @@ public:
     // Walks the frames not walked yet on a thread of its own, so that a far seek soon
     // after opening finds its checkpoint instead of walking there (a reader that seeks
     // calls it; a copy, which reads one piece, does not).
-    void walkAhead(const QString& path);
+    void walkAhead();
 
     // The stream's parameters, header frame and LAME tag (no frames).
     const Mp3Index& head() const { return head_; }
@@ -78,6 +78,7 @@ private:
     // A frame of the stream at `at`: its header.
     std::optional<FrameHeader> streamFrameAt(FileWindow& file, int64_t at) const;
 
+    QString path_;
     FileWindow file_;
     Mp3Index head_;
     int64_t firstAudio_ = 0;  // where the first audio frame starts
