@@ -36,9 +36,3 @@ TEST(ErrorDescription, OnlyMinus46AndMinus83EndWithAFullStop) {
 TEST(ErrorDescription, CodesOutsideTheTableGiveEmptyText) {
     for (int32_t code : {1, -121, 1000, INT32_MIN, INT32_MAX}) EXPECT_TRUE(GetErrorDescription(code).isEmpty());
 }
-
-TEST(ErrorDescription, TheCodeIsNotChanged) {
-    int32_t code = -6;
-    EXPECT_EQ(GetErrorDescription(code), "Invalid sound file");
-    EXPECT_EQ(code, -6);
-}
