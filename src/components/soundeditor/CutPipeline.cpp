@@ -163,10 +163,8 @@ Failure CutPipeline::planExport(const OutputFormatSettings& format, int sampleRa
         return {err::EncoderNotAvailable};
     if (outputPath.isEmpty()) return {err::FileCreationFailed};
     OutputPlan output;
-    QString refusal;
-    if (const int32_t planned = planOutput(outputPath, path_, needsSeekableOutput(encoding), &output, &refusal);
-        planned != err::Ok)
-        return {planned, refusal};
+    if (Failure refused = planOutput(outputPath, path_, needsSeekableOutput(encoding), &output); refused.failed())
+        return refused;
     *plan = {encoding, output, sampleRate, channels, finish};
     return {};
 }

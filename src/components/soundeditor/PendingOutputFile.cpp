@@ -59,14 +59,10 @@ bool isFifo(const QByteArray& name) {
 
 }  // namespace
 
-int32_t planOutput(const QString& outputPath, const QString& inputPath, bool mustSeekBack, OutputPlan* plan,
-                   QString* detail) {
+Failure planOutput(const QString& outputPath, const QString& inputPath, bool mustSeekBack, OutputPlan* plan) {
     const bool standardOutput = outputPath == kStandardOutputPath;
     plan->shownPath = standardOutput ? QStringLiteral("standard output") : outputPath;
-    const auto refuse = [detail](int32_t code, const QString& why) {
-        *detail = why;
-        return code;
-    };
+    const auto refuse = [](int32_t code, const QString& why) { return Failure{code, why}; };
     const auto refuseFor = [&](int systemError) {
         return refuse(err::FileCreationFailed, FileFailureText(plan->shownPath, systemError));
     };
@@ -83,7 +79,7 @@ int32_t planOutput(const QString& outputPath, const QString& inputPath, bool mus
             if (errno != ENOENT) return refuseFor(errno);
             plan->kind = OutputPlan::Kind::ReplacedFile;
             plan->target = throughLinks(outputPath);
-            return err::Ok;
+            return {};
         }
         if (S_ISDIR(output.st_mode)) return refuseFor(EISDIR);
         const bool regular = S_ISREG(output.st_mode);

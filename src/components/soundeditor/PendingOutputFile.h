@@ -9,6 +9,8 @@
 //   stream, as a shell's redirection would.
 // Whether and how to write is decided before anything is written (planOutput); the file
 // is opened and written on the editor's worker.
+#include "components/errors/Failure.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
@@ -31,10 +33,9 @@ struct OutputPlan {
 // Decides how outputPath is written. Refuses, before anything is written, the input
 // file itself (also through a link or another spelling of its path), a folder, an
 // existing file the user may not write, and a stream for an encoding that must go back
-// over what it wrote (mustSeekBack). Returns 0 with *plan filled, or the error code
-// with *detail naming the file and the reason.
-int32_t planOutput(const QString& outputPath, const QString& inputPath, bool mustSeekBack, OutputPlan* plan,
-                   QString* detail);
+// over what it wrote (mustSeekBack). Returns success with *plan filled, or the failure
+// with its detail naming the file and the reason.
+Failure planOutput(const QString& outputPath, const QString& inputPath, bool mustSeekBack, OutputPlan* plan);
 
 // Blocks SIGPIPE on the calling thread: a write into a pipe whose reader has gone then
 // fails with "Broken pipe" instead of ending the program.
