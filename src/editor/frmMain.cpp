@@ -372,7 +372,8 @@ void frmMain::loadInputFile(const QString& path) {
         showNoSound();
         showMessage(QStringLiteral("File could not be loaded.") + kLineBreak +
                         GetErrorDescription(opened != err::Ok ? opened : err::InvalidSoundFile) + kLineBreak +
-                        FileFailureText(path, decode::WhyNotReadable(path)),
+                        (player_.LastErrorDetail().isEmpty() ? FileFailureText(path, decode::WhyNotReadable(path))
+                                                             : player_.LastErrorDetail()),
                     platform::MessageIcon::Error);
         return;
     }

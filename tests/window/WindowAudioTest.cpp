@@ -106,7 +106,9 @@ TEST_F(WindowAudioTest, FailedLoadIsToldAndTheWindowNoLongerShowsThePreviousSoun
     list.write("This is a shopping list, not a sound.\n");
     list.close();
     load(notSound);
-    expectOnlyMessage("File could not be loaded.\r\nInvalid sound file\r\n" + notSound, MessageIcon::Error);
+    expectOnlyMessage("File could not be loaded.\r\nInvalid sound file\r\n" + notSound +
+                          ": it is not a sound file: no format FFmpeg knows starts like it",
+                      MessageIcon::Error);
     // The slider as before any load, no end mark, no position; the names are the new file's.
     EXPECT_FALSE(slider->showsWaveform());
     EXPECT_EQ(slider->maximum(), 90000);

@@ -14,6 +14,7 @@ extern "C" {
 namespace clipwren::decode {
 
 int32_t InputFile::open(const QString& path) {
+    path_ = path;
     url_ = ffmpegFileUrl(path);
     int32_t rc = openContainer();
     if (rc != err::Ok) return rc;
@@ -69,16 +70,26 @@ int InputFile::sendPacket(AVPacket* packet) {
 
 namespace {
 
+// FFmpeg's probe looks at up to this much of a file's start.
+constexpr qint64 kProbedBytes = 1 << 20;
+
 // Why FFmpeg could not open a file: no format it knows starts like it, or one does and
-// the file ends or breaks before FFmpeg has read what that format needs.
-QString unopenedReason(const QByteArray& url) {
-    AVIOContext* io = nullptr;
-    const AVInputFormat* format = nullptr;
-    if (avio_open(&io, url.constData(), AVIO_FLAG_READ) >= 0) {
-        av_probe_input_buffer2(io, &format, url.constData(), nullptr, 0, 0);
-        avio_closep(&io);
-    }
-    if (!format) return QStringLiteral("it is not a sound file: no format FFmpeg knows starts like it");
+// the file ends or breaks before FFmpeg has read what that format needs. By content
+// alone: the name's extension would make any text named .mp3 "MP3".
+QString unopenedReason(const QString& path) {
+    QFile file;
+    QByteArray head = openLocalFile(file, path, QIODevice::ReadOnly) ? file.read(kProbedBytes) : QByteArray();
+    const int size = int(head.size());
+    head.append(QByteArray(AVPROBE_PADDING_SIZE, '\0'));
+    AVProbeData probe{};
+    probe.filename = "";
+    probe.buf = reinterpret_cast<unsigned char*>(head.data());
+    probe.buf_size = size;
+    int score = 0;
+    const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
+    // Below this score FFmpeg's own probe reads on rather than trust a format.
+    if (!format || score <= AVPROBE_SCORE_RETRY)
+        return QStringLiteral("it is not a sound file: no format FFmpeg knows starts like it");
     return QStringLiteral("the file is cut short or damaged: it starts as %1 but cannot be read as that")
         .arg(QString::fromUtf8(format->long_name));
 }
@@ -99,7 +110,7 @@ int32_t InputFile::openContainer() {
         if (const AVInputFormat* byExtension = demuxerForExtension(url_))
             rc = avformat_open_input(&raw, url_.constData(), byExtension, nullptr);
     }
-    if (rc < 0) return fail(err::InvalidSoundFile, unopenedReason(url_));
+    if (rc < 0) return fail(err::InvalidSoundFile, unopenedReason(path_));
     format_.reset(raw);
     if ((rc = avformat_find_stream_info(format_.get(), nullptr)) < 0)
         return fail(err::InvalidSoundFile, QStringLiteral("its streams cannot be read: ") + ffmpegErrorText(rc));

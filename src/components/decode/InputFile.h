@@ -75,6 +75,7 @@ private:
     int32_t fail(int32_t code, const QString& reason);
     void selectStream();
 
+    QString path_;
     QByteArray url_;
     FormatContextPtr format_;
     CodecParametersPtr parameters_;

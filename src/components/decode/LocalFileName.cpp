@@ -129,4 +129,8 @@ std::optional<QString> WhyNotReadable(const QString& name) {
     return std::nullopt;
 }
 
+QString FailedSoundFileText(const QString& path, const QString& decoderReason) {
+    return FileFailureText(path, WhyNotReadable(path).value_or(decoderReason));
+}
+
 }  // namespace clipwren::decode

@@ -25,6 +25,9 @@ bool openLocalFile(QFile& file, const QString& name, QIODevice::OpenMode mode);
 // reason ("No such file or directory", "Permission denied", "Is a directory"), or what
 // the name is instead of a file; nullopt for a readable regular file.
 std::optional<QString> WhyNotReadable(const QString& name);
+// "path: why" for a file that did not open as sound: why it cannot be read, else the
+// decoder's reason (the path alone when there is none).
+QString FailedSoundFileText(const QString& path, const QString& decoderReason);
 // The FFmpeg URL of a file: its absolute path through the file protocol, so that a
 // name such as "pipe:0" or "concat:a|b" is the file of that name.
 QByteArray ffmpegFileUrl(const QString& name);

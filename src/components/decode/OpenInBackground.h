@@ -12,6 +12,6 @@ namespace clipwren::decode {
 // the call has returned: nothing the user does can start in the middle of it.
 // Called outside a running event loop, it simply opens on the calling thread.
 std::unique_ptr<AudioDecoder> openInBackground(const QString& path, int outputRate, int outputChannels,
-                                               int32_t* error);
+                                               int32_t* error, QString* reason = nullptr);
 
 }  // namespace clipwren::decode

@@ -1,6 +1,7 @@
 #include "components/player/SoundPlayer.h"
 
 #include "components/decode/AudioDecoder.h"
+#include "components/decode/LocalFileName.h"
 #include "components/decode/OpenInBackground.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/AudioOutput.h"
@@ -143,6 +144,7 @@ struct SoundPlayer::Engine final : AudioSource {
 
     // UI thread only.
     QString fileName;
+    QString loadFailure;  // the file and why it is no sound, after a load that failed on it
     int rate = 0;
     int64_t lengthFrames = 0;
     int32_t lengthMs = 0;
@@ -314,6 +316,7 @@ void SoundPlayer::Engine::takeUpDevice(std::unique_ptr<AudioOutput> real, int de
 }
 
 void SoundPlayer::Engine::unload() {
+    loadFailure.clear();
     stopAndRewind();
     worker.reset();
     // Whatever the old file left in the ring belongs to an older run and is dropped.
@@ -329,8 +332,12 @@ void SoundPlayer::Engine::unload() {
 int32_t SoundPlayer::Engine::load(const QString& path) {
     unload();
     int32_t error = err::Ok;
-    auto decoder = decode::openInBackground(path, output->rate(), kOutputChannels, &error);
-    if (!decoder) return error < 0 ? error : err::InvalidSoundFile;
+    QString whyNot;
+    auto decoder = decode::openInBackground(path, output->rate(), kOutputChannels, &error, &whyNot);
+    if (!decoder) {
+        loadFailure = decode::FailedSoundFileText(path, whyNot);
+        return error < 0 ? error : err::InvalidSoundFile;
+    }
     if (decoder->lengthFrames() <= 0) return err::InvalidSoundFile;
     decoder->expectSeeks();
     rate = decoder->outputRate();
@@ -413,6 +420,8 @@ int32_t SoundPlayer::Length(int16_t player) const {
     if (player != 0) return err::InvalidPlayer;
     return engine_->lengthMs;
 }
+
+const QString& SoundPlayer::LastErrorDetail() const { return engine_->loadFailure; }
 
 QString SoundPlayer::FileName(int16_t player) const { return player == 0 ? engine_->fileName : QString(); }
 

@@ -46,6 +46,9 @@ public:
 
     // Loads a file; on failure the player is left empty and a negative code is returned.
     int32_t OpenFile(int16_t player, const QString& path);
+    // Where the last OpenFile failed on its file: the file and why it is no sound, as
+    // "path: reason"; empty after a load that worked or failed for another reason.
+    const QString& LastErrorDetail() const;
     // Length in milliseconds; 0 when nothing usable is loaded, negative for an invalid player.
     int32_t Length(int16_t player) const;
     QString FileName(int16_t player) const;

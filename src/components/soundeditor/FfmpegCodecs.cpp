@@ -19,16 +19,10 @@ namespace {
 
 constexpr int64_t kChunkFrames = 8192;
 
-// A file that is there but cannot be decoded: the file and the decoder's reason; else
-// the file and the system's reason it cannot be read.
-QString undecodable(const QString& path, const QString& decoderReason) {
-    return FileFailureText(path, decode::WhyNotReadable(path).value_or(decoderReason));
-}
-
 std::unique_ptr<decode::AudioDecoder> openDecoder(const QString& path, int rate, int channels, Failure* failure) {
     QString whyNot;
     auto decoder = decode::AudioDecoder::open(path, rate, channels, &failure->code, &whyNot);
-    if (!decoder) failure->detail = undecodable(path, whyNot);
+    if (!decoder) failure->detail = decode::FailedSoundFileText(path, whyNot);
     return decoder;
 }
 
@@ -124,7 +118,7 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
 std::unique_ptr<DecodedSource> FfmpegCodecs::open(const QString& path, Failure* failure) const {
     std::unique_ptr<decode::AudioDecoder> decoder = openDecoder(path, kWorkingRate, kWorkingChannels, failure);
     if (decoder && decoder->lengthFrames() <= 0) {
-        *failure = {err::InvalidSoundFile, undecodable(path, QString())};
+        *failure = {err::InvalidSoundFile, decode::FailedSoundFileText(path, QString())};
         return nullptr;
     }
     if (!decoder) return nullptr;
