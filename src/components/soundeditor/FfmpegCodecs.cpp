@@ -1,7 +1,6 @@
 #include "components/soundeditor/FfmpegCodecs.h"
 
 #include "components/decode/LocalFileName.h"
-#include "components/errors/FileFailure.h"
 #include "components/soundeditor/EncodedFileWriter.h"
 #include "components/soundeditor/SourceTags.h"
 #include "components/soundeditor/lossless/AacCut.h"
