@@ -12,6 +12,9 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
             man-db bash-completion librsvg2-bin file dpkg-dev lintian appstream \
             vorbis-tools
 
+# Loudness of a marked piece (EBU R128).
+PACKAGES += libebur128-dev
+
 # The window's key tests run a second time on a private X server with a window manager.
 PACKAGES += xvfb xauth openbox x11-utils
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtEndian>
 #include <cmath>
 #include <stdexcept>
@@ -87,6 +88,21 @@ std::vector<int16_t> ffmpegDecode(const QString& path, int rate, int channels) {
 
 std::vector<int16_t> oggdecDecode(const QString& path) {
     return samplesOf(run("oggdec", {"--quiet", "--raw", "--bits", "16", "--output", "-", path}), "oggdec");
+}
+
+LoudnessReading ffmpegLoudness(const QString& path) {
+    const CommandResult r =
+        run("ffmpeg", {"-nostats", "-hide_banner", "-i", path, "-af", "ebur128=peak=true", "-f", "null", "-"});
+    if (r.exitCode != 0) throw std::runtime_error("ffmpeg ebur128 failed: " + r.err.toStdString());
+    // The summary at the end: "I:  -14.0 LUFS" and, under "True peak:", "Peak:  -1.2 dBFS".
+    const QString summary = QString::fromUtf8(r.err.mid(r.err.lastIndexOf("Summary:")));
+    const auto field = [&summary](const char* name) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("%1:\\s+(-?[0-9.]+|-inf)").arg(QLatin1String(name))).match(summary);
+        if (!m.hasMatch()) throw std::runtime_error("no " + std::string(name) + " in ffmpeg's ebur128 summary");
+        return m.captured(1) == QLatin1String("-inf") ? -HUGE_VAL : m.captured(1).toDouble();
+    };
+    return {field("I"), field("Peak")};
 }
 
 std::map<std::string, std::string> ffprobe(const QString& path) {

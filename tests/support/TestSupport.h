@@ -42,6 +42,13 @@ std::vector<int16_t> oggdecDecode(const QString& path);
 // codec_name, sample_rate, channels, bit_rate, format_format_name, format_probe_score.
 std::map<std::string, std::string> ffprobe(const QString& path);
 
+// Integrated loudness (LUFS) and true peak (dBTP) as ffmpeg's ebur128 filter measures a file.
+struct LoudnessReading {
+    double integratedLufs = 0;
+    double truePeakDbtp = 0;
+};
+LoudnessReading ffmpegLoudness(const QString& path);
+
 // Index of the first sample (counted in frames) whose magnitude reaches threshold, or -1.
 int64_t firstFrameAbove(const std::vector<int16_t>& interleaved, int channels, int threshold, int64_t from = 0);
 
