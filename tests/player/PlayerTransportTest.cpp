@@ -117,20 +117,59 @@ TEST(PlayerTransport, PauseHoldsItsPositionAndResumesThere) {
                 kRate / 1000);
 }
 
-TEST(PlayerRange, PlaysExactlyTheMarkedPiece) {
-    PlayerFixture f(kRate);
-    // Clicks on the first frame of the piece and on the first frame after it.
-    const QString file = f.clickWav("range.wav", 3.0, {48000, 67200});
-    ASSERT_EQ(f.player->OpenFile(0, file), err::Ok);
-    spin(200);
+// A marked piece plays exactly its frames; looping, it starts again at its begin straight
+// after its end, pass after pass with no gap, until Stop, or to the end of the pass in
+// which looping is switched off; shaped, it has the fades and gain a saved piece gets.
+TEST(PlayerRange, PlaysExactlyTheMarkedPieceOnceLoopedOrShaped) {
+    constexpr int64_t kPiece = 19200;  // 1000..1400 ms
+    enum class How { Once, Looped, LoopEndedInPass, Shaped };
+    std::vector<float> once;  // the Once row's recording, which the Shaped row is compared with
+    for (const How how : {How::Once, How::Looped, How::LoopEndedInPass, How::Shaped}) {
+        SCOPED_TRACE(int(how));
+        PlayerFixture f(4 * kPiece);
+        // Clicks on the first frame of the piece and on the first frame after it.
+        const QString file = f.clickWav("range.wav", 3.0, {48000, 67200});
+        ASSERT_EQ(f.player->OpenFile(0, file), err::Ok);
+        const bool looped = how == How::Looped || how == How::LoopEndedInPass;
+        f.player->SetRangeLooping(0, looped);
+        if (how == How::Shaped) f.player->SetRangeShaping(0, {{0.1, 0.05}, std::nullopt});
+        spin(200);
 
-    ASSERT_EQ(f.player->PlayRange(0, 1000, 1400), err::Ok);
-    EXPECT_EQ(f.player->State(0), SoundPlayer::Playing);
-    ASSERT_TRUE(waitFor([&] { return f.player->State(0) == SoundPlayer::Stopped; }));
-    EXPECT_EQ(f.player->Position(0), 0);
-    EXPECT_EQ(f.sound.handedFrames(), 19200);
-    EXPECT_EQ(f.sound.firstAbove(0.5f), 0);
-    EXPECT_EQ(f.sound.firstAbove(0.5f, 1), -1);
+        ASSERT_EQ(f.player->PlayRange(0, 1000, 1400), err::Ok);
+        EXPECT_EQ(f.player->State(0), SoundPlayer::Playing);
+        if (how == How::Looped) {
+            ASSERT_TRUE(waitFor([&] { return f.sound.frames() >= 3 * kPiece; }));
+            EXPECT_EQ(f.player->State(0), SoundPlayer::Playing);
+            EXPECT_EQ(f.player->Stop(0), err::Ok);
+        }
+        if (how == How::LoopEndedInPass) {
+            ASSERT_TRUE(waitFor([&] { return f.sound.handedFrames() >= kPiece + kPiece / 2; }));
+            f.player->SetRangeLooping(0, false);
+        }
+        ASSERT_TRUE(waitFor([&] { return f.player->State(0) == SoundPlayer::Stopped; }));
+        EXPECT_EQ(f.player->Position(0), 0);
+        const int64_t passes = how == How::Looped ? 3 : how == How::LoopEndedInPass ? 2 : 1;
+        if (how != How::Looped) {
+            EXPECT_EQ(f.sound.handedFrames(), passes * kPiece);
+        }
+        if (how == How::Shaped) {
+            // Fades of 4800 and 2400 frames, from silence and back to it, the middle as it was.
+            for (int64_t i = 0; i < kPiece; ++i) {
+                const double in = std::min(1.0, double(i) / 4800);
+                const double out = std::min(1.0, double(kPiece - 1 - i) / 2400);
+                ASSERT_NEAR(f.sound.sample(i, 0), once[size_t(i * 2)] * in * in * out * out, 1e-6) << i;
+            }
+            continue;
+        }
+        // Every pass starts with the piece's first frame, right after the pass before.
+        for (int64_t pass = 0; pass < passes; ++pass) {
+            EXPECT_EQ(f.sound.firstAbove(0.5f, pass * kPiece), pass * kPiece) << pass;
+            const int64_t next = (pass + 1) * kPiece;
+            EXPECT_EQ(f.sound.firstAbove(0.5f, pass * kPiece + 1), next < f.sound.frames() ? next : -1);
+        }
+        if (how == How::Once)
+            for (int64_t i = 0; i < 2 * kPiece; ++i) once.push_back(f.sound.sample(i / 2, int(i % 2)));
+    }
 }
 
 // Stretched, a piece lasts its share of the normal time and keeps its timeline, whether

@@ -4,6 +4,7 @@
 // run is done, so memory stays bounded whatever the file's length.
 #include "components/decode/AudioDecoder.h"
 #include "components/player/BlockRing.h"
+#include "components/processing/PieceShaping.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -19,19 +20,31 @@ class SoundTouch;
 
 namespace clipwren::player {
 
+// The marked piece a run plays: the fades and gain of a saved piece apply, counted from
+// its begin, and it may start again there when it reaches its end.
+struct MarkedPiece {
+    int64_t begin = 0;
+    int64_t end = 0;
+    processing::Shaping shaping;
+    bool operator==(const MarkedPiece&) const = default;
+};
+
 class DecodeWorker {
 public:
     // tempoChange: percent, read before every block; 0 passes the decoded sound untouched.
     // handoff: where the output left off, for runs that continue.
+    // loopPiece: a marked piece starts again at its begin on reaching its end, read as it plays.
     DecodeWorker(std::unique_ptr<decode::AudioDecoder> decoder, BlockRing& ring,
-                 const std::atomic<float>& tempoChange, const Handoff& handoff);
+                 const std::atomic<float>& tempoChange, const Handoff& handoff, const std::atomic<bool>& loopPiece);
     ~DecodeWorker();
     DecodeWorker(const DecodeWorker&) = delete;
     DecodeWorker& operator=(const DecodeWorker&) = delete;
 
     // Starts a new run from startFrame to endFrame (output frames), its blocks tagged serial.
-    // Blocks of earlier runs still in the ring are left to the consumer to drop.
-    void startRun(uint32_t serial, int64_t startFrame, int64_t endFrame);
+    // Blocks of earlier runs still in the ring are left to the consumer to drop. A run in
+    // a marked piece ends at the piece's end.
+    void startRun(uint32_t serial, int64_t startFrame, int64_t endFrame,
+                  const std::optional<MarkedPiece>& piece = std::nullopt);
     // Goes on with the current run under a new serial from the frame after the last one
     // the output took (runStart when it took none), once the output has said which.
     void continueRun(uint32_t serial, int64_t runStart, int64_t endFrame);
@@ -42,6 +55,7 @@ private:
         int64_t startFrame = 0;
         int64_t endFrame = 0;
         bool continued = false;  // starts where the output left off, once it has said where
+        std::optional<MarkedPiece> piece;
     };
 
     void run(std::stop_token stop);
@@ -54,12 +68,20 @@ private:
     void restartAt(float change);
     void fillPlain(AudioBlock& block);
     void fillStretched(AudioBlock& block, float change);
+    // A marked piece that starts again at its end.
+    bool looping() const;
+    // Readies the piece's envelope, measuring its loudness where asked (once per piece).
+    void shapePiece();
+    // The piece's fades and gain on `frames` frames read from source frame `first`.
+    void applyPiece(float* samples, int64_t first, int64_t frames) const;
+    bool superseded();
 
     std::unique_ptr<decode::AudioDecoder> decoder_;
     std::unique_ptr<soundtouch::SoundTouch> stretcher_;
     BlockRing& ring_;
     const std::atomic<float>& tempoChange_;
     const Handoff& handoff_;
+    const std::atomic<bool>& loopPiece_;
 
     std::mutex mutex_;
     std::condition_variable_any wake_;
@@ -73,6 +95,8 @@ private:
     float appliedChange_ = 0;
     double sourceFrame_ = 0;  // source frame of the next frame to hand out
     std::unique_ptr<float[]> input_;
+    std::optional<MarkedPiece> shapedPiece_;  // the piece the envelope belongs to
+    processing::PieceEnvelope envelope_;
 
     std::jthread thread_;  // last: joined before the rest goes
 };

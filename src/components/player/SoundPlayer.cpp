@@ -134,6 +134,7 @@ struct SoundPlayer::Engine final : AudioSource {
     std::atomic<uint32_t> endedSerial{~0u};
     std::atomic<int64_t> endHeardAtNs{0};
     std::atomic<float> tempoChange{0.0f};
+    std::atomic<bool> loopRange{false};
     std::atomic<int> outputRate{kDefaultOutputRate};
 
     // Output thread only.
@@ -151,6 +152,9 @@ struct SoundPlayer::Engine final : AudioSource {
     int64_t runStart = 0;      // where the current run starts: the position until it is heard
     int64_t runEnd = 0;
     bool rangePlaying = false;  // the current run ends before the sound does
+    processing::Shaping rangeShaping;
+    // The range PlayRange plays, while the current run lies in it up to its end.
+    std::optional<MarkedPiece> piece;
     int64_t levelsShownUpTo = 0;  // steady-clock time up to which levels have been sent
     QTimer levelTimer;
     QTimer retryTimer;  // runs while silent for want of a device; retries while playing
@@ -236,7 +240,9 @@ void SoundPlayer::Engine::startRun(int64_t startFrame, int64_t endFrame) {
     runStart = std::clamp<int64_t>(startFrame, 0, lengthFrames);
     runEnd = std::clamp<int64_t>(endFrame, runStart, lengthFrames);
     rangePlaying = runEnd < lengthFrames;
-    worker->startRun(nextSerial(false), runStart, runEnd);
+    // A run inside the marked piece up to its end (a seek or a pause there) is still the piece.
+    if (piece && !(runStart >= piece->begin && runEnd == piece->end)) piece.reset();
+    worker->startRun(nextSerial(false), runStart, runEnd, piece);
 }
 
 void SoundPlayer::Engine::continueRun() { worker->continueRun(nextSerial(true), runStart, runEnd); }
@@ -254,6 +260,7 @@ void SoundPlayer::Engine::stopAndRewind() {
     state.store(Stopped, std::memory_order_release);
     levelTimer.stop();
     output->halt();
+    piece.reset();
     if (loaded()) startRun(0, lengthFrames);
     if (wasActive) postSilentLevels();
 }
@@ -344,7 +351,7 @@ int32_t SoundPlayer::Engine::load(const QString& path) {
     lengthFrames = decoder->lengthFrames();
     lengthMs = decoder->lengthMs();
     fileName = path;
-    worker = std::make_unique<DecodeWorker>(std::move(decoder), ring, tempoChange, handoff);
+    worker = std::make_unique<DecodeWorker>(std::move(decoder), ring, tempoChange, handoff, loopRange);
     startRun(0, lengthFrames);  // the start is decoded ahead, so Play sounds at once
     return err::Ok;
 }
@@ -355,8 +362,10 @@ int64_t SoundPlayer::Engine::heardFrame() const {
         const int64_t now = steadyNowNs();
         if (const auto heard = clock.heardAt(now, currentRun())) {
             const double elapsed = double(now - heard->heardAtNs) / 1e9;
-            const double heardSoFar = std::max(double(runStart), heard->limitFrame);
-            frame = std::clamp(heard->sourceFrame + elapsed * rate * heard->speed, double(runStart), heardSoFar);
+            // A looping piece comes round to its begin, which may lie before the run's start.
+            const double first = double(piece ? std::min(piece->begin, runStart) : runStart);
+            const double heardSoFar = std::max(first, heard->limitFrame);
+            frame = std::clamp(heard->sourceFrame + elapsed * rate * heard->speed, first, heardSoFar);
         }
     }
     return std::llround(frame);
@@ -486,6 +495,7 @@ int32_t SoundPlayer::PlayRange(int16_t player, int32_t beginMs, int32_t endMs) {
         e.stopAndRewind();
         return err::InvalidPosition;
     }
+    e.piece = MarkedPiece{begin, end, e.rangeShaping};
     e.startRun(begin, end);
     if (e.currentState() == Playing) e.output->dropQueued();
     e.startPlaying();
@@ -521,6 +531,18 @@ int32_t SoundPlayer::SetTempo(int16_t player, float changePercent) {
         e.continueRun();
     else
         e.startRun(e.runStart, e.runEnd);
+    return err::Ok;
+}
+
+int32_t SoundPlayer::SetRangeLooping(int16_t player, bool looping) {
+    if (player != 0) return err::InvalidPlayer;
+    engine_->loopRange.store(looping, std::memory_order_relaxed);
+    return err::Ok;
+}
+
+int32_t SoundPlayer::SetRangeShaping(int16_t player, const processing::Shaping& shaping) {
+    if (player != 0) return err::InvalidPlayer;
+    engine_->rangeShaping = shaping;
     return err::Ok;
 }
 

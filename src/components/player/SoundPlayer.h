@@ -10,6 +10,7 @@
 
 #include "components/player/AudioOutput.h"
 #include "components/player/LevelMeterSet.h"
+#include "components/processing/PieceShaping.h"
 
 class QWidget;
 
@@ -62,6 +63,12 @@ public:
     int32_t Seek(int16_t player, int32_t positionMs);
     // Tempo change in percent, -60 to +60; 0 is the normal tempo. The pitch is kept.
     int32_t SetTempo(int16_t player, float changePercent);
+    // A range played by PlayRange starts again at its begin when it reaches its end, with
+    // no gap, until Stop (true); or plays once (false). Takes effect at once.
+    int32_t SetRangeLooping(int16_t player, bool looping);
+    // The fades and the loudness normalization a range played by PlayRange goes through,
+    // as a saved piece does; from the next PlayRange on. Playing the whole sound is untouched.
+    int32_t SetRangeShaping(int16_t player, const processing::Shaping& shaping);
 
 signals:
     // Peak levels on 0..32767 of what is being heard, about every 40 ms while playing;
