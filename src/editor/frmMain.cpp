@@ -26,7 +26,9 @@
 #include "components/player/LevelMeterSet.h"
 #include "core/OutputLocation.h"
 #include "core/modTimeText.h"
+#include "editor/PieceOptionsMenu.h"
 #include "progressbar/XP_ProgressBar.h"
+#include "widgets/FadeRampLayer.h"
 #include "widgets/FitFont.h"
 #include "widgets/MyButton.h"
 
@@ -40,6 +42,8 @@ const QString kAudioFileFilter = QStringLiteral(
     "OGG Vorbis sounds (*.ogg)|*.ogg|"
     "Windows Media sounds (*.wma)|*.wma|");
 
+const QString kSaveFileFilter = kAudioFileFilter + QStringLiteral("iPhone ringtone (*.m4r)|*.m4r|");
+
 const QString kPublisherAddress = QStringLiteral("https://www.vantrel.com/");
 
 namespace {
@@ -50,6 +54,8 @@ constexpr int kPositionDesignMaximum = 90000;
 const QString kLineBreak = QStringLiteral("\r\n");
 constexpr int kPositionIntervalMs = 80;
 constexpr int16_t kPlayer = 0;
+// iPhones refuse ringtones longer than this.
+constexpr int32_t kLongestIphoneRingtoneMs = 40000;
 
 #ifdef Q_OS_WIN
 const QString kHelpFileName = QStringLiteral("Clipwren.chm");
@@ -130,7 +136,11 @@ frmMain::frmMain(const WindowServices& services, QWidget* parent)
 
 // The hosted components end with the window; the editor's destructor cancels a
 // running operation and removes its temporary file.
-frmMain::~frmMain() = default;
+frmMain::~frmMain() {
+    // A mark box losing the focus as the window goes must not reach the marks' history,
+    // which goes before the boxes.
+    for (QLineEdit* mark : {txtBeginMark, txtEndMark}) mark->disconnect(this);
+}
 
 void frmMain::buildControls() {
     setWindowTitle(QStringLiteral("Clipwren"));
@@ -202,6 +212,13 @@ void frmMain::buildControls() {
     connect(sldPosition, &TimeFormatSlider::markMoved, this, &frmMain::sldPosition_MarkMoved);
     connect(sldPosition, &TimeFormatSlider::viewChanged, this, &frmMain::sldPosition_ViewChanged);
     connect(&samples_, &waveform::SampleReader::ready, this, &frmMain::Samples_Ready);
+    // A dragged flag's mark is kept for undo when the button is released (eventFilter).
+    sldPosition->installEventFilter(this);
+    fadeRamps_ = new FadeRampLayer(*sldPosition, processing::fadeCurve);
+    pieceOptions_ = new PieceOptionsMenu(services_.settings, this);
+    sldPosition->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(sldPosition, &QWidget::customContextMenuRequested, this, &frmMain::showPieceOptions);
+    connect(pieceOptions_, &PieceOptionsMenu::shapingChanged, this, &frmMain::applyShaping);
 
     frame(Frame1, "Frame1", QStringLiteral("Positions"), {555, 2160, 6765, 750});
     label(Frame1, Label1, "Label1", QStringLiteral("Begin mark :"), {135, 225, 1125, 195});
@@ -215,8 +232,10 @@ void frmMain::buildControls() {
     label(Frame1, lblLength, "lblLength", QString(), {1230, 435, 1125, 240});
     lblLength->setFont(txtBeginMark->font());
     textBox(Frame1, txtEndMark, "txtEndMark", kZeroTime, {5505, 420, 960, 255}, 28, true);
-    for (QLineEdit* mark : {txtBeginMark, txtEndMark})
-        connect(mark, &QLineEdit::textChanged, this, &frmMain::showMarkFlags);
+    for (QLineEdit* mark : {txtBeginMark, txtEndMark}) {
+        connect(mark, &QLineEdit::textChanged, this, &frmMain::marksChanged);
+        connect(mark, &QLineEdit::editingFinished, this, &frmMain::recordMarks);
+    }
 
     frame(fraConvertPreview, "fraConvertPreview", QStringLiteral("Preview"), {555, 2895, 6765, 1005});
     const QString cutPoint = QStringLiteral("Insert cut point");
@@ -306,6 +325,7 @@ void frmMain::Form_Load() {
 
     leftMeterId_ = SetUpVuMeter(PictureVuMeterLeft);
     rightMeterId_ = SetUpVuMeter(PictureVuMeterRight);
+    applyShaping(pieceOptions_->shaping());
 }
 
 int32_t frmMain::SetUpVuMeter(QWidget* box) {
@@ -389,6 +409,8 @@ void frmMain::loadInputFile(const QString& path) {
     showMarkFlags();
     // The sound's keys act at once: a focused button would take Space for itself.
     sldPosition->setFocus();
+    // Undo steps through the marks of this sound only.
+    markHistory_.reset({txtBeginMark->text(), txtEndMark->text()});
 }
 
 void frmMain::showNoSound() {
@@ -427,7 +449,7 @@ void frmMain::cmdOutput_Click() {
     // a bare name typed there would be saved one folder up. The first save would make it anyway.
     QDir().mkpath(initialFolder);
     const QString chosen = services_.dialogs.saveFileName(this, QStringLiteral("Choose output audio file"),
-                                                            kAudioFileFilter, initialFolder);
+                                                            kSaveFileFilter, initialFolder);
     if (chosen.isEmpty()) return;
     outputPath_ = chosen;
     showPath(txtOutput, outputPath_);
@@ -489,17 +511,19 @@ void frmMain::cmdCutAndSave_Click() {
     };
     // Cleared before the steps start, so that only this cut's completions raise them.
     loadDone_ = cropDone_ = exportDone_ = false;
+    saveCancelled_ = false;
     // The encoding follows the output's name now; the marks are read when cropping
     // starts, so marks set while the file loads count, and the output when the export
     // starts.
-    cutJob_.start({player_.FileName(kPlayer), outputPath_, [this] { return readMarks(); },
-                   [this] { return outputPath_; }});
+    cutJob_.start({player_.FileName(kPlayer), outputPath_, [this] { return cutMarks_ = readMarks(); },
+                   [this] { return savingTo_ = outputPath_; }});
     for (const bool* done : {&loadDone_, &cropDone_, &exportDone_}) waitFor(*done);
     // The job's report decides the message. It follows the last completion, and after a
     // close it still comes, once the editor has cleaned up.
     while (!result) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (closing_) return;
     if (result->succeeded()) {
+        const QString& saved = savingTo_;
         const QString exported = QStringLiteral("Audio file successfuly exported.");
         // A file that falls short of the marked piece (damaged input became silence, or
         // the sound ended early) is still saved, and the user is told how.
@@ -508,10 +532,19 @@ void frmMain::cmdCutAndSave_Click() {
             shortfall[0] = shortfall[0].toUpper();
             lines << shortfall;
         }
+        const int32_t pieceMs = std::min(cutMarks_->endMs, player_.Length(kPlayer)) - cutMarks_->beginMs;
+        if (saved.endsWith(QLatin1String(".m4r"), Qt::CaseInsensitive) && pieceMs > kLongestIphoneRingtoneMs)
+            lines << QStringLiteral("The ringtone is longer than 40 seconds: iPhones do not accept it as a ringtone.");
+        // The full path, which the message does not give; the label keeps its width.
+        const QString said = QStringLiteral("Saved: ") + QDir::toNativeSeparators(saved);
+        lblStatus->setText(lblStatus->fontMetrics().elidedText(said, Qt::ElideMiddle, lblStatus->width()));
+        lblStatus->setToolTip(said);
         showMessage(lines.join(kLineBreak), lines.size() == 1 ? MessageIcon::None : MessageIcon::Warning);
-    }
-    else if (!result->message.isEmpty())
+    } else if (saveCancelled_) {
+        lblStatus->setText(QStringLiteral("Save cancelled: no file was written."));
+    } else if (!result->message.isEmpty()) {
         showMessage(result->message, MessageIcon::Error);
+    }
 }
 
 void frmMain::showProgress(const QString& phase, int32_t percent) {
@@ -520,8 +553,22 @@ void frmMain::showProgress(const QString& phase, int32_t percent) {
 }
 
 void frmMain::clearProgress() {
-    lblStatus->setText(idleStatus_);
+    lblStatus->setText(idleStatus());
+    lblStatus->setToolTip(QString());
     prgStatus->setValue(0);
+}
+
+QString frmMain::idleStatus() const {
+    QStringList said;
+    if (loopMarked_) said << QStringLiteral("Loop on: Play marked repeats until Stop (L).");
+    if (playingSilently_) said << QStringLiteral("No sound device: playing silently.");
+    return said.join(QLatin1Char(' '));
+}
+
+void frmMain::cancelSave() {
+    if (!cutBusy_ || saveCancelled_) return;
+    saveCancelled_ = true;
+    cutJob_.cancel();
 }
 
 void frmMain::Cutter_LoadProgress(qint16 percent) { showProgress(QStringLiteral("Loading"), percent); }
@@ -581,7 +628,24 @@ void frmMain::showMarkFlags() {
 // A dragged flag writes its mark's box as if the time had been typed there; the rest
 // of the program reads the marks from the boxes.
 void frmMain::sldPosition_MarkMoved(TimeFormatSlider::Mark mark, int value) {
+    draggingMark_ = true;
     (mark == TimeFormatSlider::Mark::Begin ? txtBeginMark : txtEndMark)->setText(FormatTimeText(value));
+}
+
+void frmMain::marksChanged() {
+    showMarkFlags();
+    if (restoringMarks_ || draggingMark_ || txtBeginMark->hasFocus() || txtEndMark->hasFocus()) return;
+    recordMarks();
+}
+
+void frmMain::recordMarks() { markHistory_.record({txtBeginMark->text(), txtEndMark->text()}); }
+
+void frmMain::restoreMarks(const std::optional<MarkTexts>& marks) {
+    if (!marks) return;
+    restoringMarks_ = true;
+    txtBeginMark->setText(marks->begin);
+    txtEndMark->setText(marks->end);
+    restoringMarks_ = false;
 }
 
 bool frmMain::stepMark(QLineEdit* mark, const QKeyEvent& key) {
@@ -600,8 +664,10 @@ bool frmMain::stepMark(QLineEdit* mark, const QKeyEvent& key) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-    // A text box with the focus claims every key before the window's shortcuts see it.
+    // A text box with the focus claims every key before the window's shortcuts see it,
+    // except Esc while a save runs: that stops the save wherever the focus is.
     if (event->type() == QEvent::ShortcutOverride && qobject_cast<QLineEdit*>(watched)) {
+        if (cutBusy_ && static_cast<const QKeyEvent*>(event)->key() == Qt::Key_Escape) return false;
         event->accept();
         return true;
     }
@@ -615,10 +681,15 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
         p.drawRect(QRectF(box->rect()).adjusted(1, 1, -1, -1));
         return true;
     }
+    if (event->type() == QEvent::MouseButtonRelease && watched == sldPosition && draggingMark_) {
+        draggingMark_ = false;
+        recordMarks();
+    }
     if (event->type() == QEvent::KeyPress && (watched == txtBeginMark || watched == txtEndMark)) {
         const auto& key = static_cast<const QKeyEvent&>(*event);
         // Enter plays the marked piece, so a mark stepped by ear can be heard at once.
         if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
+            recordMarks();
             cmdPlaySelected_Click();
             return true;
         }
@@ -733,6 +804,13 @@ void frmMain::addShortcuts() {
     add(Qt::Key_0, [this] { sldPosition->showWhole(); });
     add(Qt::SHIFT | Qt::Key_Left, [this] { jumpToMark(txtBeginMark); });
     add(Qt::SHIFT | Qt::Key_Right, [this] { jumpToMark(txtEndMark); });
+    add(Qt::CTRL | Qt::Key_Z, [this] { restoreMarks(markHistory_.undo()); });
+    add(Qt::CTRL | Qt::SHIFT | Qt::Key_Z, [this] { restoreMarks(markHistory_.redo()); });
+    add(Qt::CTRL | Qt::Key_Y, [this] { restoreMarks(markHistory_.redo()); });
+    add(Qt::Key_Escape, [this] { cancelSave(); });
+    add(Qt::Key_L, [this] { toggleLoop(); });
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
+        add(keys, [this] { showPieceOptions(sldPosition->rect().bottomLeft()); });
     // A text box keeps every key for typing (eventFilter).
     for (QLineEdit* box : findChildren<QLineEdit*>()) box->installEventFilter(this);
 }
@@ -756,8 +834,21 @@ void frmMain::Player_LevelsChanged(qint16, qint16 left, qint16 right) {
 // Said once in the status line, not in a message box: playing goes on, only unheard.
 // A cut's progress has the line while it runs; the notice comes back after it.
 void frmMain::Player_PlayingSilentlyChanged(qint16, bool silently) {
-    idleStatus_ = silently ? QStringLiteral("No sound device: playing silently.") : QString();
-    if (!cutBusy_) lblStatus->setText(idleStatus_);
+    playingSilently_ = silently;
+    if (!cutBusy_) lblStatus->setText(idleStatus());
+}
+
+void frmMain::showPieceOptions(const QPoint& atSlider) { pieceOptions_->popup(sldPosition->mapToGlobal(atSlider)); }
+
+void frmMain::applyShaping(const processing::Shaping& shaping) {
+    player_.SetRangeShaping(kPlayer, shaping);
+    fadeRamps_->setFades(int(shaping.fades.inSeconds * 1000), int(shaping.fades.outSeconds * 1000));
+}
+
+void frmMain::toggleLoop() {
+    loopMarked_ = !loopMarked_;
+    player_.SetRangeLooping(kPlayer, loopMarked_);
+    if (!cutBusy_) clearProgress();
 }
 
 // ---- Tempo ------------------------------------------------------------------------

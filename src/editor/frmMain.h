@@ -14,6 +14,7 @@
 #include "components/waveform/WaveformLoader.h"
 #include "core/CutJob.h"
 #include "core/SettingsStore.h"
+#include "editor/MarkHistory.h"
 #include "folderbrowser/modBrowseForFolderNew.h"
 #include "platform/Dialogs.h"
 #include "platform/DocumentOpener.h"
@@ -26,7 +27,9 @@ class QLineEdit;
 
 namespace clipwren {
 
+class FadeRampLayer;
 class MyButton;
+class PieceOptionsMenu;
 class XP_ProgressBar;
 
 // Start-up could not ready a component or a level meter; the program cannot run.
@@ -41,6 +44,8 @@ int TwipsToPixels(int twips);
 
 // The open and save dialogs' filter, in "Description|pattern|" form.
 extern const QString kAudioFileFilter;
+// The save dialog's: the same, and the iPhone's ringtone type.
+extern const QString kSaveFileFilter;
 // The publisher's home page, opened by the logo button.
 extern const QString kPublisherAddress;
 
@@ -131,6 +136,11 @@ private:
     void showMarkFlags();
     // The picture of the part of the sound in view; mayRead: samples not read yet are asked for.
     void showViewPicture(bool mayRead);
+    // A mark's text changed: its flag follows, and the change is kept for undo, except
+    // while the user types in a mark box or drags a flag (kept when that ends).
+    void marksChanged();
+    void recordMarks();
+    void restoreMarks(const std::optional<MarkTexts>& marks);
     // Window-wide keys, inactive while a text box has the focus; Up and Down in a mark
     // box and Enter there (eventFilter).
     void addShortcuts();
@@ -143,6 +153,15 @@ private:
     void showMessage(const QString& text, platform::MessageIcon icon);
     void showProgress(const QString& phase, int32_t percent);
     void clearProgress();
+    // Esc while "Save selection" runs: the cut stops and leaves no file.
+    void cancelSave();
+    // What the status line says when nothing runs: the loop and the sound device.
+    QString idleStatus() const;
+    void toggleLoop();
+    // The position slider's context menu, at the pointer or, from the keyboard, under the slider.
+    void showPieceOptions(const QPoint& atSlider);
+    // Fades and normalization chosen: heard in "Play marked", drawn on the slider.
+    void applyShaping(const processing::Shaping& shaping);
 
     // Hosted components, children named "Cutter" and "Player": no visible part.
     SoundEditor cutter_;
@@ -194,6 +213,10 @@ private:
     MyButton* cmdHelp = nullptr;
     MyButton* cmdVantrel = nullptr;
 
+    // The fades and loudness of the marked piece; a child named "PieceOptionsMenu".
+    PieceOptionsMenu* pieceOptions_ = nullptr;
+    FadeRampLayer* fadeRamps_ = nullptr;
+
     QString outputFolder_;
     QString outputPath_;
     int32_t leftMeterId_ = 0;
@@ -206,8 +229,19 @@ private:
     bool exportDone_ = false;
     // Set when the window closes while a cut waits, so the cut unwinds quietly.
     bool closing_ = false;
-    // What the status line shows between operations: the notice that no sound device works.
-    QString idleStatus_;
+    // What the running cut was asked for, once asked: its marks and its output.
+    std::optional<CutRange> cutMarks_;
+    QString savingTo_;
+    // Set by Esc during a cut: the cut ends as cancelled, without a message box.
+    bool saveCancelled_ = false;
+    // No sound device works: the status line says so between operations.
+    bool playingSilently_ = false;
+    // "Play marked" starts again at the begin mark when it reaches the end mark.
+    bool loopMarked_ = false;
+
+    MarkHistory markHistory_;
+    bool restoringMarks_ = false;  // undo or redo writes the marks
+    bool draggingMark_ = false;    // a flag is being dragged: kept when released
 };
 
 }  // namespace clipwren

@@ -4,8 +4,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTest>
+#include <QMenu>
 #include <QTimer>
 #include <csignal>
 
@@ -206,7 +208,11 @@ TEST_F(WindowAudioTest, SavesExactlyTheMarkedPieceToTheChosenFileAndReportsSucce
     setMarks("00:01:000", "00:02:000");
     save();
     expectOnlyMessage(kSuccess, MessageIcon::None);
-    EXPECT_EQ(control<QLabel>("lblStatus")->text(), "");
+    // The status line names where the file went, in full under the pointer.
+    auto* status = control<QLabel>("lblStatus");
+    EXPECT_TRUE(status->text().startsWith("Saved: ")) << status->text().toStdString();
+    EXPECT_TRUE(status->text().endsWith("piece.wav")) << status->text().toStdString();
+    EXPECT_EQ(status->toolTip(), "Saved: " + output);
     EXPECT_EQ(control<XP_ProgressBar>("prgStatus")->Value(), 0);
 
     const auto probe = testsupport::ffprobe(output);
@@ -233,6 +239,23 @@ TEST_F(WindowAudioTest, DamagedInputIsSavedWithAWarningThatSaysHowMuchBecameSile
         << dialogs.messages[0].text.toStdString();
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Warning);
     EXPECT_EQ(int64_t(testsupport::ffmpegDecode(output).size()) / 2, 3 * kRate);
+}
+
+// iPhones refuse ringtones over 40 s: a longer one saved as .m4r is saved, with a warning.
+TEST_F(WindowAudioTest, LongIphoneRingtoneIsSavedWithAWarning) {
+    source = work.filePath("long.wav");
+    testsupport::writeWav(source, kRate, 2, testsupport::tone(kRate, 2, 41 * kRate, 440, 0.2));
+    const struct { const char* name; const char* end; bool warned; } rows[] = {
+        {"ring.m4r", "00:41:000", true}, {"ring40.m4r", "00:40:000", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        dialogs.messages.clear();
+        const QString output = cut(row.name, "00:00:000", row.end);
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0].text.contains("longer than 40 seconds"), row.warned);
+        EXPECT_EQ(dialogs.messages[0].icon, row.warned ? MessageIcon::Warning : MessageIcon::None);
+        EXPECT_TRUE(QFileInfo::exists(output));
+    }
 }
 
 TEST_F(WindowAudioTest, CapitalMp3ExtensionGetsMp3) {
@@ -337,12 +360,14 @@ TEST_F(WindowAudioTest, MarksSetWhileLoadingAreTheOnesCut) {
 }
 
 // Closed by its close button or ended by a signal (a logout, `kill`), wired as main()
-// wires it: the cut stops and its temporary file goes.
-TEST_F(WindowAudioTest, ClosingTheWindowOrASignalDuringACutCancelsItCleanly) {
+// wires it: the cut stops and its temporary file goes. Esc stops the cut alone: the
+// window stays, usable, and its status line says so.
+TEST_F(WindowAudioTest, ClosingTheWindowOrASignalOrEscDuringACutCancelsItCleanly) {
     const QString longer = work.filePath("long.wav");
     testsupport::writeWav(longer, kRate, 2, testsupport::tone(kRate, 2, 120 * kRate, 300));
-    for (const bool bySignal : {false, true}) {
-        SCOPED_TRACE(bySignal ? "SIGTERM" : "close button");
+    enum class Way { CloseButton, Signal, Esc };
+    for (const Way way : {Way::CloseButton, Way::Signal, Way::Esc}) {
+        SCOPED_TRACE(int(way));
         frmMain& w = open();
         InterruptNotifier interrupts;
         QObject::connect(&interrupts, &InterruptNotifier::interrupted, &w, &QWidget::close);
@@ -357,12 +382,29 @@ TEST_F(WindowAudioTest, ClosingTheWindowOrASignalDuringACutCancelsItCleanly) {
             if (ended || percent < 1) return;
             ended = true;
             EXPECT_EQ(filesIn(work.path()).size(), 3u);
-            bySignal ? void(std::raise(SIGTERM)) : void(w.close());
+            if (way == Way::Signal) std::raise(SIGTERM);
+            if (way == Way::CloseButton) w.close();
+            // Wherever the focus is, a mark box's included.
+            if (way == Way::Esc) QTest::keyClick(control<QLineEdit>("txtBeginMark"), Qt::Key_Escape);
         });
+        if (way == Way::Esc) {
+            w.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+            control<QLineEdit>("txtBeginMark")->setFocus();
+        }
         save();
         EXPECT_TRUE(ended);
-        EXPECT_FALSE(w.isVisible());
+        EXPECT_EQ(w.isVisible(), way == Way::Esc);
         EXPECT_TRUE(dialogs.messages.empty());
+        if (way == Way::Esc) {
+            EXPECT_EQ(control<QLabel>("lblStatus")->text(), "Save cancelled: no file was written.");
+            EXPECT_EQ(filesIn(work.path()), QStringList({"long.wav", "source.wav"}));
+            // Usable: the next save goes through.
+            setMarks("00:00:000", "00:00:500");
+            save();
+            expectOnlyMessage(kSuccess, MessageIcon::None);
+            QFile::remove(output);
+        }
         window.reset();
         EXPECT_EQ(filesIn(work.path()), QStringList({"long.wav", "source.wav"}));
     }
@@ -595,4 +637,125 @@ TEST_F(WindowAudioTest, KeysMoveThePositionPlayAndSetMarksButNeverTakeAControlsO
     EXPECT_EQ(player().State(0), 0);
     EXPECT_EQ(player().Position(0), position);
     EXPECT_EQ(text("txtBeginMark"), "00:01:000");
+}
+
+// Undo (Ctrl+Z) and redo (Ctrl+Shift+Z, Ctrl+Y) step through the marks' changes, each kept
+// once however it was made: text typed in a box (once the box loses the focus), a button,
+// a key, a dragged flag. A change after an undo drops what could be redone.
+TEST_F(WindowAudioTest, UndoAndRedoStepThroughTheMarksHoweverTheyWereSet) {
+    frmMain& w = open();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    load(source);
+    auto* play = control<MyButton>("cmdPlay");
+    play->setFocus();
+    const auto press = [](int key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+    };
+    const auto marks = [&] { return text("txtBeginMark") + " " + text("txtEndMark"); };
+    const std::function<void()> changes[] = {
+        [&] {
+            auto* box = control<QLineEdit>("txtBeginMark");
+            box->setFocus();
+            box->selectAll();
+            QTest::keyClicks(box, "00:00:500");
+            play->setFocus();
+        },
+        [&] { control<MyButton>("cmdClearEnd")->click(); },
+        [&] {
+            press(Qt::Key_Space);
+            press(Qt::Key_Space);  // paused
+            press(Qt::Key_Right);
+            press(Qt::Key_O);
+            control<MyButton>("cmdStop")->click();
+        },
+        [&] {
+            auto* slider = control<TimeFormatSlider>("sldPosition");
+            const QPoint grab = slider->flagRect(TimeFormatSlider::Mark::Begin).center();
+            QTest::mousePress(slider, Qt::LeftButton, {}, grab);
+            for (int dx : {5, 10, 15}) QTest::mouseMove(slider, grab + QPoint(dx, 0));
+            QTest::mouseRelease(slider, Qt::LeftButton, {}, grab + QPoint(15, 0));
+            play->setFocus();
+        },
+    };
+    QStringList kept{marks()};
+    for (const auto& change : changes) {
+        change();
+        ASSERT_NE(marks(), kept.back());
+        kept << marks();
+    }
+    for (int i = int(kept.size()) - 2; i >= 0; --i) {
+        press(Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(marks(), kept[i]);
+    }
+    press(Qt::Key_Z, Qt::ControlModifier);  // nothing before the load
+    EXPECT_EQ(marks(), kept[0]);
+    press(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(marks(), kept[1]);
+    press(Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(marks(), kept[2]);
+    control<MyButton>("cmdClearBegin")->click();
+    const QString changed = marks();
+    press(Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(marks(), changed);
+    press(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(marks(), kept[2]);
+}
+
+// The position slider's menu, reached from the keyboard, sets the fades and normalization:
+// kept in the settings, drawn over the slider, heard in "Play marked"; L loops it, as the
+// status line says, each pass with its fades.
+TEST_F(WindowAudioTest, SliderMenuSetsTheFadesHeardInALoopedPlayMarked) {
+    frmMain& w = open();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    load(source);
+    auto* slider = control<TimeFormatSlider>("sldPosition");
+    const QImage plain = slider->grab().toImage();
+    control<MyButton>("cmdPlay")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
+    auto* menu = control<QMenu>("PieceOptionsMenu");
+    ASSERT_TRUE(menu->isVisible());
+    const auto action = [](const QMenu* in, const QString& text) -> QAction* {
+        for (QAction* a : in->actions())
+            if (a->text() == text) return a;
+        ADD_FAILURE() << text.toStdString();
+        return nullptr;
+    };
+    action(action(menu, "Fade in")->menu(), "1 s")->trigger();
+    action(action(menu, "Fade out")->menu(), "0.5 s")->trigger();
+    action(menu, "Normalize loudness")->trigger();
+    menu->hide();
+    EXPECT_EQ(settings.value("Options", "FadeIn", {}), "1");
+    EXPECT_EQ(settings.value("Options", "FadeOut", {}), "0.5");
+    EXPECT_EQ(settings.value("Options", "NormalizeLoudness", {}), "1");
+    EXPECT_EQ(settings.value("Options", "LoudnessTarget", {}), "-14");
+    EXPECT_NE(slider->grab().toImage(), plain);  // the ramps
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_L);
+    EXPECT_TRUE(control<QLabel>("lblStatus")->text().startsWith("Loop on")) << control<QLabel>("lblStatus")->text().toStdString();
+    setMarks("00:00:000", "00:01:000");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_P);
+    constexpr int64_t kPass = 48000;
+    QTRY_VERIFY_WITH_TIMEOUT(sound.frames() >= 2 * kPass + 100, 20000);
+    EXPECT_EQ(player().State(0), 1);
+    control<MyButton>("cmdStop")->click();
+    // Each pass rises from silence and falls back to it; the middle is heard.
+    for (int64_t pass : {0, 1}) {
+        EXPECT_EQ(sound.sample(pass * kPass, 0), 0.0f) << pass;
+        EXPECT_EQ(sound.sample(pass * kPass + kPass - 1, 0), 0.0f) << pass;
+        float middle = 0;
+        for (int64_t i = 0; i < 200; ++i) middle = std::max(middle, std::fabs(sound.sample(pass * kPass + kPass / 2 + i, 0)));
+        EXPECT_GT(middle, 0.1f) << pass;
+    }
+
+    // Kept for the next run.
+    window.reset();
+    open();
+    menu = control<QMenu>("PieceOptionsMenu");
+    EXPECT_TRUE(action(action(menu, "Fade in")->menu(), "1 s")->isChecked());
+    EXPECT_TRUE(action(action(menu, "Fade out")->menu(), "0.5 s")->isChecked());
+    EXPECT_TRUE(action(menu, "Normalize loudness")->isChecked());
 }

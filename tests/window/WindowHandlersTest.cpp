@@ -76,7 +76,8 @@ TEST_F(WindowTest, SaveDialogStartsInTheStoredFolderAndSetsOnlyTheOutputFile) {
     control<MyButton>("cmdOutput")->click();
     EXPECT_EQ(dialogs.lastInitialFolder, "/elsewhere/tones");
     EXPECT_EQ(dialogs.lastTitle, "Choose output audio file");
-    EXPECT_EQ(dialogs.lastFilter, kFilter);
+    // The open dialog's entries and the iPhone's ringtone type.
+    EXPECT_EQ(dialogs.lastFilter, kFilter + "iPhone ringtone (*.m4r)|*.m4r|");
     EXPECT_EQ(text("txtOutput"), "choose output audio file");  // cancelled
 
     dialogs.saveAnswers = {"/other/place/ring"};

@@ -83,7 +83,8 @@ protected:
     clipwren::waveform::PeakCache peakCache{settingsDir.filePath("peaks")};
     testsupport::ScriptedDialogs dialogs;
     testsupport::RecordingOpener opener;
-    testsupport::RecordingOutputs sound;
+    // The first seconds the player hands out, at the recording output's 48 kHz.
+    testsupport::RecordingOutputs sound{3 * 48000};
     std::unique_ptr<clipwren::frmMain> window;
 };
 
