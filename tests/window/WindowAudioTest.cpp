@@ -54,6 +54,14 @@ protected:
         control<QLineEdit>("txtEndMark")->setText(end);
     }
     void save() { control<MyButton>("cmdCutAndSave")->click(); }
+    // The window shown and active, so that its keys reach it, with the source loaded.
+    void openActiveWithTheSource() {
+        frmMain& w = open();
+        w.show();
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        load(source);
+    }
     // Opens the window, loads the source, cuts begin..end into name in the work folder.
     QString cut(const QString& name, const QString& begin, const QString& end) {
         open();
@@ -643,11 +651,7 @@ TEST_F(WindowAudioTest, KeysMoveThePositionPlayAndSetMarksButNeverTakeAControlsO
 // once however it was made: text typed in a box (once the box loses the focus), a button,
 // a key, a dragged flag. A change after an undo drops what could be redone.
 TEST_F(WindowAudioTest, UndoAndRedoStepThroughTheMarksHoweverTheyWereSet) {
-    frmMain& w = open();
-    w.show();
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    load(source);
+    openActiveWithTheSource();
     auto* play = control<MyButton>("cmdPlay");
     play->setFocus();
     const auto press = [](int key, Qt::KeyboardModifiers modifiers = {}) {
@@ -707,11 +711,7 @@ TEST_F(WindowAudioTest, UndoAndRedoStepThroughTheMarksHoweverTheyWereSet) {
 // kept in the settings, drawn over the slider, heard in "Play marked"; L loops it, as the
 // status line says, each pass with its fades.
 TEST_F(WindowAudioTest, SliderMenuSetsTheFadesHeardInALoopedPlayMarked) {
-    frmMain& w = open();
-    w.show();
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    load(source);
+    openActiveWithTheSource();
     auto* slider = control<TimeFormatSlider>("sldPosition");
     const QImage plain = slider->grab().toImage();
     control<MyButton>("cmdPlay")->setFocus();
