@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <cmath>
 
 namespace clipwren {
 
@@ -34,33 +35,28 @@ bool FadeRampLayer::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FadeRampLayer::paintEvent(QPaintEvent*) {
-    // The flags stand at the marks: positions in between are placed in proportion.
-    const QRect beginFlag = slider_.flagRect(TimeFormatSlider::Mark::Begin);
-    const QRect endFlag = slider_.flagRect(TimeFormatSlider::Mark::End);
     const auto begin = slider_.mark(TimeFormatSlider::Mark::Begin);
     const auto end = slider_.mark(TimeFormatSlider::Mark::End);
-    if (beginFlag.isEmpty() || endFlag.isEmpty() || !begin || !end || *end <= *begin) return;
-    const double left = beginFlag.left();
-    const double right = endFlag.right();
-    const double pixelsPerUnit = (right - left) / double(*end - *begin);
+    if (!slider_.showsWaveform() || !begin || !end || *end <= *begin) return;
     // A fade is at most half the piece.
     const double half = (*end - *begin) / 2.0;
     const double top = 1;
     const double bottom = height() - 2;
 
     QPainterPath ramps;
+    // From `from` on for `length` units, rising or falling, placed as the slider's view places values.
     const auto ramp = [&](double from, double length, bool rising) {
         for (int i = 0; i <= kRampSteps; ++i) {
             const double share = double(i) / kRampSteps;
             const double level = curve_(rising ? share : 1.0 - share);
-            const QPointF point(from + share * length * pixelsPerUnit, bottom - level * (bottom - top));
+            const QPointF point(slider_.xOf(int(std::lround(from + share * length))), bottom - level * (bottom - top));
             i == 0 ? ramps.moveTo(point) : ramps.lineTo(point);
         }
     };
-    if (fadeIn_ > 0) ramp(left, std::min<double>(fadeIn_, half), true);
+    if (fadeIn_ > 0) ramp(*begin, std::min<double>(fadeIn_, half), true);
     if (fadeOut_ > 0) {
         const double length = std::min<double>(fadeOut_, half);
-        ramp(right - length * pixelsPerUnit, length, false);
+        ramp(*end - length, length, false);
     }
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);

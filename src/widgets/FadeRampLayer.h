@@ -1,7 +1,7 @@
 #pragma once
-// The fades of the marked piece drawn over a position slider: a ramp up from the begin
-// mark's flag and one down to the end mark's, each as long as its fade, in the fades'
-// own curve. A layer of its own over the slider, so the slider's picture stays its own;
+// The fades of the marked piece drawn over a position slider that shows a sound: a ramp
+// up from the begin mark and one down to the end mark, each as long as its fade, in the
+// fades' own curve, placed as the slider's view places values. A layer of its own over the slider, so the slider's picture stays its own;
 // it lets every mouse event through.
 #include <QWidget>
 #include <functional>
