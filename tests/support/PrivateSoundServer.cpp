@@ -72,7 +72,14 @@ bool PrivateSoundServer::start() {
                 return false;
             }
     }
-    return setup_.kind == ServerKind::PulseAudio ? startPulseAudio() : startPipeWire();
+    // A start right after a kill may find the killed servers' sockets not yet let go, and
+    // one of the new ones gives up at once: a second try finds them gone.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        processes_.clear();
+        if (setup_.kind == ServerKind::PulseAudio ? startPulseAudio() : startPipeWire()) return true;
+        QThread::msleep(500);
+    }
+    return false;
 }
 
 bool PrivateSoundServer::asOtherUser() const { return setup_.unprivileged && geteuid() == 0; }
