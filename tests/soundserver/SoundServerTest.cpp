@@ -210,11 +210,14 @@ TEST_P(PlayingOnServer, PlaysWithoutGapsAndThePositionIsWhatIsHeard) {
             EXPECT_EQ(normalClicks[i].second - normalClicks[i - 1].second, kClickSpacing) << "click " << i;
         }
     }
+    // A cycle the server itself missed delays what is heard until the player's next
+    // reports date its sound anew: two periods at 5 ms (16 ms seen under the sanitizer).
+    const double toleranceMs = soundTellsOfPlayer ? 15.0 : 15.0 + 2000.0 * how.server.quantum / kRate;
     for (const auto& [index, frame] : normalClicks) {
         if (nearHole(frame, frame)) continue;
         const size_t inSound = how.looped ? index % kLoopClicks : index;
         const double clickMs = double(kFirstClick + int64_t(inSound) * kClickSpacing) * 1000.0 / kRate;
-        EXPECT_NEAR(testsupport::positionAt(positions, heardAt.heardAtNs(frame)), clickMs, 15.0) << "click " << index;
+        EXPECT_NEAR(testsupport::positionAt(positions, heardAt.heardAtNs(frame)), clickMs, toleranceMs) << "click " << index;
     }
 }
 
