@@ -12,6 +12,9 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
             man-db bash-completion librsvg2-bin file dpkg-dev lintian appstream \
             vorbis-tools
 
+# Cue sheets (clipwren-cut --cue).
+PACKAGES += libcue-dev
+
 # Loudness of a marked piece (EBU R128).
 PACKAGES += libebur128-dev
 

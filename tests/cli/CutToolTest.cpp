@@ -81,7 +81,9 @@ TEST(CutCommandLine, ActionsAndUsageErrors) {
                                    QStringList{"clipwren-cut", "--list", "cuts.txt", "a.mp3"},
                                    QStringList{"clipwren-cut", "--list", "cuts.txt", "--end", "3"},
                                    QStringList{"clipwren-cut", "--list", "cuts.txt", "-j", "0"},
-                                   QStringList{"clipwren-cut", "a.mp3", "-j", "2"}}) {
+                                   QStringList{"clipwren-cut", "a.mp3", "-j", "2"},
+                                   QStringList{"clipwren-cut", "--cue", "a.cue", "a.mp3"},
+                                   QStringList{"clipwren-cut", "--cue", "a.cue", "--list", "cuts.txt"}}) {
         const CommandLine parsed = parseCommandLine(bad);
         EXPECT_EQ(parsed.action, CommandLine::Action::UsageError) << bad.join(' ').toStdString();
         EXPECT_FALSE(parsed.error.isEmpty());
@@ -92,13 +94,13 @@ TEST(CutCommandLine, ActionsAndUsageErrors) {
     const CommandLine cut = parseCommandLine({"clipwren-cut", "in.wav", "--begin=00:01:500", "-e", "4.25", "-o", "x.ogg"});
     ASSERT_EQ(cut.action, CommandLine::Action::Cut);
     EXPECT_EQ(cut.request.input, "in.wav");
-    EXPECT_EQ(cut.request.beginMs, 1500);
-    EXPECT_EQ(cut.request.endMs, 4250);
+    EXPECT_EQ(cut.request.range.begin, 1500);
+    EXPECT_EQ(cut.request.range.end, 4250);
     EXPECT_EQ(cut.request.output, "x.ogg");
 
     const CommandLine whole = parseCommandLine({"clipwren-cut", "in.wav", "-o", "x.wav"});
-    EXPECT_EQ(whole.request.beginMs, 0);
-    EXPECT_EQ(whole.request.endMs, std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(whole.request.range.begin, 0);
+    EXPECT_EQ(whole.request.range.end, std::nullopt);
     EXPECT_FALSE(whole.request.keepEncoding || whole.request.encodeAnew || whole.request.verbose);
     const CommandLine copy = parseCommandLine({"clipwren-cut", "in.mp3", "--copy", "--verbose"});
     EXPECT_TRUE(copy.request.keepEncoding && copy.request.verbose);
@@ -110,7 +112,7 @@ TEST(CutCommandLine, ActionsAndUsageErrors) {
     ASSERT_EQ(batch.action, CommandLine::Action::Batch);
     EXPECT_EQ(batch.batch.list, "-");
     EXPECT_EQ(batch.batch.jobs, 3);
-    EXPECT_EQ(batch.batch.cutOptions, QStringList{"--copy"});
+    EXPECT_TRUE(batch.batch.options.keepEncoding);
 }
 
 TEST(CutCommandLine, DefaultOutputIsWhereTheWindowPutsIt) {
@@ -283,13 +285,14 @@ TEST_F(CutToolCut, CopyFromAThreeHourFileReadsOnlyItsEnds) {
     CutRequest request;
     request.input = hours;
     request.output = dir.filePath("piece.mp3");
-    request.beginMs = 90 * 60 * 1000;
-    request.endMs = request.beginMs + 30 * 1000;
+    request.range = clipwren::soundeditor::SampleRange::fromMs(90 * 60 * 1000, 90 * 60 * 1000 + 30 * 1000);
     request.keepEncoding = true;
-    const int noSignal = 0;
+    const std::atomic<int> noSignal{0};
     const qint64 before = bytesRead();
     // Without the codecs, as the program makes an MP3 copy.
-    ASSERT_EQ(runCutCommand(request, nullptr, &noSignal), 0);
+    const std::optional<CutOutcome> copied = makeCut(request, nullptr, noSignal, nullptr);
+    ASSERT_TRUE(copied.has_value());
+    ASSERT_EQ(copied->status, 0);
     const qint64 read = bytesRead() - before;
     EXPECT_LT(read, 1024 * 1024) << "of " << size;
     EXPECT_EQ(int64_t(ffmpegDecode(request.output).size()), 30 * 16000);
@@ -355,6 +358,43 @@ TEST_F(CutToolCut, ListMakesEveryCutItCanAndTellsEachFailureByItsLine) {
     EXPECT_EQ(ffmpegDecode(dir.filePath("a.wav")).size() / 2, size_t(3.5 * kRate));
     EXPECT_EQ(ffmpegDecode(dir.filePath("c.mp3")).size() / 2, size_t(kRate / 2));
     EXPECT_EQ(entriesOf(dir.path()), (QStringList{"a.wav", "c.mp3", "cuts.txt", "source.wav"}));
+}
+
+// A cue sheet's tracks, decoded one after another, are the whole image decoded: not a
+// sample lost or doubled at a seam, the pause before a track (INDEX 00) kept at the end
+// of the one before. A WAV image is cut to WAV; an MP3 (at a rate the window would not
+// encode) keeps its encoding.
+TEST_F(CutToolCut, CueSheetTracksJoinUpToTheWholeImage) {
+    const QString mp3 = dir.filePath("source.mp3");
+    testsupport::ffmpegConvert(input, mp3, {"-c:a", "libmp3lame", "-q:a", "2"});
+    for (const QString& image : {input, mp3}) {
+        const QString extension = QFileInfo(image).suffix();
+        const QString sheet = dir.filePath("album.cue"), tracks = dir.filePath("tracks-" + extension);
+        QFile file(sheet);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("PERFORMER \"Band\"\nTITLE \"Album\"\nFILE \"%1\" WAVE\n"
+                                  "  TRACK 01 AUDIO\n    TITLE \"AC/DC: Live?\"\n    INDEX 01 00:00:00\n"
+                                  "  TRACK 02 AUDIO\n    PERFORMER \"Guest\"\n    TITLE \"Zwei\"\n"
+                                  "    INDEX 00 00:02:37\n    INDEX 01 00:03:01\n"
+                                  "  TRACK 03 AUDIO\n    INDEX 01 00:07:74\n")
+                       .arg(QFileInfo(image).fileName())
+                       .toUtf8());
+        file.close();
+        const auto run = runCut({"--cue", sheet, "--output", tracks, "--verbose"});
+        ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
+        EXPECT_EQ(run.err.count(extension == "mp3" ? "copied without encoding again" : "encoded anew"), 3)
+            << run.err.toStdString();
+        const QStringList names = entriesOf(tracks);
+        ASSERT_EQ(names, (QStringList{"01 - Band - AC_DC_ Live_." + extension, "02 - Guest - Zwei." + extension,
+                                      "03 - Band - Track 3." + extension}));
+        std::vector<int16_t> joined;
+        for (const QString& name : names) {
+            const auto track = ffmpegDecode(QDir(tracks).filePath(name));
+            joined.insert(joined.end(), track.begin(), track.end());
+        }
+        EXPECT_EQ(ffmpegDecode(QDir(tracks).filePath(names[1])).size() / 2, size_t(4 * 75 + 73) * 588);
+        EXPECT_TRUE(joined == ffmpegDecode(image)) << extension.toStdString();
+    }
 }
 
 TEST_F(CutToolCut, ProgressBarOnlyOnATerminal) {

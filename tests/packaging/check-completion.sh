@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # What bash completes for clipwren-cut: its options from --help, audio files and folders
-# for the input, any file after an option taking FILE, nothing after one taking a time.
+# for the input, any file after an option taking FILE, cue sheets after --cue, nothing
+# after one taking a time.
 # Arguments: the folder of the clipwren-cut to complete for, the completion script.
 set -uo pipefail
 program_dir=$(cd "$1" && pwd) script=$(realpath "$2")
@@ -11,7 +12,7 @@ source "$script"
 
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
-cd "$folder" && mkdir songs && touch song.mp3 Loud.WAV ring.m4r notes.txt
+cd "$folder" && mkdir songs && touch song.mp3 Loud.WAV ring.m4r notes.txt album.cue
 
 # The words offered for a command line typed up to its end.
 completions() {
@@ -39,8 +40,9 @@ clipwren-cut |Loud.WAV ring.m4r song.mp3 songs
 clipwren-cut so|song.mp3 songs
 clipwren-cut song.mp3 --begin |
 clipwren-cut song.mp3 -e |
-clipwren-cut song.mp3 -o |Loud.WAV notes.txt ring.m4r song.mp3 songs
+clipwren-cut song.mp3 -o |Loud.WAV album.cue notes.txt ring.m4r song.mp3 songs
 clipwren-cut song.mp3 --output n|notes.txt
 clipwren-cut song.mp3 --copy |Loud.WAV ring.m4r song.mp3 songs
+clipwren-cut --cue |album.cue songs
 TABLE
 exit $status

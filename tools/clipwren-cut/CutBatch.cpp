@@ -1,15 +1,14 @@
 #include "CutBatch.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <cstdio>
-#include <deque>
-#include <functional>
-#include <memory>
+#include <string>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
+#include "CueSheet.h"
 #include "core/InterruptNotifier.h"
 
 namespace clipwren::cut {
@@ -49,81 +48,95 @@ private:
     bool drawn_ = false;
 };
 
-QStringList argumentsFor(const CutRequest& cut, const QStringList& options) {
-    return QStringList{cut.input, "--begin", QString::number(double(cut.beginMs) / 1000.0, 'f', 3), "--end",
-                       QString::number(double(cut.endMs) / 1000.0, 'f', 3), "--output", cut.output} +
-           options;
-}
-
-}  // namespace
-
-int runBatch(const BatchRequest& request) {
+std::vector<ListedCut> cutsOf(const BatchRequest& request, QString* error) {
+    if (!request.cueSheet.isEmpty()) return cutsOfCueSheet(request, error);
     QFile list;
     const bool opened = request.list == QLatin1String("-") ? list.open(stdin, QIODevice::ReadOnly)
                                                            : (list.setFileName(request.list), list.open(QIODevice::ReadOnly));
     if (!opened) {
-        say(QStringLiteral("%1: %2").arg(request.list, list.errorString()));
+        *error = QStringLiteral("%1: %2").arg(request.list, list.errorString());
+        return {};
+    }
+    std::vector<ListedCut> cuts = parseCutList(list.readAll());
+    for (ListedCut& cut : cuts) {
+        const CutRequest& options = request.options;
+        cut.request.keepEncoding = options.keepEncoding;
+        cut.request.encodeAnew = options.encodeAnew;
+        cut.request.verbose = options.verbose;
+    }
+    return cuts;
+}
+
+// One cut on a batch thread: copied without the codecs where it can be, else by the module.
+CutOutcome makeListedCut(const CutRequest& request, const CutEngineLoader& loadEngine,
+                         const std::atomic<int>& interruptSignal) {
+    if (std::optional<CutOutcome> copied = makeCut(request, nullptr, interruptSignal, nullptr)) return *copied;
+    QString error;
+    const MakeCutFunction engine = loadEngine(&error);
+    if (!engine) return {kCutFailed, {}, {error}};
+    CutOutcome outcome;
+    engine(request, &interruptSignal, nullptr, &outcome);
+    return outcome;
+}
+
+}  // namespace
+
+int runBatch(const BatchRequest& request, const CutEngineLoader& loadEngine) {
+    QString error;
+    const std::vector<ListedCut> cuts = cutsOf(request, &error);
+    if (!error.isEmpty()) {
+        say(error);
         return kCutFailed;
     }
-    const std::vector<ListedCut> cuts = parseCutList(list.readAll());
 
     BatchProgress progress(int(cuts.size()));
     int done = 0;
     bool allWritten = true;
-    auto finishCut = [&](const ListedCut& cut, bool written, const QString& why) {
-        if (!written) {
-            allWritten = false;
-            progress.interrupt();
-            for (const QString& line : why.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                say(QStringLiteral("line %1: %2").arg(cut.line).arg(line.startsWith("clipwren-cut: ") ? line.mid(14) : line));
-        }
+    // On the main thread, in the order the cuts end.
+    auto finishCut = [&](const ListedCut& cut, const CutOutcome& outcome) {
+        if (outcome.status != 0) allWritten = false;
+        if (!outcome.libraryLines.isEmpty() || !outcome.messages.isEmpty()) progress.interrupt();
+        for (const QString& line : outcome.libraryLines + outcome.messages)
+            say(QStringLiteral("%1: %2").arg(cut.name, line));
         progress.show(++done);
     };
 
-    std::deque<const ListedCut*> waiting;
+    std::vector<const ListedCut*> waiting;
     for (const ListedCut& cut : cuts) {
         if (cut.error.isEmpty()) waiting.push_back(&cut);
-        else finishCut(cut, false, cut.error);
+        else finishCut(cut, {kCutFailed, {}, {cut.error}});
     }
 
     QEventLoop loop;
     InterruptNotifier interrupts;
-    int interruptSignal = 0;
+    std::atomic<int> interruptSignal{0};
+    // Running cuts see the signal and stop, removing what they had written; no more start.
     QObject::connect(&interrupts, &InterruptNotifier::interrupted, &loop, [&](int signalNumber) {
-        if (interruptSignal == 0) interruptSignal = signalNumber;
-        waiting.clear();  // the running cuts have the signal too, from the terminal or from us
+        int none = 0;
+        interruptSignal.compare_exchange_strong(none, signalNumber);
     });
-    int running = 0;
-    std::vector<std::unique_ptr<QProcess>> processes;
-    std::function<void()> startMore = [&] {
-        while (running < request.jobs && !waiting.empty()) {
-            const ListedCut* cut = waiting.front();
-            waiting.pop_front();
-            auto process = std::make_unique<QProcess>();
-            QProcess* raw = process.get();
-            raw->setStandardOutputFile(QProcess::nullDevice());
-            auto ended = [&, raw, cut](bool written, const QString& why) {
-                --running;
-                finishCut(*cut, written, QString::fromLocal8Bit(raw->readAllStandardError()) + why);
-                startMore();
-                if (running == 0 && waiting.empty()) loop.quit();
-            };
-            QObject::connect(raw, &QProcess::finished, &loop, [ended](int exitCode, QProcess::ExitStatus status) {
-                const bool normal = status == QProcess::NormalExit;
-                ended(normal && exitCode == 0, normal ? QString() : QStringLiteral("the cut ended abnormally"));
-            });
-            QObject::connect(raw, &QProcess::errorOccurred, &loop, [ended, raw](QProcess::ProcessError error) {
-                if (error == QProcess::FailedToStart) ended(false, raw->errorString());
-            });
-            raw->start(QCoreApplication::applicationFilePath(), argumentsFor(cut->request, request.cutOptions));
-            ++running;
-            processes.push_back(std::move(process));
-        }
-    };
-    startMore();
-    if (running > 0) loop.exec();
+    std::atomic<size_t> next{0};
+    const int threads = int(std::min<size_t>(size_t(request.jobs), waiting.size()));
+    int running = threads;
+    std::vector<std::jthread> workers;
+    for (int i = 0; i < threads; ++i) {
+        workers.emplace_back([&] {
+            for (size_t taken; interruptSignal.load() == 0 && (taken = next++) < waiting.size();) {
+                const ListedCut* cut = waiting[taken];
+                CutOutcome outcome = makeListedCut(cut->request, loadEngine, interruptSignal);
+                QMetaObject::invokeMethod(&loop, [&finishCut, cut, outcome = std::move(outcome)] {
+                    finishCut(*cut, outcome);
+                }, Qt::QueuedConnection);
+            }
+            QMetaObject::invokeMethod(&loop, [&] {
+                if (--running == 0) loop.quit();
+            }, Qt::QueuedConnection);
+        });
+    }
+    if (threads > 0) loop.exec();
+    workers.clear();
     progress.interrupt();
-    if (interruptSignal != 0) return 128 + interruptSignal;
+    if (const int signalNumber = interruptSignal.load(); signalNumber != 0) return 128 + signalNumber;
     return allWritten ? 0 : kCutFailed;
 }
 

@@ -1,17 +1,21 @@
 #pragma once
-// `clipwren-cut --list FILE`: the cuts of a list, several at once. Each cut is this
-// program run for that one cut, so it is made exactly as a cut named on the command
-// line is, and one that fails or crashes leaves the others alone. One progress line
-// on standard error, when that is a terminal; a failing cut is reported with its line.
+// `clipwren-cut --list FILE` and `--cue SHEET`: many cuts, several at once, each on a
+// thread of its own through the same pipeline call a single cut makes. One progress line
+// on standard error, when that is a terminal; a failing cut is told with its line or track.
+#include "CutCommand.h"
+#include "CutEngine.h"
 #include "CutList.h"
 
-#include <QStringList>
-#include <vector>
+#include <functional>
 
 namespace clipwren::cut {
 
+// The cut module's entry, loaded at the first call (from any thread, once); null and
+// *error set when it cannot be loaded.
+using CutEngineLoader = std::function<MakeCutFunction(QString* error)>;
+
 // Returns the program's exit status: 0 when every cut was written, 1 when any failed
-// (or the list could not be read), 128 + the signal's number when interrupted.
-int runBatch(const BatchRequest& request);
+// (or the list or sheet could not be read), 128 + the signal's number when interrupted.
+int runBatch(const BatchRequest& request, const CutEngineLoader& loadEngine);
 
 }  // namespace clipwren::cut

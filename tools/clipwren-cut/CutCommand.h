@@ -1,9 +1,12 @@
 #pragma once
-// A cut asked for on the command line, made by the cut pipeline, and its outcome told on
-// standard error. The program runs it first without the codecs, which makes an MP3 copy
-// without loading the audio libraries; what needs them the cut module runs again with them.
+// A cut asked for on the command line or in a batch, made by the cut pipeline, and what
+// to tell of its outcome. It is made first without the codecs, which makes an MP3 copy
+// without loading the audio libraries; what needs them the cut module makes again with them.
 #include "CutCommandLine.h"
 
+#include <QStringList>
+#include <atomic>
+#include <cstdio>
 #include <optional>
 
 namespace clipwren::soundeditor {
@@ -12,11 +15,24 @@ class Codecs;
 
 namespace clipwren::cut {
 
-// The program's exit status: 0 when the file was written, 1 when the cut failed, 128 + the
-// signal's number when *interruptSignal became non-zero (it is read while events are
-// handled during the cut). nullopt when the cut needs the codecs and none were given:
-// then nothing was written or said. beforeFailure, when given, runs before a failure is told.
-std::optional<int> runCutCommand(const CutRequest& request, const soundeditor::Codecs* codecs,
-                                 const int* interruptSignal, void (*beforeFailure)() = nullptr);
+struct CutOutcome {
+    // The program's exit status for this cut: 0 when the file was written, 1 when the cut
+    // failed, 128 + the signal's number when interrupted.
+    int status = 0;
+    // The audio libraries' own messages about a failed cut, as they gave them.
+    QStringList libraryLines;
+    // Warnings and the failure, for standard error after the program's name.
+    QStringList messages;
+};
+
+// Makes the cut. A non-zero *interruptSignal stops it; on the program's main thread the
+// events that may set it are handled while the cut runs. A progress bar goes to
+// `progress` when that is a terminal (none for null). nullopt when the cut needs the
+// codecs and none were given: then nothing was written.
+std::optional<CutOutcome> makeCut(const CutRequest& request, const soundeditor::Codecs* codecs,
+                                  const std::atomic<int>& interruptSignal, std::FILE* progress);
+
+// Prints the outcome on standard error and returns its status.
+int tell(const CutOutcome& outcome);
 
 }  // namespace clipwren::cut

@@ -61,8 +61,9 @@ CommandLine parseCommandLine(const QStringList& args) {
     const QCommandLineOption help(QStringList{"h", "help"});
     const QCommandLineOption version(QStringList{"v", "version"});
     const QCommandLineOption list(QStringLiteral("list"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption cue(QStringLiteral("cue"), QString(), QStringLiteral("SHEET"));
     const QCommandLineOption jobs(QStringList{"j", "jobs"}, QString(), QStringLiteral("N"));
-    parser.addOptions({begin, end, output, copy, reencode, verbose, list, jobs, help, version});
+    parser.addOptions({begin, end, output, copy, reencode, verbose, list, cue, jobs, help, version});
 
     CommandLine result;
     auto usageError = [&result](const QString& message) {
@@ -82,13 +83,26 @@ CommandLine parseCommandLine(const QStringList& args) {
     const QStringList inputs = parser.positionalArguments();
     if (parser.isSet(copy) && parser.isSet(reencode))
         return usageError(QStringLiteral("--copy and --reencode exclude each other."));
-    if (parser.isSet(list)) {
-        if (!inputs.isEmpty() || parser.isSet(begin) || parser.isSet(end) || parser.isSet(output))
-            return usageError(QStringLiteral("--list takes every cut from its file: no INPUT, --begin, --end or "
-                                             "--output beside it."));
+    CutRequest& request = result.request;
+    request.keepEncoding = parser.isSet(copy);
+    request.encodeAnew = parser.isSet(reencode);
+    request.verbose = parser.isSet(verbose);
+    if (parser.isSet(list) || parser.isSet(cue)) {
+        if (parser.isSet(list) && parser.isSet(cue))
+            return usageError(QStringLiteral("--list and --cue exclude each other."));
+        if (!inputs.isEmpty() || parser.isSet(begin) || parser.isSet(end) || (parser.isSet(list) && parser.isSet(output)))
+            return usageError(parser.isSet(list) ? QStringLiteral("--list takes every cut from its file: no INPUT, "
+                                                                  "--begin, --end or --output beside it.")
+                                                 : QStringLiteral("--cue takes every cut from its sheet: no INPUT, "
+                                                                  "--begin or --end beside it."));
         BatchRequest& batch = result.batch;
         batch.list = parser.value(list);
-        if (batch.list.isEmpty()) return usageError(QStringLiteral("The list's file name is empty."));
+        batch.cueSheet = parser.value(cue);
+        batch.outputFolder = parser.value(output);
+        if (batch.list.isEmpty() && batch.cueSheet.isEmpty())
+            return usageError(QStringLiteral("The list's or sheet's file name is empty."));
+        if (parser.isSet(output) && batch.outputFolder.isEmpty())
+            return usageError(QStringLiteral("The output folder's name is empty."));
         batch.jobs = QThread::idealThreadCount();
         if (parser.isSet(jobs)) {
             bool ok = false;
@@ -96,35 +110,31 @@ CommandLine parseCommandLine(const QStringList& args) {
             if (!ok || batch.jobs < 1)
                 return usageError(QStringLiteral("Not a number of cuts at once: \"%1\".").arg(parser.value(jobs)));
         }
-        for (const QCommandLineOption* passed : {&copy, &reencode, &verbose})
-            if (parser.isSet(*passed)) batch.cutOptions << "--" + passed->names().front();
+        batch.options = request;
         result.action = CommandLine::Action::Batch;
         return result;
     }
-    if (parser.isSet(jobs)) return usageError(QStringLiteral("-j goes with --list."));
+    if (parser.isSet(jobs)) return usageError(QStringLiteral("-j goes with --list or --cue."));
     if (inputs.size() != 1 || inputs.front().isEmpty())
         return usageError(inputs.isEmpty() ? QStringLiteral("No input file given.")
                                            : QStringLiteral("Give exactly one input file."));
 
-    CutRequest& request = result.request;
     request.input = inputs.front();
-    for (const auto& [option, target] : {std::pair{&begin, &request.beginMs}, std::pair{&end, &request.endMs}}) {
-        if (!parser.isSet(*option)) continue;
-        const QString text = parser.value(*option);
-        const std::optional<int32_t> ms = parseCutTime(text);
-        if (!ms)
+    std::optional<int32_t> times[2];
+    for (int i : {0, 1}) {
+        const QCommandLineOption& option = i == 0 ? begin : end;
+        if (!parser.isSet(option)) continue;
+        const QString text = parser.value(option);
+        if (!(times[i] = parseCutTime(text)))
             return usageError(QStringLiteral("Not a valid time: \"%1\" (mm:ss:mmm or seconds such as 83.456).")
                                   .arg(text));
-        *target = *ms;
     }
-    if (request.beginMs >= request.endMs) {
-        const auto seconds = [](int32_t ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
+    request.range = {times[0].value_or(0), times[1], 1000};
+    if (times[1] && request.range.begin >= *times[1]) {
+        const auto seconds = [](int64_t ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
         return usageError(QStringLiteral("The begin (%1 s) is not before the end (%2 s).")
-                              .arg(seconds(request.beginMs), seconds(request.endMs)));
+                              .arg(seconds(request.range.begin), seconds(*times[1])));
     }
-    request.keepEncoding = parser.isSet(copy);
-    request.encodeAnew = parser.isSet(reencode);
-    request.verbose = parser.isSet(verbose);
     request.output = parser.isSet(output) ? parser.value(output) : defaultOutputPath(request.input);
     if (request.output.isEmpty()) return usageError(QStringLiteral("The output file name is empty."));
     result.action = CommandLine::Action::Cut;
@@ -138,6 +148,8 @@ QString helpText() {
         "Usage: clipwren-cut INPUT [--begin TIME] [--end TIME] [--output FILE]\n"
         "                    [--copy | --reencode] [--verbose]\n"
         "       clipwren-cut --list FILE [-j N] [--copy | --reencode] [--verbose]\n"
+        "       clipwren-cut --cue SHEET [--output FOLDER] [-j N] [--copy | --reencode]\n"
+        "                    [--verbose]\n"
         "\n"
         "Cuts the piece from TIME to TIME out of an audio file and saves it, the way\n"
         "Clipwren Pro's \"Save selection\" does.\n"
@@ -160,8 +172,15 @@ QString helpText() {
         "                     one a line: INPUT BEGIN END OUTPUT, separated by tabs,\n"
         "                     or by spaces where the line has no tab; empty lines and\n"
         "                     lines starting with # are passed over\n"
-        "  -j, --jobs N       with --list: how many cuts run at once (default: one for\n"
-        "                     each processor)\n"
+        "      --cue SHEET    cut the sound file of a cue sheet into its tracks, each\n"
+        "                     from its INDEX 01 to the next track's, so that they join\n"
+        "                     up without a sample lost or doubled; named \"NN -\n"
+        "                     PERFORMER - TITLE\" from the sheet, in the folder --output\n"
+        "                     names (default: the sheet's); an MP3 is cut to .mp3 and\n"
+        "                     AAC to .m4a keeping their encoding (unless --reencode),\n"
+        "                     anything else to .wav\n"
+        "  -j, --jobs N       with --list or --cue: how many cuts run at once (default:\n"
+        "                     one for each processor)\n"
         "  -h, --help         show this text\n"
         "  -v, --version      show the version\n"
         "\n"
@@ -183,9 +202,9 @@ QString helpText() {
         "length; the cut then prints a warning saying how much, as it does when the\n"
         "sound ends before the end of the range.\n"
         "\n"
-        "With --list, the exit status is 0 when every cut was written and 1 when any\n"
-        "failed; each failure is told with the number of its line, and the other cuts\n"
-        "are made all the same.\n");
+        "With --list or --cue, the exit status is 0 when every cut was written and 1\n"
+        "when any failed; each failure is told with the number of its line or track,\n"
+        "and the other cuts are made all the same.\n");
 }
 
 QString versionText() { return QStringLiteral("clipwren-cut " CLIPWREN_VERSION "\n"); }

@@ -3,18 +3,19 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
-#include <limits>
 #include <optional>
+
+#include "components/soundeditor/Selection.h"
 
 namespace clipwren::cut {
 
 struct CutRequest {
     QString input;
     QString output;
-    int32_t beginMs = 0;
-    // The editor clamps an end past the sound's length to the length, so "to the end"
-    // needs no separate probe of the file.
-    int32_t endMs = std::numeric_limits<int32_t>::max();
+    // In milliseconds from the command line or a list, in CD frames from a cue sheet. The
+    // editor clamps an end past the sound's length to the length, so "to the end" needs
+    // no separate probe of the file.
+    soundeditor::SampleRange range;
     // Only a copy of the source's own encoded frames will do (--copy), or none
     // (--reencode); without either a cut is copied where the settings are alike.
     bool keepEncoding = false;
@@ -23,12 +24,15 @@ struct CutRequest {
     bool verbose = false;
 };
 
-// The cuts of a list (--list FILE), several at once (-j N).
+// The cuts of a list (--list FILE) or the tracks of a cue sheet (--cue SHEET), several
+// at once (-j N).
 struct BatchRequest {
     QString list;  // "-": standard input
+    QString cueSheet;
+    QString outputFolder;  // for the tracks; empty: the sheet's folder
     int jobs = 1;  // cuts running at once; by default one for each processor
-    // Passed on to every cut: --copy, --reencode, --verbose.
-    QStringList cutOptions;
+    // For every cut: --copy, --reencode, --verbose.
+    CutRequest options;
 };
 
 struct CommandLine {

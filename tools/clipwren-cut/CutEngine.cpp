@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <deque>
-#include <mutex>
 #include <string>
 
 extern "C" {
@@ -18,15 +17,17 @@ namespace {
 // FFmpeg's warnings and errors of a run without --verbose, held back: an encoder's notes
 // and a decoder's complaints about damage (which the cut's own warning sums up) are no
 // news when the file was written; they help when the cut fails. A damaged file gives
-// one line per bad packet, so only the last ones are kept.
+// one line per bad packet, so only the last ones are kept. Each cut's thread holds its own.
 class HeldFfmpegLog {
 public:
     static void install() { av_log_set_callback(&HeldFfmpegLog::hold); }
-    static void print() {
-        std::lock_guard lock(mutex_);
-        for (const std::string& line : lines_) std::fputs(line.c_str(), stderr);
+    static QStringList take() {
+        QStringList taken;
+        for (const std::string& line : lines_) taken << QString::fromStdString(line).chopped(line.ends_with('\n') ? 1 : 0);
         lines_.clear();
+        return taken;
     }
+    static void clear() { lines_.clear(); }
 
 private:
     static constexpr size_t kKeptLines = 20;
@@ -35,21 +36,26 @@ private:
         char line[1024];
         int printPrefix = 1;
         av_log_format_line2(context, level, format, args, line, sizeof line, &printPrefix);
-        std::lock_guard lock(mutex_);
         lines_.emplace_back(line);
         if (lines_.size() > kKeptLines) lines_.pop_front();
     }
-    static inline std::mutex mutex_;
-    static inline std::deque<std::string> lines_;
+    static inline thread_local std::deque<std::string> lines_;
 };
 
 }  // namespace
 
-extern "C" int clipwren_run_cut(const clipwren::cut::CutRequest& request, const int* interruptSignal) {
+extern "C" void clipwren_make_cut(const clipwren::cut::CutRequest& request, const std::atomic<int>* interruptSignal,
+                                  std::FILE* progress, clipwren::cut::CutOutcome* outcome) {
     // With --verbose FFmpeg says all it has to say as it goes, a run of identical lines
-    // once with its count.
-    av_log_set_flags(AV_LOG_SKIP_REPEATED);
-    if (!request.verbose) HeldFfmpegLog::install();
-    const clipwren::soundeditor::FfmpegCodecs codecs;
-    return *clipwren::cut::runCutCommand(request, &codecs, interruptSignal, &HeldFfmpegLog::print);
+    // once with its count. Every cut of a run has the same --verbose.
+    static const bool logSet = [&request] {
+        av_log_set_flags(AV_LOG_SKIP_REPEATED);
+        if (!request.verbose) HeldFfmpegLog::install();
+        return true;
+    }();
+    (void)logSet;
+    static const clipwren::soundeditor::FfmpegCodecs codecs;
+    HeldFfmpegLog::clear();
+    *outcome = *clipwren::cut::makeCut(request, &codecs, *interruptSignal, progress);
+    if (outcome->status != 0) outcome->libraryLines = HeldFfmpegLog::take();
 }

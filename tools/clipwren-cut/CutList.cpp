@@ -22,7 +22,7 @@ std::vector<ListedCut> parseCutList(const QByteArray& text) {
         QStringList fields = line.contains(QLatin1Char('\t')) ? line.split(QLatin1Char('\t'))
                                                                : line.trimmed().split(spaces);
         ListedCut cut;
-        cut.line = int(i + 1);
+        cut.name = QStringLiteral("line %1").arg(i + 1);
         if (fields.size() != kFields) {
             cut.error = QStringLiteral("a cut takes %1 fields (input, begin, end, output), this line has %2")
                             .arg(kFields)
@@ -43,8 +43,7 @@ std::vector<ListedCut> parseCutList(const QByteArray& text) {
         else if (request.input.isEmpty() || request.output.isEmpty())
             cut.error = QStringLiteral("the input or output name is empty");
         else {
-            request.beginMs = *begin;
-            request.endMs = *end;
+            request.range = soundeditor::SampleRange::fromMs(*begin, *end);
         }
         cuts.push_back(std::move(cut));
     }

@@ -10,10 +10,11 @@
 
 namespace clipwren::cut {
 
+// One cut of a batch: a line of a list, or a track of a cue sheet.
 struct ListedCut {
-    int line = 0;       // counted from 1
+    QString name;   // how a failure names it: "line 4" (counted from 1), "track 3"
     CutRequest request;
-    QString error;      // what is wrong with the line; empty when it is a cut
+    QString error;  // what is wrong with it; empty when it is a cut
 };
 
 std::vector<ListedCut> parseCutList(const QByteArray& text);

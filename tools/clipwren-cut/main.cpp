@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <cstdio>
 #include <dlfcn.h>
+#include <mutex>
 
 #include "CutBatch.h"
 #include "CutCommandLine.h"
@@ -24,7 +25,7 @@ void print(std::FILE* stream, const QString& text) {
 }
 
 // The cut module beside the program (the build tree) or where it is installed.
-RunCutFunction loadCutEngine(QString* error) {
+MakeCutFunction findCutEngine(QString* error) {
     const QDir programFolder(QCoreApplication::applicationDirPath());
     for (const QString& folder : {programFolder.path(), programFolder.filePath(QStringLiteral(CLIPWREN_ENGINE_DIR))}) {
         const QString path = QDir(folder).filePath(QStringLiteral(CLIPWREN_ENGINE_FILE));
@@ -35,12 +36,22 @@ RunCutFunction loadCutEngine(QString* error) {
             *error = QString::fromLocal8Bit(dlerror());
             return nullptr;
         }
-        if (auto* run = reinterpret_cast<RunCutFunction>(dlsym(module, "clipwren_run_cut"))) return run;
+        if (auto* run = reinterpret_cast<MakeCutFunction>(dlsym(module, "clipwren_make_cut"))) return run;
         *error = QStringLiteral("%1 has no cut in it.").arg(path);
         return nullptr;
     }
     *error = QStringLiteral("The cut module %1 is missing.").arg(QStringLiteral(CLIPWREN_ENGINE_FILE));
     return nullptr;
+}
+
+// Looked for once, by whichever cut needs it first.
+MakeCutFunction loadCutEngine(QString* error) {
+    static std::once_flag looked;
+    static MakeCutFunction engine = nullptr;
+    static QString whyNot;
+    std::call_once(looked, [] { engine = findCutEngine(&whyNot); });
+    *error = whyNot;
+    return engine;
 }
 }  // namespace
 
@@ -53,23 +64,27 @@ int main(int argc, char** argv) {
         case CommandLine::Action::UsageError:
             print(stderr, QStringLiteral("clipwren-cut: %1\nTry 'clipwren-cut --help'.\n").arg(commandLine.error));
             return kUsageError;
-        case CommandLine::Action::Batch: return runBatch(commandLine.batch);
+        case CommandLine::Action::Batch: return runBatch(commandLine.batch, &loadCutEngine);
         case CommandLine::Action::Cut: break;
     }
     // SIGINT, SIGTERM and SIGHUP stop the cut, which removes what it had written.
     clipwren::InterruptNotifier interrupts;
-    int interruptSignal = 0;
+    std::atomic<int> interruptSignal{0};
     QObject::connect(&interrupts, &clipwren::InterruptNotifier::interrupted, [&interruptSignal](int signalNumber) {
-        if (interruptSignal == 0) interruptSignal = signalNumber;
+        int none = 0;
+        interruptSignal.compare_exchange_strong(none, signalNumber);
     });
-    // An MP3 copy is made here; anything else needs the codecs of the cut module.
-    if (const std::optional<int> status = runCutCommand(commandLine.request, nullptr, &interruptSignal))
-        return *status;
+    // An MP3 copy is made here (without a bar: the cut may yet be handed on); anything
+    // else needs the codecs of the cut module.
+    if (const std::optional<CutOutcome> copied = makeCut(commandLine.request, nullptr, interruptSignal, nullptr))
+        return tell(*copied);
     QString error;
-    const RunCutFunction runCut = loadCutEngine(&error);
-    if (!runCut) {
+    const MakeCutFunction makeCutWithCodecs = loadCutEngine(&error);
+    if (!makeCutWithCodecs) {
         print(stderr, QStringLiteral("clipwren-cut: %1\n").arg(error));
         return kCutFailed;
     }
-    return runCut(commandLine.request, &interruptSignal);
+    CutOutcome outcome;
+    makeCutWithCodecs(commandLine.request, &interruptSignal, stderr, &outcome);
+    return tell(outcome);
 }

@@ -1,0 +1,109 @@
+#include "CueSheet.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <memory>
+
+extern "C" {
+#include <libcue.h>
+}
+
+#include "components/decode/LocalFileName.h"
+
+namespace clipwren::cut {
+
+namespace {
+
+constexpr int kCdFramesPerSecond = 75;
+// Below the 255 bytes most file systems allow a name, leaving room for the extension.
+constexpr qsizetype kMaxNameBytes = 200;
+
+struct CdDelete {
+    void operator()(Cd* cd) const { cd_delete(cd); }
+};
+
+// Sheets come in UTF-8 or, from older rippers, in Latin-1.
+QString textOf(const char* text) {
+    if (!text) return QString();
+    const QByteArrayView bytes(text);
+    return (bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes)).trimmed();
+}
+
+QString cdText(Cdtext* cdtext, Pti what) { return cdtext ? textOf(cdtext_get(what, cdtext)) : QString(); }
+
+// The tracks keep the image's encoding: an MP3 stays MP3, AAC in MP4 becomes .m4a, both
+// copied whatever their bit rate unless --reencode; anything else (WAV, FLAC, APE...)
+// becomes WAV, which loses nothing either.
+QString extensionFor(const QString& image, CutRequest* options) {
+    const QString suffix = QFileInfo(image).suffix().toLower();
+    const bool mp3 = suffix == QLatin1String("mp3");
+    const bool aac = suffix == QLatin1String("m4a") || suffix == QLatin1String("mp4") || suffix == QLatin1String("m4b");
+    if (mp3 || (aac && !options->encodeAnew)) {
+        options->keepEncoding = !options->encodeAnew;
+        return mp3 ? QStringLiteral("mp3") : QStringLiteral("m4a");
+    }
+    return QStringLiteral("wav");
+}
+
+}  // namespace
+
+QString trackFileName(int number, const QString& performer, const QString& title) {
+    QStringList parts{QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0'))};
+    if (!performer.isEmpty()) parts << performer;
+    parts << (title.isEmpty() ? QStringLiteral("Track %1").arg(number) : title);
+    QString name;
+    for (const QChar c : parts.join(QStringLiteral(" - ")))
+        name += c.unicode() < 0x20 || QStringLiteral("/\\:*?\"<>|").contains(c) ? QChar(u'_') : c;
+    while (name.toUtf8().size() > kMaxNameBytes) name.chop(1);
+    // Windows drops trailing dots and spaces; a leading dot would hide the file.
+    while (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' '))) name.chop(1);
+    if (name.startsWith(QLatin1Char('.'))) name[0] = QLatin1Char('_');
+    return name;
+}
+
+std::vector<ListedCut> cutsOfCueSheet(const BatchRequest& request, QString* error) {
+    QFile file(request.cueSheet);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: %2").arg(request.cueSheet, file.errorString());
+        return {};
+    }
+    const std::unique_ptr<Cd, CdDelete> cd(cue_parse_string(file.readAll().constData()));
+    const int tracks = cd ? cd_get_ntrack(cd.get()) : 0;
+    if (tracks < 1) {
+        *error = QStringLiteral("%1: not a cue sheet, or one without a track").arg(request.cueSheet);
+        return {};
+    }
+    const QDir sheetFolder = QFileInfo(request.cueSheet).absoluteDir();
+    const QDir outputFolder(request.outputFolder.isEmpty() ? sheetFolder.path() : request.outputFolder);
+    const QString albumPerformer = cdText(cd_get_cdtext(cd.get()), PTI_PERFORMER);
+
+    std::vector<ListedCut> cuts;
+    for (int i = 1; i <= tracks; ++i) {
+        Track* track = cd_get_track(cd.get(), i);
+        const QString image = decode::decodeFileName(QByteArray(track_get_filename(track)));
+        Track* next = i < tracks ? cd_get_track(cd.get(), i + 1) : nullptr;
+        const bool nextInSameFile =
+            next && QByteArray(track_get_filename(next)) == QByteArray(track_get_filename(track));
+        const bool firstInFile =
+            i == 1 || QByteArray(track_get_filename(cd_get_track(cd.get(), i - 1))) != track_get_filename(track);
+        ListedCut cut;
+        cut.name = QStringLiteral("track %1").arg(i);
+        CutRequest& cutRequest = cut.request;
+        cutRequest = request.options;
+        cutRequest.input = sheetFolder.filePath(image);
+        const long begin = firstInFile ? 0 : track_get_index(track, 1);
+        const long end = nextInSameFile ? track_get_index(next, 1) : -1;
+        cutRequest.range = {begin, end < 0 ? std::nullopt : std::optional<int64_t>(end), kCdFramesPerSecond};
+        if (begin < 0 || (end >= 0 && end <= begin))
+            cut.error = QStringLiteral("its INDEX 01 is missing or not after the track before's");
+        Cdtext* text = track_get_cdtext(track);
+        const QString performer = cdText(text, PTI_PERFORMER);
+        const QString name = trackFileName(i, performer.isEmpty() ? albumPerformer : performer, cdText(text, PTI_TITLE));
+        cutRequest.output = outputFolder.filePath(name + QLatin1Char('.') + extensionFor(image, &cutRequest));
+        cuts.push_back(std::move(cut));
+    }
+    return cuts;
+}
+
+}  // namespace clipwren::cut
