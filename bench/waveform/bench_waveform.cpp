@@ -69,14 +69,14 @@ Timing follow(WaveformLoader& loader, const QString& path, int columns, int64_t 
     QEventLoop loop;
     const auto start = Clock::now();
     const double startCpu = cpuMs();
-    const auto connection = QObject::connect(&loader, &WaveformLoader::changed, &loop, [&] {
+    const auto connection = QObject::connect(&loader, &WaveformLoader::changed, &loop, [&](bool finished) {
         const double now = msSince(start);
         if (timing.first < 0) timing.first = now;
         if (timing.coarse < 0 && everyColumnKnown(loader, columns, lengthMs)) {
             timing.coarse = now;
             timing.coarseCpu = cpuMs() - startCpu;
         }
-        if (loader.stage() != WaveformLoader::Stage::Working) {
+        if (finished) {
             timing.complete = now;
             timing.completeCpu = cpuMs() - startCpu;
             loop.quit();

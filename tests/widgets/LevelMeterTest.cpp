@@ -24,7 +24,14 @@ MeterLook smoothLook(int32_t decayMs) {
 
 }  // namespace
 
-TEST(LevelMeterSet, CreatesMetersOverTheGivenRectangleOfTheHost) {
+// The host as drawn, its meters in it, on black: the meters' empty colour is white.
+QImage drawnHost(QWidget& host) {
+    host.setAutoFillBackground(true);
+    host.setPalette(QPalette(Qt::black));
+    return host.grab().toImage();
+}
+
+TEST(LevelMeterSet, DrawsEachMeterOverItsRectangleOfTheHost) {
     QWidget host;
     host.resize(603, 329);
     LevelMeterSet meters;
@@ -33,10 +40,19 @@ TEST(LevelMeterSet, CreatesMetersOverTheGivenRectangleOfTheHost) {
     ASSERT_GT(left, 0);
     ASSERT_GT(right, 0);
     EXPECT_NE(left, right);
-    ASSERT_NE(meters.meter(left), nullptr);
-    EXPECT_EQ(meters.meter(left)->parentWidget(), &host);
-    EXPECT_EQ(meters.meter(left)->geometry(), QRect(36, 272, 223, 10));
-    EXPECT_EQ(meters.meter(right)->geometry(), QRect(264, 272, 223, 10));
+    // Full scale on the left meter, nothing on the right one, which shows only its empty colour.
+    const MeterLook look = smoothLook(0);
+    for (int32_t id : {left, right}) ASSERT_EQ(meters.SetMeterLook(id, &look), err::Ok);
+    meters.ShowLevel(left, 32767);
+    const QImage image = drawnHost(host);
+    const QColor low(8, 193, 240);  // smoothLook's LowColor
+    EXPECT_EQ(image.pixelColor(36, 272), low);
+    EXPECT_NE(image.pixelColor(258, 281), QColor(Qt::white));
+    EXPECT_EQ(image.pixelColor(264, 272), QColor(Qt::white));
+    EXPECT_EQ(image.pixelColor(486, 281), QColor(Qt::white));
+    // Nothing outside the rectangles.
+    for (const QPoint outside : {QPoint(35, 272), QPoint(36, 282), QPoint(261, 276), QPoint(487, 276)})
+        EXPECT_EQ(image.pixelColor(outside), QColor(Qt::black)) << outside.x() << "," << outside.y();
 }
 
 TEST(LevelMeterSet, RefusesBadArgumentsAndUnknownIds) {
@@ -61,11 +77,11 @@ TEST(LevelMeterSet, LevelsAreClampedToTheRange) {
     meters.SetMeterRange(id, 0, 32767);
     const MeterLook look = smoothLook(0);
     meters.SetMeterLook(id, &look);
+    // Beyond the top the bar is full to its last pixel; below the bottom it is empty.
     meters.ShowLevel(id, 40000);
-    EXPECT_EQ(meters.meter(id)->level(), 32767);
+    EXPECT_NE(drawnHost(host).pixelColor(99, 5), QColor(Qt::white));
     meters.ShowLevel(id, -5);
-    EXPECT_EQ(meters.meter(id)->level(), 0);
-    EXPECT_EQ(meters.meter(id)->displayedLevel(), 0);
+    EXPECT_EQ(drawnHost(host).pixelColor(0, 5), QColor(Qt::white));
 }
 
 TEST(LevelMeterWidget, DrawsTheBarInTheLookColours) {

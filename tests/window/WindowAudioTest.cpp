@@ -15,7 +15,6 @@
 #include "components/decode/AudioDecoder.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/LevelMeterWidget.h"
-#include "components/waveform/WaveformLoader.h"
 #include "core/modTimeText.h"
 #include "core/InterruptNotifier.h"
 #include "core/OutputLocation.h"
@@ -450,11 +449,9 @@ TEST_F(WindowAudioTest, NoSoundDeviceIsToldInTheStatusLineUntilSoundWorksAgain) 
 TEST_F(WindowAudioTest, SliderShowsTheSoundAndADraggedFlagMovesTheMarkAndTheCut) {
     frmMain& w = open();
     w.show();
-    load(source);
+    loadAndWaitForPicture(source);
     auto* slider = control<TimeFormatSlider>("sldPosition");
     EXPECT_TRUE(slider->showsWaveform());
-    auto* picture = control<waveform::WaveformLoader>("Waveform");
-    QTRY_VERIFY_WITH_TIMEOUT(picture->stage() == waveform::WaveformLoader::Stage::Complete, 20000);
     EXPECT_EQ(slider->mark(TimeFormatSlider::Mark::Begin), 0);
     EXPECT_EQ(slider->mark(TimeFormatSlider::Mark::End), 3000);
     // A mark typed outside the sound has no flag.
@@ -504,10 +501,8 @@ TEST_F(WindowAudioTest, DeepestZoomShowsTheClickAt63250MillisecondsAtItsPixel) {
     testsupport::writeWav(clicked, kLowRate, 1, samples);
     frmMain& w = open();
     w.show();
-    load(clicked);
+    loadAndWaitForPicture(clicked);
     auto* slider = control<TimeFormatSlider>("sldPosition");
-    QTRY_VERIFY_WITH_TIMEOUT(control<waveform::WaveformLoader>("Waveform")->stage() ==
-                                 waveform::WaveformLoader::Stage::Complete, 20000);
     for (int notches = 0; notches < 3; ++notches) {
         const QPointF at(slider->xOf(63250), slider->height() / 2);
         QWheelEvent wheel(at, slider->mapToGlobal(at), {}, QPoint(0, 4 * 120), Qt::NoButton, {}, Qt::NoScrollPhase, false);

@@ -13,7 +13,6 @@
 
 #include "WindowTestSupport.h"
 #include "components/waveform/SampleReader.h"
-#include "components/waveform/WaveformLoader.h"
 #include "support/TestSupport.h"
 #include "widgets/MyButton.h"
 #include "widgets/TimeFormatSlider.h"
@@ -40,11 +39,9 @@ TEST_F(WindowTest, Screenshot) {
     }
     const QString sound = settingsDir.filePath("swell.wav");
     testsupport::writeWav(sound, kRate, 1, samples);
-    load(sound);
+    loadAndWaitForPicture(sound);
     control<QLineEdit>("txtBeginMark")->setText("00:05:000");
     control<QLineEdit>("txtEndMark")->setText("00:11:500");
-    auto* picture = control<clipwren::waveform::WaveformLoader>("Waveform");
-    QTRY_VERIFY_WITH_TIMEOUT(picture->stage() == clipwren::waveform::WaveformLoader::Stage::Complete, 20000);
     QCoreApplication::processEvents();
     ASSERT_TRUE(w.grab().save(file("window-with-sound")));
 

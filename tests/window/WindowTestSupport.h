@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QTest>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "components/player/LevelMeterWidget.h"
 #include "components/player/SoundPlayer.h"
 #include "components/soundeditor/SoundEditor.h"
+#include "components/waveform/WaveformLoader.h"
 #include "widgets/MyButton.h"
 
 #include "core/OutputLocation.h"
@@ -56,6 +58,15 @@ protected:
     void load(const QString& path) {
         dialogs.openAnswers = {path};
         control<clipwren::MyButton>("cmdInput")->click();
+    }
+    // Chooses a file and waits until the slider's picture of it is final.
+    void loadAndWaitForPicture(const QString& path) {
+        bool final = false;
+        QObject context;
+        QObject::connect(control<clipwren::waveform::WaveformLoader>("Waveform"),
+                         &clipwren::waveform::WaveformLoader::changed, &context, [&](bool finished) { final = finished; });
+        load(path);
+        QTRY_VERIFY_WITH_TIMEOUT(final, 20000);
     }
     // The output folder the window names outputs in, as a loaded input shows it.
     QString outputFolderOfNextLoad() {

@@ -44,10 +44,11 @@ public:
     int32_t GetMeterLook(int32_t meterId, MeterLook* look) const;
     int32_t SetMeterLook(int32_t meterId, const MeterLook* look);
     int32_t ShowLevel(int32_t meterId, int32_t level);
+
+private:
     // The widget that draws a meter, or nullptr for an unknown id.
     LevelMeterWidget* meter(int32_t meterId) const;
 
-private:
     std::map<int32_t, QPointer<LevelMeterWidget>> meters_;
     int32_t nextId_ = 1;
 };

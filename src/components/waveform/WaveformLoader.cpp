@@ -74,8 +74,7 @@ struct WaveformLoader::Job {
     std::atomic<bool> partMissing{false};
 
     mutable std::mutex mutex;
-    PeakEnvelope envelope;        // guarded by mutex
-    Stage stage = Stage::Working;  // guarded by mutex
+    PeakEnvelope envelope;  // guarded by mutex
 
     // Writes peaks from index `first` on.
     void put(size_t first, const std::vector<Peak>& peaks) {
@@ -123,12 +122,6 @@ void WaveformLoader::retire() {
     });
 }
 
-WaveformLoader::Stage WaveformLoader::stage() const {
-    if (!current_) return Stage::Empty;
-    std::lock_guard lock(current_->mutex);
-    return current_->stage;
-}
-
 ColumnPeaks WaveformLoader::columns(int count, double fromMs, double toMs) const {
     if (!current_) return PeakEnvelope().columns(count, fromMs, toMs);
     std::lock_guard lock(current_->mutex);
@@ -141,19 +134,12 @@ double WaveformLoader::msPerPeak() const {
     return current_->envelope.msPerPeak();
 }
 
-PeakEnvelope WaveformLoader::envelope() const {
-    if (!current_) return {};
-    std::lock_guard lock(current_->mutex);
-    return current_->envelope;
-}
-
 // ---- On the worker thread ----------------------------------------------------------
 
-// Throttled to the repaint rate; a forced one (the coarse picture done, the end) goes at once.
-void WaveformLoader::notify(Job& job, bool force) {
+void WaveformLoader::notify(Job& job, Notice notice) {
     const Clock::rep now = Clock::now().time_since_epoch().count();
     Clock::rep last = job.lastNotify.load();
-    if (force) {
+    if (notice != Notice::Throttled) {
         job.lastNotify = now;
     } else {
         if (Clock::duration(now - last) < kNotifyInterval) return;
@@ -164,8 +150,8 @@ void WaveformLoader::notify(Job& job, bool force) {
     // Runs on the loader's thread, where current_ lives; a job replaced meanwhile stays quiet.
     QMetaObject::invokeMethod(
         this,
-        [this, generation = job.generation] {
-            if (current_ && current_->generation == generation) emit changed();
+        [this, generation = job.generation, finished = notice == Notice::Finished] {
+            if (current_ && current_->generation == generation) emit changed(finished);
         },
         Qt::QueuedConnection);
 }
@@ -174,7 +160,6 @@ void WaveformLoader::run(const std::shared_ptr<Job>& job) {
     if (auto cached = cache_.find(job->path)) {
         std::lock_guard lock(job->mutex);
         job->envelope = std::move(*cached);
-        job->stage = Stage::Complete;
     } else {
         coarsePass(*job);
         if (job->cancelled) return;
@@ -183,14 +168,13 @@ void WaveformLoader::run(const std::shared_ptr<Job>& job) {
         PeakEnvelope finished;
         {
             std::lock_guard lock(job->mutex);
-            job->stage = decoded ? Stage::Complete : Stage::Failed;
             if (!decoded) job->envelope = PeakEnvelope();
             finished = job->envelope;
         }
         // The file is drawn already; writing the entry only makes the next opening quick.
         if (decoded && !job->partMissing) cache_.store(job->path, finished);
     }
-    notify(*job, true);
+    notify(*job, Notice::Finished);
 }
 
 bool WaveformLoader::coarsePass(Job& job) {
@@ -214,9 +198,9 @@ bool WaveformLoader::coarsePass(Job& job) {
         const size_t first = size_t(begin / kFramesPerPeak);
         const size_t last = size_t((end + kFramesPerPeak - 1) / kFramesPerPeak);
         job.put(first, std::vector<Peak>(last - first, PeakEnvelope::peakOf(low, high)));
-        notify(job, false);
+        notify(job, Notice::Throttled);
     }
-    notify(job, true);
+    notify(job, Notice::Now);
     return true;
 }
 
@@ -257,7 +241,7 @@ bool WaveformLoader::exactPass(Job& job) {
                                               size_t((std::min(got, f + kFramesPerPeak) - f) * channels)));
             job.put(size_t(pos / kFramesPerPeak), peaks);
             pos += got;
-            notify(job, false);
+            notify(job, Notice::Throttled);
         }
     };
 

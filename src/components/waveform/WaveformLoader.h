@@ -5,8 +5,9 @@
 // spread spots, and then the exact envelope, decoded in parallel parts that refine the
 // picture as they go; the finished envelope goes into the cache. Loading another file
 // or destroying the loader cancels the work under way. changed() arrives through the
-// event loop, at most about 30 times a second while the picture grows, and once more
-// when it is finished.
+// event loop, at most about 30 times a second while the picture grows, and once more,
+// with finished set, when the picture is final: the whole sound, or none (msPerPeak() 0)
+// where the file could not be decoded.
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -21,13 +22,6 @@ namespace clipwren::waveform {
 class WaveformLoader : public QObject {
     Q_OBJECT
 public:
-    enum class Stage {
-        Empty,     // no file, or cleared
-        Working,   // the picture is still being computed; what is known can be drawn
-        Complete,  // the exact envelope of the whole file
-        Failed,    // the file could not be decoded
-    };
-
     explicit WaveformLoader(PeakCache cache, QObject* parent = nullptr);
     // Cancels the work and waits for its threads to end.
     ~WaveformLoader() override;
@@ -37,19 +31,16 @@ public:
     // Cancels the work under way and forgets the picture.
     void clear();
 
-    Stage stage() const;
     // The current picture as `count` slider columns over fromMs..toMs (PeakEnvelope::columns).
     ColumnPeaks columns(int count, double fromMs, double toMs) const;
     // The time one peak of the envelope covers; 0 before the sound's rate is known.
     double msPerPeak() const;
-    // A copy of the current envelope.
-    PeakEnvelope envelope() const;
 
     // The parts the exact decode is split into, one thread each.
     static int decodeThreads();
 
 signals:
-    void changed();
+    void changed(bool finished);
 
 private:
     struct Job;
@@ -57,7 +48,12 @@ private:
     void run(const std::shared_ptr<Job>& job);
     bool coarsePass(Job& job);
     bool exactPass(Job& job);
-    void notify(Job& job, bool force);
+    enum class Notice {
+        Throttled,  // part of a growing picture: at the repaint rate
+        Now,        // a step worth showing at once (the coarse picture done)
+        Finished,   // the final picture
+    };
+    void notify(Job& job, Notice notice);
     void retire();
 
     PeakCache cache_;
