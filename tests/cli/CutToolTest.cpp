@@ -8,8 +8,15 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "CutCommandLine.h"
 #include "CutToolProcess.h"
@@ -209,36 +216,128 @@ TEST_F(CutToolCut, ExtensionChoosesTheEncodingIgnoringCase) {
 }
 
 // The same cut made by the sound editor in-process, as the window makes it.
-QByteArray editorCut(const QString& input, clipwren::CutRange range, const QString& output) {
+void editorCut(const QString& input, clipwren::CutRange range, const QString& output, clipwren::CopyRule copy) {
     clipwren::SoundEditor editor;
     clipwren::CutJob job(editor);
     QSignalSpy finished(&job, &clipwren::CutJob::finished);
-    job.start(clipwren::CutJob::fixedPlan(input, range, output));
-    QFile file(output);
-    return finished.wait(60000) && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    clipwren::CutJob::Plan plan = clipwren::CutJob::fixedPlan(input, range, output);
+    plan.copy = copy;
+    job.start(std::move(plan));
+    EXPECT_TRUE(finished.wait(60000));
+}
+
+QByteArray contentsOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What `write` puts into a pipe made at `path`, read on a thread of its own as it comes.
+QByteArray throughPipe(const QString& path, const std::function<void()>& write) {
+    const QByteArray name = QFile::encodeName(path);
+    EXPECT_EQ(mkfifo(name.constData(), 0600), 0);
+    QByteArray read;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        QFile pipe(path);
+        if (pipe.open(QIODevice::ReadOnly)) read = pipe.readAll();
+        done = true;
+    });
+    write();
+    // A writer that failed before opening the pipe leaves the reader waiting for one: a
+    // writer of our own, opened and closed, lets it see the end.
+    while (!done) {
+        const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    reader.join();
+    QFile::remove(path);
+    return read;
+}
+
+// The window's road (the sound editor through CutJob) and the command line's write the same
+// bytes for the same cut, copied or encoded anew, into a file or a stream: standard output
+// where the program offers it (WAV), a pipe otherwise. ffmpeg checks the piece's length.
+TEST_F(CutToolCut, WindowAndCommandLineWriteTheSameBytes) {
+    const QString cbr = dir.filePath("cbr.mp3"), vbr = dir.filePath("vbr.mp3"), mp3At48k = dir.filePath("48k.mp3"),
+                  aac = dir.filePath("aac.m4a");
+    testsupport::ffmpegConvert(input, cbr, {"-c:a", "libmp3lame", "-b:a", "128k"});
+    testsupport::ffmpegConvert(input, vbr, {"-c:a", "libmp3lame", "-q:a", "4"});
+    testsupport::ffmpegConvert(input, mp3At48k, {"-ar", "48000", "-c:a", "libmp3lame", "-b:a", "128k"});
+    testsupport::ffmpegConvert(input, aac, {"-c:a", "aac", "-b:a", "128k"});
+    using clipwren::CopyRule;
+    enum class To { File, Stream };
+    struct Case {
+        const char* name;
+        QString source;
+        const char* extension;
+        CopyRule copy;
+        To to;
+        clipwren::CutRange range;
+        bool copied;
+        int rate;            // of the piece written
+        int64_t toleranceFrames;  // AAC is cut and padded by whole frames of 1024
+    };
+    const clipwren::CutRange middle{2000, 5000}, tail{7000, INT32_MAX};
+    const Case cases[] = {
+        {"CBR copied", cbr, "mp3", CopyRule::Always, To::File, middle, true, kRate, 0},
+        {"CBR copied to the end", cbr, "mp3", CopyRule::Always, To::File, tail, true, kRate, 0},
+        // The window's MP3 settings are this source's, so it is copied without --copy too.
+        {"CBR alike", cbr, "mp3", CopyRule::WhereAlike, To::File, tail, true, kRate, 0},
+        {"CBR copied into a pipe", cbr, "mp3", CopyRule::Always, To::Stream, middle, true, kRate, 0},
+        {"CBR encoded anew", cbr, "mp3", CopyRule::Never, To::File, middle, false, kRate, 0},
+        {"VBR copied", vbr, "mp3", CopyRule::Always, To::File, middle, true, kRate, 0},
+        {"VBR to standard output", vbr, "wav", CopyRule::WhereAlike, To::Stream, middle, false, kRate, 0},
+        {"48 kHz copied", mp3At48k, "mp3", CopyRule::Always, To::File, middle, true, 48000, 0},
+        {"48 kHz encoded at 44.1 kHz", mp3At48k, "mp3", CopyRule::WhereAlike, To::File, middle, false, kRate, 0},
+        {"AAC copied", aac, "m4a", CopyRule::Always, To::File, middle, true, kRate, 1024},
+        {"AAC encoded anew", aac, "m4a", CopyRule::Never, To::File, middle, false, kRate, 1024},
+        {"WAV", input, "wav", CopyRule::WhereAlike, To::File, middle, false, kRate, 0},
+        {"WAV to standard output", input, "wav", CopyRule::WhereAlike, To::Stream, tail, false, kRate, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QStringList args{c.source, "-b", QString::number(c.range.beginMs / 1000.0), "--verbose"};
+        if (c.range.endMs != INT32_MAX) args << "-e" << QString::number(c.range.endMs / 1000.0);
+        if (c.copy == CopyRule::Always) args << "--copy";
+        if (c.copy == CopyRule::Never) args << "--reencode";
+        const QString cliOutput = dir.filePath(QStringLiteral("cli.%1").arg(c.extension));
+        const QString windowOutput = dir.filePath(QStringLiteral("window.%1").arg(c.extension));
+        cuttooltest::CutRun run;
+        const auto cliCut = [&](const QString& output) { run = runCut(args + QStringList{"-o", output}); };
+        QByteArray fromCli, fromWindow;
+        if (c.to == To::File) {
+            cliCut(cliOutput);
+            fromCli = contentsOf(cliOutput);
+            editorCut(c.source, c.range, windowOutput, c.copy);
+            fromWindow = contentsOf(windowOutput);
+        } else {
+            if (QLatin1String(c.extension) == "wav") {
+                cliCut("-");
+                fromCli = run.out;
+            } else {
+                fromCli = throughPipe(cliOutput, [&] { cliCut(cliOutput); });
+            }
+            fromWindow = throughPipe(windowOutput, [&] { editorCut(c.source, c.range, windowOutput, c.copy); });
+        }
+        ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
+        EXPECT_EQ(run.err.startsWith("clipwren-cut: copied without encoding again"), c.copied) << run.err.toStdString();
+        ASSERT_FALSE(fromCli.isEmpty());
+        EXPECT_TRUE(fromCli == fromWindow) << fromCli.size() << " bytes against " << fromWindow.size();
+
+        QFile written(cliOutput);
+        ASSERT_TRUE(written.open(QIODevice::WriteOnly) && written.write(fromCli) == fromCli.size());
+        written.close();
+        const int64_t frames = (std::min(c.range.endMs, 10000) - c.range.beginMs) * int64_t(c.rate) / 1000;
+        EXPECT_NEAR(double(ffmpegDecode(cliOutput).size() / 2), double(frames), double(c.toleranceFrames));
+        QFile::remove(cliOutput);
+        QFile::remove(windowOutput);
+    }
 }
 
 TEST_F(CutToolCut, CopyKeepsTheSourcesEncodingOrSaysWhyNot) {
     const QString mp3 = dir.filePath("source.mp3");
     testsupport::ffmpegConvert(input, mp3, {"-c:a", "libmp3lame", "-b:a", "128k"});
-    // The window's MP3 settings are this source's, so it is copied without --copy too. The
-    // program copies an MP3 without loading the decoder, and writes the editor's bytes.
-    QTemporaryDir editorDir;
-    const std::pair<QStringList, clipwren::CutRange> pieces[] = {{{"-b", "2", "-e", "5"}, {2000, 5000}},
-                                                                 {{"-b", "7"}, {7000, INT32_MAX}}};
-    for (const QStringList& copy : {QStringList{"--copy"}, QStringList{}}) {
-        for (const auto& [times, range] : pieces) {
-            const QString output = dir.filePath("copied.mp3");
-            const auto run = runCut(QStringList{mp3, "-o", output, "--verbose"} + times + copy);
-            ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
-            EXPECT_EQ(run.err, "clipwren-cut: copied without encoding again\n");
-            QFile written(output);
-            ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-            EXPECT_TRUE(written.readAll() == editorCut(mp3, range, editorDir.filePath("piece.mp3")));
-            EXPECT_EQ(int64_t(ffmpegDecode(output).size()) / 2,
-                      (std::min(range.endMs, 10000) - range.beginMs) * int64_t(kRate) / 1000);
-        }
-    }
     const auto encoded = runCut({mp3, "-e", "2", "-o", dir.filePath("piece.ogg"), "--verbose"});
     ASSERT_TRUE(encoded.succeeded()) << encoded.err.toStdString();
     EXPECT_TRUE(encoded.err.startsWith("clipwren-cut: encoded anew: an MP3 keeps")) << encoded.err.toStdString();
