@@ -12,8 +12,8 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev \
             man-db bash-completion librsvg2-bin file dpkg-dev lintian appstream \
             vorbis-tools
 
-# Cue sheets (clipwren-cut --cue).
-PACKAGES += libcue-dev
+# Cue sheets (clipwren-cut --cue); mp3splt is the cue split's peer in bench/cue.
+PACKAGES += libcue-dev mp3splt
 
 # Loudness of a marked piece (EBU R128).
 PACKAGES += libebur128-dev

@@ -187,3 +187,5 @@ done
 # --- Many cuts at once -------------------------------------------------------------------
 printf '\n== bench/batch/run-batch-bench.sh ==\n'
 "$(dirname "$0")/batch/run-batch-bench.sh" "$build_dir"
+printf '\n== bench/cue/run-cue-bench.sh ==\n'
+"$(dirname "$0")/cue/run-cue-bench.sh" "$build_dir"

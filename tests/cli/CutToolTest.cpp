@@ -462,37 +462,38 @@ TEST_F(CutToolCut, ListMakesEveryCutItCanAndTellsEachFailureByItsLine) {
 // A cue sheet's tracks, decoded one after another, are the whole image decoded: not a
 // sample lost or doubled at a seam, the pause before a track (INDEX 00) kept at the end
 // of the one before. A WAV image is cut to WAV; an MP3 (at a rate the window would not
-// encode) keeps its encoding.
+// encode) keeps its encoding; a FLAC file may carry the sheet in its tags.
 TEST_F(CutToolCut, CueSheetTracksJoinUpToTheWholeImage) {
-    const QString mp3 = dir.filePath("source.mp3");
+    const QString mp3 = dir.filePath("source.mp3"), flac = dir.filePath("source.flac");
     testsupport::ffmpegConvert(input, mp3, {"-c:a", "libmp3lame", "-q:a", "2"});
-    for (const QString& image : {input, mp3}) {
-        const QString extension = QFileInfo(image).suffix();
-        const QString sheet = dir.filePath("album.cue"), tracks = dir.filePath("tracks-" + extension);
-        QFile file(sheet);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("PERFORMER \"Band\"\nTITLE \"Album\"\nFILE \"%1\" WAVE\n"
-                                  "  TRACK 01 AUDIO\n    TITLE \"AC/DC: Live?\"\n    INDEX 01 00:00:00\n"
-                                  "  TRACK 02 AUDIO\n    PERFORMER \"Guest\"\n    TITLE \"Zwei\"\n"
-                                  "    INDEX 00 00:02:37\n    INDEX 01 00:03:01\n"
-                                  "  TRACK 03 AUDIO\n    INDEX 01 00:07:74\n")
-                       .arg(QFileInfo(image).fileName())
-                       .toUtf8());
-        file.close();
+    const QString sheetText = QStringLiteral(
+        "PERFORMER \"Band\"\nTITLE \"Album\"\nFILE \"%1\" WAVE\n"
+        "  TRACK 01 AUDIO\n    TITLE \"AC/DC: Live?\"\n    INDEX 01 00:00:00\n"
+        "  TRACK 02 AUDIO\n    PERFORMER \"Guest\"\n    TITLE \"Zwei\"\n    INDEX 00 00:02:37\n    INDEX 01 00:03:01\n"
+        "  TRACK 03 AUDIO\n    INDEX 01 00:07:74");
+    testsupport::ffmpegConvert(input, flac, {"-metadata", "CUESHEET=" + sheetText.arg("CD.wav")});
+    for (const auto& [image, extension] : {std::pair{input, "wav"}, {mp3, "mp3"}, {flac, "wav"}}) {
+        QString sheet = flac;
+        if (image != flac) {
+            QFile file(sheet = dir.filePath("album.cue"));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(sheetText.arg(QFileInfo(image).fileName()).toUtf8());
+        }
+        const QString tracks = dir.filePath("tracks-" + QFileInfo(image).suffix());
         const auto run = runCut({"--cue", sheet, "--output", tracks, "--verbose"});
         ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
-        EXPECT_EQ(run.err.count(extension == "mp3" ? "copied without encoding again" : "encoded anew"), 3)
+        EXPECT_EQ(run.err.count(image == mp3 ? "copied without encoding again" : "encoded anew"), 3)
             << run.err.toStdString();
         const QStringList names = entriesOf(tracks);
-        ASSERT_EQ(names, (QStringList{"01 - Band - AC_DC_ Live_." + extension, "02 - Guest - Zwei." + extension,
-                                      "03 - Band - Track 3." + extension}));
+        ASSERT_EQ(names, (QStringList{"01 - Band - AC_DC_ Live_." + QString(extension), "02 - Guest - Zwei." + QString(extension),
+                                      "03 - Band - Track 3." + QString(extension)}));
         std::vector<int16_t> joined;
         for (const QString& name : names) {
             const auto track = ffmpegDecode(QDir(tracks).filePath(name));
             joined.insert(joined.end(), track.begin(), track.end());
         }
         EXPECT_EQ(ffmpegDecode(QDir(tracks).filePath(names[1])).size() / 2, size_t(4 * 75 + 73) * 588);
-        EXPECT_TRUE(joined == ffmpegDecode(image)) << extension.toStdString();
+        EXPECT_TRUE(joined == ffmpegDecode(image)) << image.toStdString();
     }
 }
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 #include <memory>
 
 extern "C" {
@@ -46,6 +47,39 @@ QString extensionFor(const QString& image, CutRequest* options) {
     return QStringLiteral("wav");
 }
 
+// A FLAC file's cue sheet, as the CUESHEET tag of its Vorbis comment holds it (where
+// taggers put it); empty when it holds none, nullopt when the file is no FLAC. The binary
+// CUESHEET block that `flac --cuesheet` writes carries no titles and is not read.
+std::optional<QByteArray> embeddedCueSheet(QFile& file) {
+    constexpr int kVorbisComment = 4;
+    if (file.read(4) != "fLaC") return std::nullopt;
+    const auto little = [](const QByteArray& bytes, qsizetype at) {
+        return at + 4 <= bytes.size() ? qFromLittleEndian<quint32>(bytes.constData() + at) : quint32(0);
+    };
+    for (bool last = false; !last;) {
+        const QByteArray header = file.read(4);
+        if (header.size() < 4) return {};
+        last = (header[0] & 0x80) != 0;
+        const qint64 length = qFromBigEndian<quint32>(header.constData()) & 0xFFFFFF;
+        if ((header[0] & 0x7F) != kVorbisComment) {
+            if (!file.seek(file.pos() + length)) return {};
+            continue;
+        }
+        const QByteArray block = file.read(length);
+        qsizetype at = 4 + qsizetype(little(block, 0));
+        const quint32 count = little(block, at);
+        at += 4;
+        for (quint32 i = 0; i < count && at + 4 <= block.size(); ++i) {
+            const qsizetype size = little(block, at);
+            const QByteArray comment = block.mid(at + 4, size);
+            if (comment.left(9).toUpper() == "CUESHEET=") return comment.mid(9);
+            at += 4 + size;
+        }
+        return {};
+    }
+    return {};
+}
+
 }  // namespace
 
 QString trackFileName(int number, const QString& performer, const QString& title) {
@@ -68,7 +102,14 @@ std::vector<ListedCut> cutsOfCueSheet(const BatchRequest& request, QString* erro
         *error = QStringLiteral("%1: %2").arg(request.cueSheet, file.errorString());
         return {};
     }
-    const std::unique_ptr<Cd, CdDelete> cd(cue_parse_string(file.readAll().constData()));
+    // A FLAC file may carry its own sheet; its FILE lines then name the file as it was
+    // before, and every track is of the FLAC itself.
+    const std::optional<QByteArray> embedded = embeddedCueSheet(file);
+    const QString embeddingFile = embedded ? QFileInfo(request.cueSheet).fileName() : QString();
+    if (!embedded) file.seek(0);
+    // The parser wants the last line ended, which a tag's value seldom is.
+    const QByteArray text = (embedded ? *embedded : file.readAll()) + '\n';
+    const std::unique_ptr<Cd, CdDelete> cd(embedded && embedded->isEmpty() ? nullptr : cue_parse_string(text.constData()));
     const int tracks = cd ? cd_get_ntrack(cd.get()) : 0;
     if (tracks < 1) {
         *error = QStringLiteral("%1: not a cue sheet, or one without a track").arg(request.cueSheet);
@@ -81,7 +122,8 @@ std::vector<ListedCut> cutsOfCueSheet(const BatchRequest& request, QString* erro
     std::vector<ListedCut> cuts;
     for (int i = 1; i <= tracks; ++i) {
         Track* track = cd_get_track(cd.get(), i);
-        const QString image = decode::decodeFileName(QByteArray(track_get_filename(track)));
+        const QString image = !embedded ? decode::decodeFileName(QByteArray(track_get_filename(track)))
+                                                      : embeddingFile;
         Track* next = i < tracks ? cd_get_track(cd.get(), i + 1) : nullptr;
         const bool nextInSameFile =
             next && QByteArray(track_get_filename(next)) == QByteArray(track_get_filename(track));
