@@ -9,6 +9,7 @@
 #
 # Environment: CLIPWREN_BENCH_MINUTES (default 60), CLIPWREN_BENCH_TRACKS (default 20),
 # CLIPWREN_BENCH_JOBS (default nproc), CLIPWREN_BENCH_VBR (1: a VBR image, default CBR 128k).
+# A cue sheet holds at most 99 tracks.
 set -euo pipefail
 
 build_dir=$(realpath "${1:-build}")

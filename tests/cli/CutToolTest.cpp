@@ -495,6 +495,17 @@ TEST_F(CutToolCut, CueSheetTracksJoinUpToTheWholeImage) {
         EXPECT_EQ(ffmpegDecode(QDir(tracks).filePath(names[1])).size() / 2, size_t(4 * 75 + 73) * 588);
         EXPECT_TRUE(joined == ffmpegDecode(image)) << image.toStdString();
     }
+    // A hundredth track would land in the 99th's place: the sheet is refused instead.
+    QString tooMany = sheetText.arg("source.wav");
+    for (int track = 4; track <= 100; ++track) tooMany += QStringLiteral("\n  TRACK %1 AUDIO\n    INDEX 01 00:09:%2").arg(track).arg(track % 75);
+    QFile sheet(dir.filePath("many.cue"));
+    ASSERT_TRUE(sheet.open(QIODevice::WriteOnly));
+    sheet.write(tooMany.toUtf8());
+    sheet.close();
+    const auto refused = runCut({"--cue", sheet.fileName(), "--output", dir.filePath("many")});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains("lists 100 tracks, more than the 99")) << refused.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("many")));
 }
 
 TEST_F(CutToolCut, ProgressBarOnlyOnATerminal) {

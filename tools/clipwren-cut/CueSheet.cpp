@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QtEndian>
 #include <memory>
 
@@ -113,6 +114,16 @@ std::vector<ListedCut> cutsOfCueSheet(const BatchRequest& request, QString* erro
     const int tracks = cd ? cd_get_ntrack(cd.get()) : 0;
     if (tracks < 1) {
         *error = QStringLiteral("%1: not a cue sheet, or one without a track").arg(request.cueSheet);
+        return {};
+    }
+    // A disc holds at most 99 tracks; the parser puts every later one in the 99th's place.
+    if (const qsizetype listed = QString::fromLatin1(text).count(QRegularExpression(QStringLiteral("(^|\\n)\\s*TRACK\\s"),
+                                                               QRegularExpression::CaseInsensitiveOption));
+        listed > tracks) {
+        *error = QStringLiteral("%1: lists %2 tracks, more than the %3 a cue sheet can hold")
+                     .arg(request.cueSheet)
+                     .arg(listed)
+                     .arg(tracks);
         return {};
     }
     const QDir sheetFolder = QFileInfo(request.cueSheet).absoluteDir();
