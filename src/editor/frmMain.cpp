@@ -20,7 +20,7 @@
 #include <cmath>
 #include <vector>
 
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "components/errors/FileFailure.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/LevelMeterSet.h"
@@ -392,7 +392,7 @@ void frmMain::loadInputFile(const QString& path) {
         showNoSound();
         showMessage(QStringLiteral("File could not be loaded.") + kLineBreak +
                         GetErrorDescription(opened != err::Ok ? opened : err::InvalidSoundFile) + kLineBreak +
-                        (player_.LastErrorDetail().isEmpty() ? FileFailureText(path, decode::WhyNotReadable(path))
+                        (player_.LastErrorDetail().isEmpty() ? FileFailureText(path, files::WhyNotReadable(path))
                                                              : player_.LastErrorDetail()),
                     platform::MessageIcon::Error);
         return;

@@ -22,7 +22,7 @@
 #include <memory>
 
 #include "CutToolProcess.h"
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/SoundPlayer.h"
 #include "core/OutputLocation.h"
@@ -40,13 +40,13 @@ const QByteArray kEarlierWork = "an earlier ringtone";
 
 // Through the file's own bytes, so that names that are not valid UTF-8 work too.
 void writeBytes(const QString& path, const QByteArray& bytes) {
-    std::ofstream file(clipwren::decode::fileSystemPath(path), std::ios::binary | std::ios::trunc);
+    std::ofstream file(clipwren::files::fileSystemPath(path), std::ios::binary | std::ios::trunc);
     ASSERT_TRUE(file) << path.toStdString();
     file.write(bytes.constData(), bytes.size());
 }
 
 QByteArray readBytes(const QString& path) {
-    std::ifstream file(clipwren::decode::fileSystemPath(path), std::ios::binary);
+    std::ifstream file(clipwren::files::fileSystemPath(path), std::ios::binary);
     return file ? QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(file), {})) : QByteArray();
 }
 
@@ -72,7 +72,7 @@ bool carriesComponentMessage(const QByteArray& err) {
     return false;
 }
 
-bool hasByteName(const QString& path) { return clipwren::decode::encodeFileName(path) != path.toUtf8(); }
+bool hasByteName(const QString& path) { return clipwren::files::encodeFileName(path) != path.toUtf8(); }
 
 // The ffmpeg command line reads a copy under a plain name: QProcess cannot pass a name
 // that is not valid UTF-8.
@@ -80,7 +80,7 @@ QString plainNamed(const QString& path) {
     if (!hasByteName(path)) return path;
     static const QTemporaryDir plainCopies;
     const QString copy = plainCopies.filePath(QStringLiteral("plain"));
-    std::filesystem::copy_file(clipwren::decode::fileSystemPath(path), clipwren::decode::fileSystemPath(copy),
+    std::filesystem::copy_file(clipwren::files::fileSystemPath(path), clipwren::files::fileSystemPath(copy),
                                std::filesystem::copy_options::overwrite_existing);
     return copy;
 }
@@ -106,7 +106,7 @@ protected:
     CutRun cut(const QString& input, const cuttooltest::CutOptions& options = {}, const QStringList& range = {}) {
         const QStringList args = QStringList{input, "--output", output} + range;
         QList<QByteArray> raw;
-        for (const QString& arg : args) raw << clipwren::decode::encodeFileName(arg);
+        for (const QString& arg : args) raw << clipwren::files::encodeFileName(arg);
         const CutRun run = hasByteName(input) || hasByteName(output) ? cuttooltest::runCutWithRawArguments(raw)
                                                                      : runCut(args, options);
         EXPECT_FALSE(run.timedOut) << "hangs";
@@ -349,8 +349,8 @@ Made fifo(const QDir& dir) {
 
 // A Latin-1 name on a UTF-8 system: not valid UTF-8.
 Made latin1Name(const QDir& dir) {
-    const QString name = dir.filePath(clipwren::decode::decodeFileName("caf\xe9.flac"));
-    std::filesystem::copy_file(clipwren::decode::fileSystemPath(flac(dir)), clipwren::decode::fileSystemPath(name),
+    const QString name = dir.filePath(clipwren::files::decodeFileName("caf\xe9.flac"));
+    std::filesystem::copy_file(clipwren::files::fileSystemPath(flac(dir)), clipwren::files::fileSystemPath(name),
                                std::filesystem::copy_options::overwrite_existing);
     return name;
 }
@@ -457,7 +457,7 @@ TEST_P(HostileInputs, RightLengthOrCleanFailure) {
     static const QTemporaryDir shared;  // inputs made once for the cases run in one process
     const hostile::Made made = c.make(QDir(shared.path()));
     if (hasByteName(made.input)) {
-        output = outDir + "/" + clipwren::decode::decodeFileName("r\xe9sultat.wav");
+        output = outDir + "/" + clipwren::files::decodeFileName("r\xe9sultat.wav");
         QFile::remove(outDir + "/result.wav");
         writeBytes(output, kEarlierWork);
     }

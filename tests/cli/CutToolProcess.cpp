@@ -3,7 +3,7 @@
 #include <QProcess>
 #include <filesystem>
 
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include <unistd.h>
 
 namespace cuttooltest {
@@ -65,8 +65,8 @@ QStringList entriesOf(const QString& folder) {
     // Read byte by byte: QDir leaves out names that are not valid UTF-8.
     QStringList names;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(clipwren::decode::fileSystemPath(folder), error))
-        names << clipwren::decode::decodeFileName(QByteArray::fromStdString(entry.path().filename().native()));
+    for (const auto& entry : std::filesystem::directory_iterator(clipwren::files::fileSystemPath(folder), error))
+        names << clipwren::files::decodeFileName(QByteArray::fromStdString(entry.path().filename().native()));
     names.sort();
     return names;
 }

@@ -1,7 +1,7 @@
 // The editor end to end: load, crop and export real files in the background, with the
 // results checked by the ffmpeg/ffprobe command line.
 #include "SoundEditorTestUtil.h"
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 
 #include <QFile>
 #include <QTest>
@@ -306,15 +306,15 @@ TEST_F(SoundEditorTest, FailedBackgroundLoadLeavesNoSound) {
 
     // Under a name that is not valid UTF-8 (Latin-1 on a UTF-8 system) the reason given is
     // still the decoder's, not a file that is not there.
-    const QString latin1 = dir.filePath(clipwren::decode::decodeFileName("d\xe9j\xe0.mp3"));
+    const QString latin1 = dir.filePath(clipwren::files::decodeFileName("d\xe9j\xe0.mp3"));
     QFile named;
-    ASSERT_TRUE(clipwren::decode::openLocalFile(named, latin1, QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_TRUE(clipwren::files::openLocalFile(named, latin1, QIODevice::WriteOnly | QIODevice::Truncate));
     named.write(QByteArray(4096, 'x'));
     named.close();
     EXPECT_EQ(load(latin1), err::InvalidSoundFile);
     EXPECT_TRUE(editor.LastErrorDetail().startsWith(latin1 + ": ")) << editor.LastErrorDetail().toStdString();
     EXPECT_FALSE(editor.LastErrorDetail().contains("No such file")) << editor.LastErrorDetail().toStdString();
-    std::filesystem::remove(clipwren::decode::fileSystemPath(latin1));  // Qt's own removal cannot find it
+    std::filesystem::remove(clipwren::files::fileSystemPath(latin1));  // Qt's own removal cannot find it
 }
 
 TEST_F(SoundEditorTest, OutputFolderIsCreatedWhenMissing) {

@@ -11,7 +11,7 @@ extern "C" {
 #include <libcue.h>
 }
 
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 
 namespace clipwren::cut {
 
@@ -133,7 +133,7 @@ std::vector<ListedCut> cutsOfCueSheet(const BatchRequest& request, QString* erro
     std::vector<ListedCut> cuts;
     for (int i = 1; i <= tracks; ++i) {
         Track* track = cd_get_track(cd.get(), i);
-        const QString image = !embedded ? decode::decodeFileName(QByteArray(track_get_filename(track)))
+        const QString image = !embedded ? files::decodeFileName(QByteArray(track_get_filename(track)))
                                                       : embeddingFile;
         Track* next = i < tracks ? cd_get_track(cd.get(), i + 1) : nullptr;
         const bool nextInSameFile =

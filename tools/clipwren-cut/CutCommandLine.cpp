@@ -8,7 +8,7 @@
 #include <QThread>
 #include <cmath>
 
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "core/OutputLocation.h"
 #include "core/modTimeText.h"
 
@@ -37,7 +37,7 @@ QStringList argumentsOf(int argc, char** argv) {
     // Each argument's bytes as they are: a file name that is not valid UTF-8 still names
     // its file (QCoreApplication::arguments() would put U+FFFD in its place).
     QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << decode::decodeFileName(QByteArray(argv[i]));
+    for (int i = 0; i < argc; ++i) arguments << files::decodeFileName(QByteArray(argv[i]));
     return arguments;
 #endif
 }

@@ -2,7 +2,7 @@
 
 #include <QRegularExpression>
 
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 
 namespace clipwren::cut {
 
@@ -18,7 +18,7 @@ std::vector<ListedCut> parseCutList(const QByteArray& text) {
         const QByteArray raw = lines[i].endsWith('\r') ? lines[i].chopped(1) : lines[i];
         if (raw.trimmed().isEmpty() || raw.trimmed().startsWith('#')) continue;
         // Names keep their bytes, as on the command line.
-        const QString line = decode::decodeFileName(raw);
+        const QString line = files::decodeFileName(raw);
         QStringList fields = line.contains(QLatin1Char('\t')) ? line.split(QLatin1Char('\t'))
                                                                : line.trimmed().split(spaces);
         ListedCut cut;

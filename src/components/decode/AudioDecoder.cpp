@@ -4,7 +4,7 @@
 #include "components/decode/EditListEnd.h"
 #include "components/decode/FrameReader.h"
 #include "components/decode/InputFile.h"
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "components/decode/PrerolledSeek.h"
 #include "components/decode/StreamProbe.h"
 #include "components/decode/StreamTimeline.h"
@@ -198,7 +198,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString& path, int output
     if (outputRate < 0 || outputChannels < 0) return fail(err::ParameterOutOfRange);
     // Checked here so that a folder, a device or a pipe fails at once with the right code
     // and is never opened.
-    if (const std::optional<QString> why = WhyNotReadable(path)) return fail(err::InvalidSoundFile, *why);
+    if (const std::optional<QString> why = files::WhyNotReadable(path)) return fail(err::InvalidSoundFile, *why);
 
     auto decoder = std::make_unique<AudioDecoder>(PrivateKey{});
     if (const int32_t rc = decoder->impl_->open(path, outputRate, outputChannels); rc != err::Ok) {

@@ -1,7 +1,7 @@
 #include "components/decode/InputFile.h"
 
 #include "components/decode/FfmpegError.h"
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "components/decode/OggChains.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/soundeditor/lossless/FileWindow.h"
@@ -15,7 +15,7 @@ namespace clipwren::decode {
 
 int32_t InputFile::open(const QString& path) {
     path_ = path;
-    url_ = ffmpegFileUrl(path);
+    url_ = files::ffmpegFileUrl(path);
     int32_t rc = openContainer();
     if (rc != err::Ok) return rc;
     const AVCodec* decoder = nullptr;
@@ -78,7 +78,7 @@ constexpr qint64 kProbedBytes = 1 << 20;
 // alone: the name's extension would make any text named .mp3 "MP3".
 QString unopenedReason(const QString& path) {
     QFile file;
-    QByteArray head = openLocalFile(file, path, QIODevice::ReadOnly) ? file.read(kProbedBytes) : QByteArray();
+    QByteArray head = files::openLocalFile(file, path, QIODevice::ReadOnly) ? file.read(kProbedBytes) : QByteArray();
     const int size = int(head.size());
     head.append(QByteArray(AVPROBE_PADDING_SIZE, '\0'));
     AVProbeData probe{};

@@ -1,7 +1,7 @@
 #include "components/player/SoundPlayer.h"
 
 #include "components/decode/AudioDecoder.h"
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "components/decode/OpenInBackground.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/player/AudioOutput.h"
@@ -342,7 +342,7 @@ int32_t SoundPlayer::Engine::load(const QString& path) {
     QString whyNot;
     auto decoder = decode::openInBackground(path, output->rate(), kOutputChannels, &error, &whyNot);
     if (!decoder) {
-        loadFailure = decode::FailedSoundFileText(path, whyNot);
+        loadFailure = files::FailedSoundFileText(path, whyNot);
         return error < 0 ? error : err::InvalidSoundFile;
     }
     if (decoder->lengthFrames() <= 0) return err::InvalidSoundFile;

@@ -1,6 +1,6 @@
 #include "components/soundeditor/CutPipeline.h"
 
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "components/errors/FileFailure.h"
 #include "components/soundeditor/lossless/Mp3Cut.h"
 #include "components/soundeditor/lossless/Mp3FrameIndex.h"
@@ -71,8 +71,8 @@ QString emptyRangeReason(int64_t begin, std::optional<int64_t> end, int64_t piec
 
 Failure CutPipeline::checkInput(const QString& path) {
     std::error_code statusError;
-    if (path.isEmpty() || !std::filesystem::is_regular_file(decode::fileSystemPath(path), statusError))
-        return {err::InvalidSoundFile, FileFailureText(path, decode::WhyNotReadable(path))};
+    if (path.isEmpty() || !std::filesystem::is_regular_file(files::fileSystemPath(path), statusError))
+        return {err::InvalidSoundFile, FileFailureText(path, files::WhyNotReadable(path))};
     return {};
 }
 

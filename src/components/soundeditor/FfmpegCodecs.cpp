@@ -1,6 +1,6 @@
 #include "components/soundeditor/FfmpegCodecs.h"
 
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "components/soundeditor/EncodedFileWriter.h"
 #include "components/soundeditor/SourceTags.h"
 #include "components/soundeditor/lossless/AacCut.h"
@@ -21,7 +21,7 @@ constexpr int64_t kChunkFrames = 8192;
 std::unique_ptr<decode::AudioDecoder> openDecoder(const QString& path, int rate, int channels, Failure* failure) {
     QString whyNot;
     auto decoder = decode::AudioDecoder::open(path, rate, channels, &failure->code, &whyNot);
-    if (!decoder) failure->detail = decode::FailedSoundFileText(path, whyNot);
+    if (!decoder) failure->detail = files::FailedSoundFileText(path, whyNot);
     return decoder;
 }
 
@@ -117,7 +117,7 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
 std::unique_ptr<DecodedSource> FfmpegCodecs::open(const QString& path, Failure* failure) const {
     std::unique_ptr<decode::AudioDecoder> decoder = openDecoder(path, kWorkingRate, kWorkingChannels, failure);
     if (decoder && decoder->lengthFrames() <= 0) {
-        *failure = {err::InvalidSoundFile, decode::FailedSoundFileText(path, QString())};
+        *failure = {err::InvalidSoundFile, files::FailedSoundFileText(path, QString())};
         return nullptr;
     }
     if (!decoder) return nullptr;

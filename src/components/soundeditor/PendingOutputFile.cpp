@@ -1,6 +1,6 @@
 #include "components/soundeditor/PendingOutputFile.h"
 
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "components/errors/FileFailure.h"
 #include "components/errors/modSoundErrDesc.h"
 
@@ -36,18 +36,18 @@ constexpr int kTemporarySuffixLength = 5;  // ".part"
 constexpr mode_t kNewFileMode = 0644;      // rw-r--r--, as the user's other files
 
 // The name's own bytes: any name the file system holds, valid UTF-8 or not.
-QByteArray nameOf(const QString& path) { return decode::encodeFileName(path); }
+QByteArray nameOf(const QString& path) { return files::encodeFileName(path); }
 
 // The file a path ends at when its links are followed, even where the last link points
 // to nothing yet: a shell's redirection creates that file.
 QString throughLinks(QString path) {
     namespace fs = std::filesystem;
     std::error_code error;
-    for (int hops = 0; hops < kMaxLinkHops && fs::is_symlink(decode::fileSystemPath(path), error); ++hops) {
-        const fs::path link = decode::fileSystemPath(path);
+    for (int hops = 0; hops < kMaxLinkHops && fs::is_symlink(files::fileSystemPath(path), error); ++hops) {
+        const fs::path link = files::fileSystemPath(path);
         const fs::path target = fs::read_symlink(link, error);
         if (error) break;
-        path = decode::decodeFileName(QByteArray::fromStdString((link.parent_path() / target).native()));
+        path = files::decodeFileName(QByteArray::fromStdString((link.parent_path() / target).native()));
     }
     return path;
 }

@@ -1,7 +1,7 @@
 #include "components/soundeditor/SourceTags.h"
 
 #include "components/decode/FfmpegHandles.h"
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -130,7 +130,7 @@ const char* coverMimeType(const CoverPicture& cover) {
 
 SourceTags readSourceTags(const QString& path) {
     AVFormatContext* raw = nullptr;
-    const QByteArray url = decode::ffmpegFileUrl(path);
+    const QByteArray url = files::ffmpegFileUrl(path);
     if (avformat_open_input(&raw, url.constData(), nullptr, nullptr) < 0) return {};
     const decode::FormatContextPtr source(raw);
     return tagsOf(source.get());

@@ -2,7 +2,7 @@
 
 #include "components/decode/FfmpegError.h"
 #include "components/decode/FfmpegHandles.h"
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/soundeditor/OutputContainer.h"
 
@@ -39,7 +39,7 @@ bool isPlainAacLc(const AVCodecParameters* codec) {
 CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const char* muxer, const SourceTags& tags,
                        PendingOutputFile& output, const CopyHooks& hooks) {
     AVFormatContext* rawInput = nullptr;
-    const QByteArray url = decode::ffmpegFileUrl(source);
+    const QByteArray url = files::ffmpegFileUrl(source);
     if (avformat_open_input(&rawInput, url.constData(), nullptr, nullptr) < 0)
         return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
     const decode::FormatContextPtr input(rawInput);

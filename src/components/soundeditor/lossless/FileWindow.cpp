@@ -1,6 +1,6 @@
 #include "components/soundeditor/lossless/FileWindow.h"
 
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 
 #include <algorithm>
 
@@ -12,7 +12,7 @@ constexpr int64_t kWindowBytes = 256 * 1024;
 }  // namespace
 
 FileWindow::FileWindow(const QString& path) {
-    if (decode::openLocalFile(file_, path, QIODevice::ReadOnly)) size_ = file_.size();
+    if (files::openLocalFile(file_, path, QIODevice::ReadOnly)) size_ = file_.size();
 }
 
 bool FileWindow::view(int64_t offset, int length, const uint8_t** data) {

@@ -1,6 +1,6 @@
 #include "components/soundeditor/lossless/Mp3Cut.h"
 
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 #include "components/errors/modSoundErrDesc.h"
 #include "components/soundeditor/lossless/Mp3InfoFrame.h"
 
@@ -129,7 +129,7 @@ std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64
 CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
                        PendingOutputFile& output, const CopyHooks& hooks) {
     QFile in;
-    if (!decode::openLocalFile(in, source, QIODevice::ReadOnly))
+    if (!files::openLocalFile(in, source, QIODevice::ReadOnly))
         return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
     const Frame& first = index.frames[plan.firstFrame];
     const Frame& last = index.frames[plan.lastFrame];

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <optional>
 
-namespace clipwren::decode {
+namespace clipwren::files {
 
 QString decodeFileName(const QByteArray& bytes);
 QByteArray encodeFileName(const QString& name);
@@ -32,4 +32,4 @@ QString FailedSoundFileText(const QString& path, const QString& decoderReason);
 // name such as "pipe:0" or "concat:a|b" is the file of that name.
 QByteArray ffmpegFileUrl(const QString& name);
 
-}  // namespace clipwren::decode
+}  // namespace clipwren::files

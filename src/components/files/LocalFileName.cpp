@@ -1,4 +1,4 @@
-#include "components/decode/LocalFileName.h"
+#include "components/files/LocalFileName.h"
 
 #include "components/errors/FileFailure.h"
 
@@ -12,7 +12,7 @@
 #include <fcntl.h>
 #endif
 
-namespace clipwren::decode {
+namespace clipwren::files {
 
 #ifdef Q_OS_WIN
 // Windows names are UTF-16 already: a QString holds every one of them.
@@ -133,4 +133,4 @@ QString FailedSoundFileText(const QString& path, const QString& decoderReason) {
     return FileFailureText(path, WhyNotReadable(path).value_or(decoderReason));
 }
 
-}  // namespace clipwren::decode
+}  // namespace clipwren::files
