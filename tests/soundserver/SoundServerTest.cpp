@@ -36,6 +36,14 @@ constexpr int kGapFrames = kRate / 1000;
 
 Heard listen(const MonitorRecorder& recorder) { return testsupport::listen(recorder.samples(), kGapFrames, recorder.holes()); }
 
+// Where the server fell behind and skipped cycles, nothing tells of the player; and the
+// player dates its sound anew from the server's next few reports.
+bool nearAHole(const std::vector<std::pair<int64_t, int64_t>>& holes, int64_t from, int64_t to) {
+    constexpr int64_t kRedated = kRate / 2;
+    return std::any_of(holes.begin(), holes.end(),
+                       [&](const auto& hole) { return hole.first <= to && hole.second + kRedated > from; });
+}
+
 // PulseAudio as it was always tested; PipeWire as a desktop user's session runs it,
 // at the period a desktop gives the player and at a short one.
 const ServerSetup kPulseAudio{ServerKind::PulseAudio, false};
@@ -175,14 +183,8 @@ TEST_P(PlayingOnServer, PlaysWithoutGapsAndThePositionIsWhatIsHeard) {
         EXPECT_EQ(heard.gaps, 0) << "longest gap " << heard.longestGap << " frames";
     }
     const MonitorRecorder::Timeline heardAt = recorder.timeline();
-    // Where the server fell behind and skipped cycles, nothing tells of the player; and
-    // the player dates its sound anew from the server's next few reports.
     const auto holes = recorder.holes();
-    const auto nearHole = [&](int64_t from, int64_t to) {
-        constexpr int64_t kRedated = kRate / 2;
-        return std::any_of(holes.begin(), holes.end(),
-                           [&](const auto& hole) { return hole.first <= to && hole.second + kRedated > from; });
-    };
+    const auto nearHole = [&](int64_t from, int64_t to) { return nearAHole(holes, from, to); };
     // The clicks heard at the normal tempo: before the change, and from a while after the
     // change back on, which are the last ones of the sound. The stretcher may move, drop or
     // repeat a click by up to one of its sequences.
@@ -242,9 +244,6 @@ INSTANTIATE_TEST_SUITE_P(ServerBuffers, PlayingOnServer,
 // by itself, going on from the frame being heard: the position runs on without a jump,
 // and the sound without a gap.
 TEST_P(SoundServerTest, ServerKilledAndRestartedSoundComesBackByItself) {
-    if (setupOf(GetParam()).kind == ServerKind::PipeWire)
-        GTEST_SKIP() << "a private PipeWire restarted at once does not always come up again "
-                        "(its sockets, or the player's first try, time out now and then)";
     auto player = startedPlayer();
     QSignalSpy silently(player.get(), &SoundPlayer::PlayingSilentlyChanged);
     ASSERT_EQ(player->OpenFile(0, clickWav(20.0)), err::Ok);
@@ -291,8 +290,12 @@ TEST_P(SoundServerTest, ServerKilledAndRestartedSoundComesBackByItself) {
     }
     const Heard heard = listen(recorder);
     ASSERT_GE(heard.clicks.size(), size_t(3));
-    for (size_t i = 1; i < heard.clicks.size(); ++i)
-        EXPECT_EQ(heard.clicks[i] - heard.clicks[i - 1], kClickSpacing) << "click " << i;
+    const auto holes = recorder.holes();
+    for (size_t i = 1; i < heard.clicks.size(); ++i) {
+        if (!nearAHole(holes, heard.clicks[i - 1], heard.clicks[i])) {
+            EXPECT_EQ(heard.clicks[i] - heard.clicks[i - 1], kClickSpacing) << "click " << i;
+        }
+    }
 }
 
 // Whether a process has a file open.

@@ -8,11 +8,12 @@
 #include <pwd.h>
 #include <spa/param/audio/format-utils.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
@@ -72,14 +73,7 @@ bool PrivateSoundServer::start() {
                 return false;
             }
     }
-    // A start right after a kill may find the killed servers' sockets not yet let go, and
-    // one of the new ones gives up at once: a second try finds them gone.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        processes_.clear();
-        if (setup_.kind == ServerKind::PulseAudio ? startPulseAudio() : startPipeWire()) return true;
-        QThread::msleep(500);
-    }
-    return false;
+    return setup_.kind == ServerKind::PulseAudio ? startPulseAudio() : startPipeWire();
 }
 
 bool PrivateSoundServer::asOtherUser() const { return setup_.unprivileged && geteuid() == 0; }
@@ -137,15 +131,40 @@ bool PrivateSoundServer::answers(const QString& line) {
         QThread::msleep(50);
     }
     failure_ = QStringLiteral("the sound server did not answer:");
-    for (const auto& process : processes_) failure_ += QLatin1Char('\n') + QString::fromLocal8Bit(process->readAll());
+    for (const auto& process : processes_) {
+        // Their output is read only when waited for: nothing here runs an event loop.
+        process->waitForReadyRead(100);
+        failure_ += QLatin1Char('\n') + process->program() + QStringLiteral(": ") +
+                    QString::fromLocal8Bit(process->readAll());
+    }
     kill();
     return false;
 }
 
-bool PrivateSoundServer::appears(const QString& path) {
+namespace {
+// Someone takes connections on a socket. A server killed, as a crash would, leaves its
+// socket file behind: that it exists says nothing.
+bool listens(const QString& path) {
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (size_t(name.size()) >= sizeof address.sun_path) {
+        close(probe);
+        return false;
+    }
+    std::copy(name.begin(), name.end(), address.sun_path);
+    const bool connected = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    close(probe);
+    return connected;
+}
+}  // namespace
+
+bool PrivateSoundServer::listening(const QString& path) {
     QElapsedTimer waited;
     waited.start();
-    while (!QFileInfo::exists(path)) {
+    while (!listens(path)) {
         if (waited.elapsed() > kStartTimeoutMs || !running()) return answers({});
         QThread::msleep(20);
     }
@@ -193,9 +212,9 @@ bool PrivateSoundServer::startPipeWire() {
                                                 QStringLiteral("--nopidfile"),
                                                 QStringLiteral("--address=unix:path=") + busPath()}))
         return false;
-    if (!appears(busPath())) return false;
+    if (!listening(busPath())) return false;
     if (!launch(QStringLiteral("pipewire"), {})) return false;
-    if (!appears(graphSocket())) return false;
+    if (!listening(graphSocket())) return false;
     return launch(QStringLiteral("wireplumber"), {}) && launch(QStringLiteral("pipewire-pulse"), {}) &&
            answers(QStringLiteral("Default Sink: %1").arg(sink()));
 }

@@ -58,8 +58,8 @@ private:
     // Waits for `pactl info` to answer with the line wanted (empty: any answer); on
     // failure, says what the server's programs wrote and ends them.
     bool answers(const QString& line);
-    // Waits for a program of the server to make a socket.
-    bool appears(const QString& path);
+    // Waits for a program of the server to take connections on its socket.
+    bool listening(const QString& path);
     bool asOtherUser() const;
     QString busPath() const;
 
