@@ -14,8 +14,6 @@ namespace {
 
 constexpr int kMinExportRate = 8000;
 constexpr int kMaxExportRate = 192000;
-// A cancelled step fails with this code: the table has none of its own for it.
-constexpr int32_t kCancelled = err::UnknownError;
 const QString kLineBreak = QStringLiteral("\r\n");
 
 bool cancelled(const CutHooks& hooks) { return hooks.cancelled && hooks.cancelled(); }
@@ -217,19 +215,12 @@ std::optional<Failure> CutPipeline::copy(const ExportPlan& plan, PendingOutputFi
     }
     const auto [begin, end] = selection_.frames(source_.sampleRate, source_.lengthFrames);
     if (end <= begin) return Failure{err::NoSelection};
-    const CopyResult copy = copyPiece(plan, begin, end, output, hooks);
-    switch (copy.status) {
-    case CopyResult::Status::Copied:
-        report->copied = true;
-        return Failure{};
-    case CopyResult::Status::Failed:
-        return Failure{copy.error};
-    case CopyResult::Status::Cancelled:
-        return Failure{kCancelled};
-    case CopyResult::Status::NotPossible:
-        break;
+    const Failure copied = copyPiece(plan, begin, end, output, hooks);
+    if (!isCopyNotPossible(copied)) {
+        report->copied = !copied.failed();
+        return copied;
     }
-    report->reason = copy.reason;
+    report->reason = copied.detail;
     if (encoding.keepSourceEncoding) return Failure{err::NotAvailableForFormat};
     // The encoder starts on an empty output.
     if (!output.restart()) return Failure{err::FileCreationFailed};
@@ -240,16 +231,16 @@ std::optional<Failure> CutPipeline::copy(const ExportPlan& plan, PendingOutputFi
 // the output keeps their encoding: an MP3 cut to MP3, or AAC in MP4 to an MP4/M4A/M4R,
 // whose settings match the source's (rate, channels, and for a constant-rate MP3 the bit
 // rate), or whatever the settings when the source's encoding is to be kept.
-CopyResult CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, PendingOutputFile& output,
-                                  const CopyHooks& hooks) {
+Failure CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, PendingOutputFile& output,
+                               const CopyHooks& hooks) {
     const Encoding& encoding = plan.encoding;
     const Kind kind = sourceKind(source_);
     if (kind == Kind::Other)
-        return CopyResult::notPossible(QStringLiteral("only MP3 and AAC in MP4 files can be cut without re-encoding"));
+        return copyNotPossible(QStringLiteral("only MP3 and AAC in MP4 files can be cut without re-encoding"));
     if (outputKind(encoding) != kind)
-        return CopyResult::notPossible(kind == Kind::Mp3
-                                           ? QStringLiteral("an MP3 keeps its encoding only in an MP3 file")
-                                           : QStringLiteral("AAC keeps its encoding only in an MP4, M4A or M4R file"));
+        return copyNotPossible(kind == Kind::Mp3
+                               ? QStringLiteral("an MP3 keeps its encoding only in an MP3 file")
+                               : QStringLiteral("AAC keeps its encoding only in an MP4, M4A or M4R file"));
     if (kind == Kind::Mp3) {
         QString whyNot;
         std::unique_ptr<mp3::Mp3FrameIndex> opened;
@@ -257,17 +248,17 @@ CopyResult CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t
         if (!frames && (opened = mp3::Mp3FrameIndex::open(path_, &whyNot))) frames = opened.get();
         const std::optional<mp3::Mp3Index> index =
             frames ? frames->framesForPiece(begin, end, &whyNot) : std::nullopt;
-        if (!index) return CopyResult::notPossible(whyNot);
+        if (!index) return copyNotPossible(whyNot);
         if (!encoding.keepSourceEncoding) {
             if (const std::optional<QString> differ =
                     mp3::settingsDiffer(*index, plan.sampleRate, plan.channels, encoding.bitRate))
-                return CopyResult::notPossible(*differ);
+                return copyNotPossible(*differ);
         }
         return mp3::copyMp3(path_, *index, begin, end, output, hooks);
     }
     if (!encoding.keepSourceEncoding &&
         (plan.sampleRate != source_.sampleRate || plan.channels != source_.channels))
-        return CopyResult::notPossible(QStringLiteral("the output's sample rate or channels are not the source's"));
+        return copyNotPossible(QStringLiteral("the output's sample rate or channels are not the source's"));
     return decoded_->copyAac(begin, end, encoding, output, hooks);
 }
 

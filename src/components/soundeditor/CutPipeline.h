@@ -86,8 +86,8 @@ public:
     virtual int64_t lengthFrames() const = 0;
     virtual Failure seek(int64_t frame) = 0;
     // Copies decoded samples [begin, end) (at the source's rate) of AAC in MP4 into output.
-    virtual CopyResult copyAac(int64_t begin, int64_t end, const Encoding& encoding, PendingOutputFile& output,
-                               const CopyHooks& hooks) = 0;
+    virtual Failure copyAac(int64_t begin, int64_t end, const Encoding& encoding, PendingOutputFile& output,
+                            const CopyHooks& hooks) = 0;
     // Decodes the selection at the output's rate and channels, finishes it and encodes it
     // into output; *report gets the piece's shortfalls.
     virtual Failure encode(const Selection& selection, const ExportPlan& plan, PendingOutputFile& output,
@@ -131,8 +131,8 @@ private:
     // nullopt: the piece is to be encoded instead (report->reason says why).
     std::optional<Failure> copy(const ExportPlan& plan, PendingOutputFile& output, const CopyHooks& hooks,
                                 ExportReport* report);
-    CopyResult copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, PendingOutputFile& output,
-                         const CopyHooks& hooks);
+    Failure copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, PendingOutputFile& output,
+                      const CopyHooks& hooks);
     Failure write(const ExportPlan& plan, PendingOutputFile& output, const CutHooks& hooks, ExportReport* report);
 
     const Codecs* codecs_;

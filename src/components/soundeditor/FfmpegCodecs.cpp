@@ -34,8 +34,8 @@ public:
     int64_t lengthFrames() const override { return decoder_->lengthFrames(); }
     Failure seek(int64_t frame) override { return {decoder_->seek(frame)}; }
 
-    CopyResult copyAac(int64_t begin, int64_t end, const Encoding& encoding, PendingOutputFile& output,
-                       const CopyHooks& hooks) override {
+    Failure copyAac(int64_t begin, int64_t end, const Encoding& encoding, PendingOutputFile& output,
+                    const CopyHooks& hooks) override {
         return aac::writeAacCut(path_, begin, end, encoding.muxer, tags(), output, hooks);
     }
 

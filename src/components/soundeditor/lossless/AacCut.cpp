@@ -36,21 +36,21 @@ bool isPlainAacLc(const AVCodecParameters* codec) {
 
 }  // namespace
 
-CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const char* muxer, const SourceTags& tags,
-                       PendingOutputFile& output, const CopyHooks& hooks) {
+Failure writeAacCut(const QString& source, int64_t begin, int64_t end, const char* muxer, const SourceTags& tags,
+                    PendingOutputFile& output, const CopyHooks& hooks) {
     AVFormatContext* rawInput = nullptr;
     const QByteArray url = files::ffmpegFileUrl(source);
     if (avformat_open_input(&rawInput, url.constData(), nullptr, nullptr) < 0)
-        return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
+        return copyNotPossible(QStringLiteral("the file cannot be read"));
     const decode::FormatContextPtr input(rawInput);
     const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (index < 0) return CopyResult::notPossible(QStringLiteral("the file has no audio track"));
+    if (index < 0) return copyNotPossible(QStringLiteral("the file has no audio track"));
     const AVStream* track = input->streams[index];
     const AVCodecParameters* codec = track->codecpar;
     if (!isPlainAacLc(codec))
-        return CopyResult::notPossible(QStringLiteral("its audio is not AAC-LC"));
+        return copyNotPossible(QStringLiteral("its audio is not AAC-LC"));
     if (track->time_base.num != 1 || track->time_base.den != codec->sample_rate)
-        return CopyResult::notPossible(QStringLiteral("its track is not timed in samples"));
+        return copyNotPossible(QStringLiteral("its track is not timed in samples"));
     for (unsigned i = 0; i < input->nb_streams; ++i)
         if (int(i) != index) input->streams[i]->discard = AVDISCARD_ALL;
     // The decoded sound starts at the track's first timestamp, not at zero: a track that
@@ -60,23 +60,23 @@ CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const 
     begin += origin;
     end += origin;
     if (begin - kSeekLead > origin && av_seek_frame(input.get(), index, begin - kSeekLead, AVSEEK_FLAG_BACKWARD) < 0)
-        return CopyResult::notPossible(QStringLiteral("the track cannot be searched"));
+        return copyNotPossible(QStringLiteral("the track cannot be searched"));
     // A fragmented file leaves the first packet's duration unsaid; an AAC-LC frame holds
     // 1024 samples.
     const auto durationOf = [](const AVPacket* p) { return p->duration > 0 ? p->duration : int64_t(kAacFrame); };
 
     // Read up to the packet that holds the begin, keeping the one before it.
     const decode::PacketPtr packet(av_packet_alloc()), previous(av_packet_alloc());
-    if (!packet || !previous) return CopyResult::failed(err::NotEnoughMemory);
+    if (!packet || !previous) return Failure{err::NotEnoughMemory};
     for (;;) {
         if (av_read_frame(input.get(), packet.get()) < 0)
-            return CopyResult::notPossible(QStringLiteral("the track ends before the piece"));
+            return copyNotPossible(QStringLiteral("the track ends before the piece"));
         if (packet->stream_index != index) {
             av_packet_unref(packet.get());
             continue;
         }
         if (packet->pts == AV_NOPTS_VALUE || packet->pts > begin)
-            return CopyResult::notPossible(QStringLiteral("the track's packets are not timed"));
+            return copyNotPossible(QStringLiteral("the track's packets are not timed"));
         packet->duration = durationOf(packet.get());
         if (packet->pts + packet->duration > begin) break;
         av_packet_unref(previous.get());
@@ -85,13 +85,13 @@ CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const 
     // FFmpeg's MP4 reader drops every sample of an edit that starts and ends inside one
     // packet other than at its start: such a copy would decode to nothing.
     if (begin > packet->pts && end < packet->pts + packet->duration)
-        return CopyResult::notPossible(QStringLiteral("the piece lies within one AAC frame"));
+        return copyNotPossible(QStringLiteral("the piece lies within one AAC frame"));
 
     int opened = 0;
     const OutputContainerPtr out = openOutputContainer(muxer, output, &opened);
-    if (decode::logIfFailed(opened, muxer) < 0) return CopyResult::failed(err::EncoderFailedToStart);
+    if (decode::logIfFailed(opened, muxer) < 0) return Failure{err::EncoderFailedToStart};
     AVStream* copy = avformat_new_stream(out.get(), nullptr);
-    if (!copy || avcodec_parameters_copy(copy->codecpar, codec) < 0) return CopyResult::failed(err::NotEnoughMemory);
+    if (!copy || avcodec_parameters_copy(copy->codecpar, codec) < 0) return Failure{err::NotEnoughMemory};
     copy->codecpar->codec_tag = 0;
     copy->codecpar->frame_size = kAacFrame;
     copy->time_base = track->time_base;
@@ -101,7 +101,7 @@ CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const 
     int result = decode::logIfFailed(avformat_write_header(out.get(), &options), "starting the output");
     av_dict_free(&options);
     if (result >= 0) result = decode::logIfFailed(writeCover(out.get(), picture, tags), "writing the cover");
-    if (result < 0) return CopyResult::failed(err::FileCreationFailed);
+    if (result < 0) return Failure{err::FileCreationFailed};
 
     // Timestamps count from the begin: what lies before it goes into the edit list.
     auto put = [&](AVPacket* p, int64_t duration) {
@@ -115,28 +115,28 @@ CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const 
         return decode::logIfFailed(av_interleaved_write_frame(out.get(), p), "writing audio");
     };
     if (previous->size > 0 && put(previous.get(), previous->duration) < 0)
-        return CopyResult::failed(err::FileCreationFailed);
+        return Failure{err::FileCreationFailed};
     for (;;) {
-        if (hooks.cancelled && hooks.cancelled()) return CopyResult::cancelled();
+        if (hooks.cancelled && hooks.cancelled()) return Failure{kCancelled};
         const int64_t start = packet->pts;
         const int64_t next = start + packet->duration;
-        if (put(packet.get(), std::min(next, end) - start) < 0) return CopyResult::failed(err::FileCreationFailed);
+        if (put(packet.get(), std::min(next, end) - start) < 0) return Failure{err::FileCreationFailed};
         if (hooks.progress) hooks.progress(std::min(next, end) - begin, piece);
         if (next >= end) break;
         do {
             av_packet_unref(packet.get());
             if (av_read_frame(input.get(), packet.get()) < 0)
-                return CopyResult::notPossible(QStringLiteral("the track ends before the piece"));
+                return copyNotPossible(QStringLiteral("the track ends before the piece"));
         } while (packet->stream_index != index);
         packet->duration = durationOf(packet.get());
         // A gap or an overlap would move everything after it.
         if (packet->pts != next)
-            return CopyResult::notPossible(QStringLiteral("the track's packets do not follow each other"));
+            return copyNotPossible(QStringLiteral("the track's packets do not follow each other"));
     }
     if (decode::logIfFailed(av_write_trailer(out.get()), "finishing the output") < 0 ||
         decode::logIfFailed(flushOutputContainer(*out), "writing the output") < 0)
-        return CopyResult::failed(err::FileCreationFailed);
-    return CopyResult::copied();
+        return Failure{err::FileCreationFailed};
+    return Failure{};
 }
 
 }  // namespace clipwren::soundeditor::aac

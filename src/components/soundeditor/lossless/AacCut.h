@@ -15,10 +15,10 @@
 namespace clipwren::soundeditor::aac {
 
 // Writes decoded samples [begin, end) of the source's audio track to `output` in the
-// given MP4-family muxer ("mp4", "ipod") with the tags. NotPossible for anything but
+// given MP4-family muxer ("mp4", "ipod") with the tags. copyNotPossible for anything but
 // AAC-LC timed in samples with no gap between its packets (what was written by then is
 // to be replaced).
-CopyResult writeAacCut(const QString& source, int64_t begin, int64_t end, const char* muxer, const SourceTags& tags,
-                       PendingOutputFile& output, const CopyHooks& hooks);
+Failure writeAacCut(const QString& source, int64_t begin, int64_t end, const char* muxer, const SourceTags& tags,
+                    PendingOutputFile& output, const CopyHooks& hooks);
 
 }  // namespace clipwren::soundeditor::aac

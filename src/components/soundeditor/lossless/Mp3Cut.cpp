@@ -126,11 +126,11 @@ std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64
     return plan;
 }
 
-CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
-                       PendingOutputFile& output, const CopyHooks& hooks) {
+Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
+                    PendingOutputFile& output, const CopyHooks& hooks) {
     QFile in;
     if (!files::openLocalFile(in, source, QIODevice::ReadOnly))
-        return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
+        return copyNotPossible(QStringLiteral("the file cannot be read"));
     const Frame& first = index.frames[plan.firstFrame];
     const Frame& last = index.frames[plan.lastFrame];
     const bool constantBitRate =
@@ -139,7 +139,7 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
     const std::optional<QByteArray> reservoir = reservoirBefore(in, index, plan.firstFrame);
     const std::optional<QByteArray> lead =
         firstHeader && reservoir ? leadFrame(*firstHeader, *reservoir, constantBitRate) : std::nullopt;
-    if (!lead) return CopyResult::notPossible(QStringLiteral("the first frame's reservoir data is not in the file"));
+    if (!lead) return copyNotPossible(QStringLiteral("the first frame's reservoir data is not in the file"));
 
     const QByteArray silence = *leadFrame(*firstHeader, QByteArray(), constantBitRate);
     const QByteArray silenceBefore = silence.repeated(plan.silentBefore);
@@ -180,8 +180,8 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
         return true;
     };
     const bool summed = readRange(in, first.offset, copiedBytes, hooks, &cancelled, addToCrc);
-    if (cancelled) return CopyResult::cancelled();
-    if (!summed) return CopyResult::notPossible(QStringLiteral("the file cannot be read"));
+    if (cancelled) return Failure{kCancelled};
+    if (!summed) return copyNotPossible(QStringLiteral("the file cannot be read"));
     fields.musicCrc = crc16(silenceAfter.constData(), silenceAfter.size(), musicCrc);
 
     const QByteArray tail = readAt(in, in.size() - kId3v1Size, kId3v1Size);
@@ -199,15 +199,15 @@ CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3Cu
                          put(silenceBefore) && put(*lead) &&
                          readRange(in, first.offset, copiedBytes, hooks, &cancelled, copyFrames) &&
                          put(silenceAfter) && (!id3v1 || put(tail));
-    if (cancelled) return CopyResult::cancelled();
-    return written ? CopyResult::copied() : CopyResult::failed(err::FileCreationFailed);
+    if (cancelled) return Failure{kCancelled};
+    return written ? Failure{} : Failure{err::FileCreationFailed};
 }
 
-CopyResult copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end,
-                   PendingOutputFile& output, const CopyHooks& hooks) {
+Failure copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end,
+                PendingOutputFile& output, const CopyHooks& hooks) {
     QString whyNot;
     const std::optional<Mp3CutPlan> plan = planMp3Cut(index, begin, end, &whyNot);
-    if (!plan) return CopyResult::notPossible(whyNot);
+    if (!plan) return copyNotPossible(whyNot);
     return writeMp3Cut(source, index, *plan, output, hooks);
 }
 

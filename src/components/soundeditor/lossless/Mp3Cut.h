@@ -35,15 +35,14 @@ struct Mp3CutPlan {
 std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end, QString* whyNot);
 
 // Writes the planned cut of `source` to `output`, with the source's ID3v2 tags in front
-// (less the whole sound's length) and its ID3v1 tag at the end. Returns Copied, Failed
-// or Cancelled.
-CopyResult writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
-                       PendingOutputFile& output, const CopyHooks& hooks);
+// (less the whole sound's length) and its ID3v1 tag at the end. Ends as StreamCopy.h says.
+Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
+                    PendingOutputFile& output, const CopyHooks& hooks);
 
-// Plans and writes the cut of decoded samples [begin, end); NotPossible with the reason
-// where the cut cannot be exact.
-CopyResult copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end,
-                   PendingOutputFile& output, const CopyHooks& hooks);
+// Plans and writes the cut of decoded samples [begin, end); copyNotPossible with the
+// reason where the cut cannot be exact.
+Failure copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end,
+                PendingOutputFile& output, const CopyHooks& hooks);
 
 // Why the source's encoding is not the one output settings ask for: another sample rate
 // or channel count, or for a constant-rate source another bit rate (a variable-rate

@@ -1,28 +1,21 @@
 #pragma once
 // What the lossless cutters share: how a copy ends, and the hooks through which the
-// editor follows it and stops it.
+// editor follows it and stops it. A copy ends as a Failure: none when the output is
+// written; copyNotPossible(why) when nothing is written because this cut must be
+// encoded anew; kCancelled; or the code of what went wrong.
+#include "components/errors/Failure.h"
+
 #include <QString>
 #include <cstdint>
 #include <functional>
 
 namespace clipwren::soundeditor {
 
-struct CopyResult {
-    enum class Status {
-        Copied,       // the output is written
-        NotPossible,  // nothing written: this cut must be re-encoded, for `reason`
-        Failed,       // the copy was tried and failed with `error`
-        Cancelled,
-    };
-    Status status = Status::Copied;
-    int32_t error = 0;
-    QString reason;
+// A cancelled step fails with this code: the table has none of its own for it.
+inline constexpr int32_t kCancelled = err::UnknownError;
 
-    static CopyResult copied() { return {}; }
-    static CopyResult notPossible(const QString& why) { return {Status::NotPossible, 0, why}; }
-    static CopyResult failed(int32_t code) { return {Status::Failed, code, QString()}; }
-    static CopyResult cancelled() { return {Status::Cancelled, 0, QString()}; }
-};
+inline Failure copyNotPossible(const QString& why) { return {err::NotAvailableForFormat, why}; }
+inline bool isCopyNotPossible(const Failure& failure) { return failure.code == err::NotAvailableForFormat; }
 
 struct CopyHooks {
     std::function<void(int64_t done, int64_t total)> progress;
