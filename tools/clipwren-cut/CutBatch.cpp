@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CueSheet.h"
+#include "components/soundeditor/CutPipeline.h"
 #include "core/InterruptNotifier.h"
 
 namespace clipwren::cut {
@@ -67,10 +68,12 @@ std::vector<ListedCut> cutsOf(const BatchRequest& request, QString* error) {
     return cuts;
 }
 
-// One cut on a batch thread: copied without the codecs where it can be, else by the module.
-CutOutcome makeListedCut(const CutRequest& request, const CutEngineLoader& loadEngine,
-                         const std::atomic<int>& interruptSignal) {
-    if (std::optional<CutOutcome> copied = makeCut(request, nullptr, interruptSignal, nullptr)) return *copied;
+// One cut on a batch thread: copied without the codecs where it can be (by the thread's
+// own pipeline, which keeps an MP3's frame index from one cut of the file to the next),
+// else by the module.
+CutOutcome makeListedCut(const CutRequest& request, soundeditor::CutPipeline& withoutCodecs,
+                         const CutEngineLoader& loadEngine, const std::atomic<int>& interruptSignal) {
+    if (std::optional<CutOutcome> copied = makeCut(request, withoutCodecs, interruptSignal, nullptr)) return *copied;
     QString error;
     const MakeCutFunction engine = loadEngine(&error);
     if (!engine) return {kCutFailed, {}, {error}};
@@ -121,9 +124,10 @@ int runBatch(const BatchRequest& request, const CutEngineLoader& loadEngine) {
     std::vector<std::jthread> workers;
     for (int i = 0; i < threads; ++i) {
         workers.emplace_back([&] {
+            soundeditor::CutPipeline withoutCodecs(nullptr);
             for (size_t taken; interruptSignal.load() == 0 && (taken = next++) < waiting.size();) {
                 const ListedCut* cut = waiting[taken];
-                CutOutcome outcome = makeListedCut(cut->request, loadEngine, interruptSignal);
+                CutOutcome outcome = makeListedCut(cut->request, withoutCodecs, loadEngine, interruptSignal);
                 QMetaObject::invokeMethod(&loop, [&finishCut, cut, outcome = std::move(outcome)] {
                     finishCut(*cut, outcome);
                 }, Qt::QueuedConnection);

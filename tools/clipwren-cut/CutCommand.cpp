@@ -13,7 +13,7 @@ namespace {
 constexpr int kCutFailed = 1;
 }  // namespace
 
-std::optional<CutOutcome> makeCut(const CutRequest& request, const soundeditor::Codecs* codecs,
+std::optional<CutOutcome> makeCut(const CutRequest& request, soundeditor::CutPipeline& pipeline,
                                   const std::atomic<int>& interruptSignal, std::FILE* progressStream) {
     soundeditor::CutRequest cut;
     cut.input = request.input;
@@ -30,7 +30,7 @@ std::optional<CutOutcome> makeCut(const CutRequest& request, const soundeditor::
         if (onMainThread) QCoreApplication::processEvents();
         return interruptSignal.load() != 0;
     };
-    const soundeditor::CutReport report = soundeditor::runCut(cut, codecs, hooks);
+    const soundeditor::CutReport report = soundeditor::runCut(pipeline, cut, hooks);
     progress.finish();
     if (report.needsCodecs) return std::nullopt;
     const ExportReport& exported = report.exported;

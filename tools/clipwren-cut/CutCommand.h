@@ -10,7 +10,7 @@
 #include <optional>
 
 namespace clipwren::soundeditor {
-class Codecs;
+class CutPipeline;
 }
 
 namespace clipwren::cut {
@@ -25,11 +25,12 @@ struct CutOutcome {
     QStringList messages;
 };
 
-// Makes the cut. A non-zero *interruptSignal stops it; on the program's main thread the
-// events that may set it are handled while the cut runs. A progress bar goes to
-// `progress` when that is a terminal (none for null). nullopt when the cut needs the
-// codecs and none were given: then nothing was written.
-std::optional<CutOutcome> makeCut(const CutRequest& request, const soundeditor::Codecs* codecs,
+// Makes the cut with `pipeline`, with or without its codecs. A non-zero interruptSignal
+// stops it; on the program's main thread the events that may set it are handled while
+// the cut runs. A progress bar goes to `progress` when that is a terminal (none for
+// null). nullopt when the cut needs the codecs and the pipeline has none: then nothing
+// was written.
+std::optional<CutOutcome> makeCut(const CutRequest& request, soundeditor::CutPipeline& pipeline,
                                   const std::atomic<int>& interruptSignal, std::FILE* progress);
 
 // Prints the outcome on standard error and returns its status.

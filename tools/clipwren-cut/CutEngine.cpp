@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "CutCommand.h"
+#include "components/soundeditor/CutPipeline.h"
 #include "components/soundeditor/FfmpegCodecs.h"
 
 namespace {
@@ -56,6 +57,7 @@ extern "C" void clipwren_make_cut(const clipwren::cut::CutRequest& request, cons
     (void)logSet;
     static const clipwren::soundeditor::FfmpegCodecs codecs;
     HeldFfmpegLog::clear();
-    *outcome = *clipwren::cut::makeCut(request, &codecs, *interruptSignal, progress);
+    clipwren::soundeditor::CutPipeline pipeline(&codecs);
+    *outcome = *clipwren::cut::makeCut(request, pipeline, *interruptSignal, progress);
     if (outcome->status != 0) outcome->libraryLines = HeldFfmpegLog::take();
 }

@@ -11,6 +11,7 @@
 #include "CutCommandLine.h"
 #include "CutEngine.h"
 #include "CutCommand.h"
+#include "components/soundeditor/CutPipeline.h"
 #include "core/InterruptNotifier.h"
 
 using namespace clipwren::cut;
@@ -76,7 +77,8 @@ int main(int argc, char** argv) {
     });
     // An MP3 copy is made here (without a bar: the cut may yet be handed on); anything
     // else needs the codecs of the cut module.
-    if (const std::optional<CutOutcome> copied = makeCut(commandLine.request, nullptr, interruptSignal, nullptr))
+    clipwren::soundeditor::CutPipeline withoutCodecs(nullptr);
+    if (const std::optional<CutOutcome> copied = makeCut(commandLine.request, withoutCodecs, interruptSignal, nullptr))
         return tell(*copied);
     QString error;
     const MakeCutFunction makeCutWithCodecs = loadCutEngine(&error);

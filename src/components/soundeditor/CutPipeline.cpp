@@ -5,6 +5,7 @@
 #include "components/soundeditor/lossless/Mp3Cut.h"
 #include "components/soundeditor/lossless/Mp3FrameIndex.h"
 
+#include <chrono>
 #include <filesystem>
 #include <utility>
 
@@ -65,6 +66,18 @@ QString emptyRangeReason(int64_t begin, std::optional<int64_t> end, int64_t piec
     return QString();
 }
 
+// A file's size and modification time (nanoseconds), to tell it unchanged; zeros where
+// they cannot be read.
+std::pair<uintmax_t, int64_t> fileIdentity(const QString& path) {
+    std::error_code error;
+    const std::filesystem::path name = files::fileSystemPath(path);
+    const uintmax_t size = std::filesystem::file_size(name, error);
+    if (error) return {};
+    const auto modified = std::filesystem::last_write_time(name, error);
+    if (error) return {};
+    return {size, int64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count())};
+}
+
 }  // namespace
 
 Failure CutPipeline::checkInput(const QString& path) {
@@ -98,6 +111,8 @@ void CutPipeline::unload() {
 }
 
 Failure CutPipeline::load(const QString& path, const CutHooks& hooks) {
+    std::unique_ptr<mp3::Mp3FrameIndex> kept;
+    if (walked_ && path == path_ && fileIdentity(path) == walkedFile_) kept = std::move(walked_);
     unload();
     if (Failure refused = checkInput(path); refused.failed()) return refused;
     progress(hooks, CutPhase::Loading, 0);
@@ -113,7 +128,8 @@ Failure CutPipeline::load(const QString& path, const CutHooks& hooks) {
         // Only an MP3 can be cut without the codecs; its frame index gives the length,
         // and then the frames of the piece.
         QString whyNot;
-        std::unique_ptr<mp3::Mp3FrameIndex> index = mp3::Mp3FrameIndex::open(path, &whyNot);
+        walkedFile_ = fileIdentity(path);
+        std::unique_ptr<mp3::Mp3FrameIndex> index = kept ? std::move(kept) : mp3::Mp3FrameIndex::open(path, &whyNot);
         const std::optional<int64_t> length = index ? index->decodedLength() : std::nullopt;
         if (!length || *length <= 0) return {err::InvalidSoundFile, path + QStringLiteral(": ") + whyNot};
         const int rate = index->head().stream.sampleRate;
@@ -263,8 +279,13 @@ Failure CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t en
 }
 
 CutReport runCut(const CutRequest& request, const Codecs* codecs, const CutHooks& hooks) {
-    failWritesIntoBrokenPipes();
     CutPipeline pipeline(codecs);
+    return runCut(pipeline, request, hooks);
+}
+
+CutReport runCut(CutPipeline& pipeline, const CutRequest& request, const CutHooks& hooks) {
+    failWritesIntoBrokenPipes();
+    const bool codecs = pipeline.hasCodecs();
     CutReport report;
     const auto failed = [&](CutPhase phase, Failure failure) {
         report.phase = phase;

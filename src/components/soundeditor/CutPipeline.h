@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace clipwren::soundeditor {
 
@@ -112,10 +113,13 @@ public:
 
     // Refuses at once, with the system's reason, an input that is not a regular file.
     static Failure checkInput(const QString& path);
-    // Opens the input anew and holds all of it; a failure leaves no sound held.
+    // Opens the input anew and holds all of it; a failure leaves no sound held. Without
+    // codecs, the same unchanged MP3 loaded again (a batch's next cut from it, such as the
+    // next track of a cue sheet) keeps its frame index and the walk the index has made.
     Failure load(const QString& path, const CutHooks& hooks);
     void unload();
     bool holdsSound() const;
+    bool hasCodecs() const { return codecs_ != nullptr; }
     // Keeps `range` of the piece held so far, counted from its start; an end at or past
     // its end keeps it to its end.
     Failure crop(const SampleRange& range, const CutHooks& hooks);
@@ -139,6 +143,7 @@ private:
     QString path_;
     std::unique_ptr<DecodedSource> decoded_;  // with codecs
     std::unique_ptr<mp3::Mp3FrameIndex> walked_;  // without codecs: the MP3's frames
+    std::pair<uintmax_t, int64_t> walkedFile_{};  // its size and modification time
     decode::SourceInfo source_;
     int64_t workingLength_ = 0;
     Selection selection_;
@@ -147,5 +152,7 @@ private:
 
 // The whole cut: load, crop, export.
 CutReport runCut(const CutRequest& request, const Codecs* codecs, const CutHooks& hooks);
+// The same with a pipeline that may have cut from the same file before.
+CutReport runCut(CutPipeline& pipeline, const CutRequest& request, const CutHooks& hooks);
 
 }  // namespace clipwren::soundeditor
