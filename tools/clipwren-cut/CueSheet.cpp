@@ -18,6 +18,10 @@ namespace clipwren::cut {
 namespace {
 
 constexpr int kCdFramesPerSecond = 75;
+constexpr int kMaxTracks = 99;
+// A sheet of 99 tracks with long titles takes some 30 KB; a larger file is something else
+// (an album image given in its place) and is not read whole.
+constexpr qint64 kMaxSheetBytes = 1024 * 1024;
 // Below the 255 bytes most file systems allow a name, leaving room for the extension.
 constexpr qsizetype kMaxNameBytes = 200;
 
@@ -109,21 +113,26 @@ std::vector<ListedCut> cutsOfCueSheet(const BatchRequest& request, QString* erro
     const QString embeddingFile = embedded ? QFileInfo(request.cueSheet).fileName() : QString();
     if (!embedded) file.seek(0);
     // The parser wants the last line ended, which a tag's value seldom is.
+    if (!embedded && file.size() > kMaxSheetBytes) {
+        *error = QStringLiteral("%1: not a cue sheet (%2 bytes)").arg(request.cueSheet).arg(file.size());
+        return {};
+    }
     const QByteArray text = (embedded ? *embedded : file.readAll()) + '\n';
+    // A disc holds at most 99 tracks. The parser would put every later one in the 99th's
+    // place (and lose the memory of those it drops), so such a sheet is not given to it.
+    if (const qsizetype listed = QString::fromLatin1(text).count(QRegularExpression(
+            QStringLiteral("(^|\\n)\\s*TRACK\\s"), QRegularExpression::CaseInsensitiveOption));
+        listed > kMaxTracks) {
+        *error = QStringLiteral("%1: lists %2 tracks, more than the %3 a cue sheet can hold")
+                     .arg(request.cueSheet)
+                     .arg(listed)
+                     .arg(kMaxTracks);
+        return {};
+    }
     const std::unique_ptr<Cd, CdDelete> cd(embedded && embedded->isEmpty() ? nullptr : cue_parse_string(text.constData()));
     const int tracks = cd ? cd_get_ntrack(cd.get()) : 0;
     if (tracks < 1) {
         *error = QStringLiteral("%1: not a cue sheet, or one without a track").arg(request.cueSheet);
-        return {};
-    }
-    // A disc holds at most 99 tracks; the parser puts every later one in the 99th's place.
-    if (const qsizetype listed = QString::fromLatin1(text).count(QRegularExpression(QStringLiteral("(^|\\n)\\s*TRACK\\s"),
-                                                               QRegularExpression::CaseInsensitiveOption));
-        listed > tracks) {
-        *error = QStringLiteral("%1: lists %2 tracks, more than the %3 a cue sheet can hold")
-                     .arg(request.cueSheet)
-                     .arg(listed)
-                     .arg(tracks);
         return {};
     }
     const QDir sheetFolder = QFileInfo(request.cueSheet).absoluteDir();
