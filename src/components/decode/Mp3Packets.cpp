@@ -19,11 +19,10 @@ constexpr int kSkipSamplesSize = 10;
 namespace mp3 = soundeditor::mp3;
 
 std::unique_ptr<Mp3Packets> Mp3Packets::open(const QString& path, AVRational timeBase, int streamIndex) {
-    QString whyNot;
-    std::unique_ptr<mp3::Mp3FrameIndex> index = mp3::Mp3FrameIndex::open(path, &whyNot);
-    const std::optional<int64_t> length = index ? index->decodedLength() : std::nullopt;
+    Result<std::unique_ptr<mp3::Mp3FrameIndex>> index = mp3::Mp3FrameIndex::open(path);
+    const std::optional<int64_t> length = index ? (*index)->decodedLength() : std::nullopt;
     if (!length || *length <= 0) return nullptr;
-    return std::make_unique<Mp3Packets>(PrivateKey{}, std::move(index), *length, timeBase, streamIndex);
+    return std::make_unique<Mp3Packets>(PrivateKey{}, std::move(*index), *length, timeBase, streamIndex);
 }
 
 Mp3Packets::Mp3Packets(PrivateKey, std::unique_ptr<mp3::Mp3FrameIndex> index, int64_t length, AVRational timeBase,

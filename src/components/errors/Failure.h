@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 namespace clipwren {
@@ -19,6 +20,25 @@ struct Failure {
     QString detail;
 
     bool failed() const { return code != err::Ok; }
+};
+
+// A value, or the failure that kept it from being made.
+template <typename T>
+class Result {
+public:
+    Result(T value) : value_(std::move(value)) {}
+    Result(Failure failure) : failure_(std::move(failure)) {}
+
+    explicit operator bool() const { return value_.has_value(); }
+    T& operator*() { return *value_; }
+    const T& operator*() const { return *value_; }
+    T* operator->() { return &*value_; }
+    const T* operator->() const { return &*value_; }
+    const Failure& failure() const { return failure_; }
+
+private:
+    std::optional<T> value_;
+    Failure failure_;
 };
 
 }  // namespace clipwren

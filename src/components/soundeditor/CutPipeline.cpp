@@ -127,15 +127,15 @@ Failure CutPipeline::load(const QString& path, const CutHooks& hooks) {
     } else {
         // Only an MP3 can be cut without the codecs; its frame index gives the length,
         // and then the frames of the piece.
-        QString whyNot;
         walkedFile_ = fileIdentity(path);
-        std::unique_ptr<mp3::Mp3FrameIndex> index = kept ? std::move(kept) : mp3::Mp3FrameIndex::open(path, &whyNot);
-        const std::optional<int64_t> length = index ? index->decodedLength() : std::nullopt;
-        if (!length || *length <= 0) return {err::InvalidSoundFile, path + QStringLiteral(": ") + whyNot};
-        const int rate = index->head().stream.sampleRate;
-        source_ = {rate, index->head().stream.channels(), *length, QStringLiteral("mp3"), QStringLiteral("mp3")};
+        Result<std::unique_ptr<mp3::Mp3FrameIndex>> index = kept ? std::move(kept) : mp3::Mp3FrameIndex::open(path);
+        const std::optional<int64_t> length = index ? (*index)->decodedLength() : std::nullopt;
+        if (!length || *length <= 0)
+            return {err::InvalidSoundFile, path + QStringLiteral(": ") + index.failure().detail};
+        const int rate = (*index)->head().stream.sampleRate;
+        source_ = {rate, (*index)->head().stream.channels(), *length, QStringLiteral("mp3"), QStringLiteral("mp3")};
         workingLength_ = decode::framesAtRate(*length, rate, kWorkingRate);
-        walked_ = std::move(index);
+        walked_ = std::move(*index);
     }
     path_ = path;
     progress(hooks, CutPhase::Loading, 100);
@@ -258,19 +258,20 @@ Failure CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t en
                                ? QStringLiteral("an MP3 keeps its encoding only in an MP3 file")
                                : QStringLiteral("AAC keeps its encoding only in an MP4, M4A or M4R file"));
     if (kind == Kind::Mp3) {
-        QString whyNot;
         std::unique_ptr<mp3::Mp3FrameIndex> opened;
-        mp3::Mp3FrameIndex* frames = walked_.get();
-        if (!frames && (opened = mp3::Mp3FrameIndex::open(path_, &whyNot))) frames = opened.get();
-        const std::optional<mp3::Mp3Index> index =
-            frames ? frames->framesForPiece(begin, end, &whyNot) : std::nullopt;
-        if (!index) return copyNotPossible(whyNot);
-        if (!encoding.keepSourceEncoding) {
-            if (const std::optional<QString> differ =
-                    mp3::settingsDiffer(*index, plan.sampleRate, plan.channels, encoding.bitRate))
-                return copyNotPossible(*differ);
+        if (!walked_) {
+            Result<std::unique_ptr<mp3::Mp3FrameIndex>> index = mp3::Mp3FrameIndex::open(path_);
+            if (!index) return index.failure();
+            opened = std::move(*index);
         }
-        return mp3::copyMp3(path_, *index, begin, end, output, hooks);
+        const Result<mp3::Mp3Index> piece = (walked_ ? walked_ : opened)->framesForPiece(begin, end);
+        if (!piece) return piece.failure();
+        if (!encoding.keepSourceEncoding) {
+            if (Failure differ = mp3::settingsDiffer(*piece, plan.sampleRate, plan.channels, encoding.bitRate);
+                differ.failed())
+                return differ;
+        }
+        return mp3::copyMp3(path_, *piece, begin, end, output, hooks);
     }
     if (!encoding.keepSourceEncoding &&
         (plan.sampleRate != source_.sampleRate || plan.channels != source_.channels))

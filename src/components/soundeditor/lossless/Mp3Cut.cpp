@@ -85,28 +85,24 @@ std::optional<QByteArray> leadFrame(const FrameHeader& next, const QByteArray& r
 
 }  // namespace
 
-std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end, QString* whyNot) {
-    auto refuse = [whyNot](const QString& reason) {
-        *whyNot = reason;
-        return std::nullopt;
-    };
+Result<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end) {
     const int64_t perFrame = index.stream.samplesPerFrame();
     // Positions in the decoder's raw output, counted from the first audio frame.
     const int64_t rawBegin = begin + index.decoderSkip();
     const int64_t rawEnd = end + index.decoderSkip();
-    if (begin < 0 || end <= begin) return refuse(QStringLiteral("the piece is empty"));
+    if (begin < 0 || end <= begin) return copyNotPossible(QStringLiteral("the piece is empty"));
     const int64_t first = std::max<int64_t>(0, (rawBegin / kGranule - kLeadGranules) * kGranule / perFrame);
     const int64_t last = (rawEnd - 1) / perFrame;
     // Frame numbers of the stream; index.frames holds those from index.firstFrame on.
     if (last >= index.firstFrame + int64_t(index.frames.size()))
-        return refuse(QStringLiteral("the stream ends before the piece"));
-    if (first < index.firstFrame) return refuse(QStringLiteral("the frames before the piece are not indexed"));
+        return copyNotPossible(QStringLiteral("the stream ends before the piece"));
+    if (first < index.firstFrame) return copyNotPossible(QStringLiteral("the frames before the piece are not indexed"));
     // FFmpeg applies the start trim across frames but loses what is left of it when the
     // frame with the end trim comes: the two must not meet in one frame.
     if (rawBegin / perFrame == last && rawEnd != (last + 1) * perFrame)
-        return refuse(QStringLiteral("the piece lies within one MP3 frame"));
+        return copyNotPossible(QStringLiteral("the piece lies within one MP3 frame"));
     if (first == 0 && index.frames[0].mainDataBegin > 0)
-        return refuse(QStringLiteral("the first frame refers to data before the stream"));
+        return copyNotPossible(QStringLiteral("the first frame refers to data before the stream"));
     Mp3CutPlan plan;
     plan.firstFrame = size_t(first - index.firstFrame);
     plan.lastFrame = size_t(last - index.firstFrame);
@@ -122,7 +118,7 @@ std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64
     plan.padding += int(plan.silentAfter * perFrame);
     plan.encoderDelay += int(plan.silentBefore * perFrame);
     if (plan.encoderDelay > kMaxTrim || plan.padding > kMaxTrim)
-        return refuse(QStringLiteral("the trim does not fit the LAME tag"));
+        return copyNotPossible(QStringLiteral("the trim does not fit the LAME tag"));
     return plan;
 }
 
@@ -205,18 +201,18 @@ Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPl
 
 Failure copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end,
                 PendingOutputFile& output, const CopyHooks& hooks) {
-    QString whyNot;
-    const std::optional<Mp3CutPlan> plan = planMp3Cut(index, begin, end, &whyNot);
-    if (!plan) return copyNotPossible(whyNot);
+    const Result<Mp3CutPlan> plan = planMp3Cut(index, begin, end);
+    if (!plan) return plan.failure();
     return writeMp3Cut(source, index, *plan, output, hooks);
 }
 
-std::optional<QString> settingsDiffer(const Mp3Index& index, int sampleRate, int channels, int64_t bitRate) {
+Failure settingsDiffer(const Mp3Index& index, int sampleRate, int channels, int64_t bitRate) {
     if (sampleRate != index.stream.sampleRate || channels != index.stream.channels())
-        return QStringLiteral("the output's sample rate or channels are not the source's");
+        return copyNotPossible(QStringLiteral("the output's sample rate or channels are not the source's"));
     if (index.constantBitRate() && bitRate != index.stream.bitRate)
-        return QStringLiteral("the output's bit rate is not the source's %1 kbit/s").arg(index.stream.bitRate / 1000);
-    return std::nullopt;
+        return copyNotPossible(
+            QStringLiteral("the output's bit rate is not the source's %1 kbit/s").arg(index.stream.bitRate / 1000));
+    return {};
 }
 
 std::optional<int64_t> decodedLength(const Mp3Index& index) {

@@ -28,11 +28,10 @@ struct Mp3CutPlan {
     int silentAfter = 0;
 };
 
-// Plans the cut of decoded samples [begin, end). nullopt, with the reason in *whyNot,
-// where the cut cannot be exact: the piece lies within one frame (FFmpeg cannot drop
-// samples at both ends of one frame), or the first frame needs reservoir bytes from
-// before the stream.
-std::optional<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end, QString* whyNot);
+// Plans the cut of decoded samples [begin, end). copyNotPossible(why) where the cut
+// cannot be exact: the piece lies within one frame (FFmpeg cannot drop samples at both
+// ends of one frame), or the first frame needs reservoir bytes from before the stream.
+Result<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end);
 
 // Writes the planned cut of `source` to `output`, with the source's ID3v2 tags in front
 // (less the whole sound's length) and its ID3v1 tag at the end. Ends as StreamCopy.h says.
@@ -44,10 +43,10 @@ Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPl
 Failure copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end,
                 PendingOutputFile& output, const CopyHooks& hooks);
 
-// Why the source's encoding is not the one output settings ask for: another sample rate
-// or channel count, or for a constant-rate source another bit rate (a variable-rate
-// source matches any). nullopt when they are alike.
-std::optional<QString> settingsDiffer(const Mp3Index& index, int sampleRate, int channels, int64_t bitRate);
+// copyNotPossible(why) where the source's encoding is not the one output settings ask
+// for: another sample rate or channel count, or for a constant-rate source another bit
+// rate (a variable-rate source matches any). No failure when they are alike.
+Failure settingsDiffer(const Mp3Index& index, int sampleRate, int channels, int64_t bitRate);
 
 // The length of the source's gapless decode (samples per channel, as FFmpeg decodes it),
 // from an index that walked the whole file; nullopt where only decoding could tell: a

@@ -52,19 +52,16 @@ void Mp3FrameIndex::walkAhead() {
     });
 }
 
-std::unique_ptr<Mp3FrameIndex> Mp3FrameIndex::open(const QString& path, QString* whyNot) {
+Result<std::unique_ptr<Mp3FrameIndex>> Mp3FrameIndex::open(const QString& path) {
     auto index = std::make_unique<Mp3FrameIndex>(PrivateKey{}, path);
-    if (!index->readHead(path, whyNot)) return nullptr;
+    if (Failure failure = index->readHead(path); failure.failed()) return failure;
     return index;
 }
 
-bool Mp3FrameIndex::readHead(const QString& path, QString* whyNot) {
-    if (!file_.isOpen()) {
-        *whyNot = QStringLiteral("the file cannot be read");
-        return false;
-    }
-    std::optional<Mp3Index> head = indexMp3(path, kHeadSamples, whyNot);
-    if (!head) return false;
+Failure Mp3FrameIndex::readHead(const QString& path) {
+    if (!file_.isOpen()) return copyNotPossible(QStringLiteral("the file cannot be read"));
+    Result<Mp3Index> head = indexMp3(path, kHeadSamples);
+    if (!head) return head.failure();
     firstAudio_ = head->frames.front().offset;
     head_ = std::move(*head);
     head_.frames.clear();
@@ -80,12 +77,12 @@ bool Mp3FrameIndex::readHead(const QString& path, QString* whyNot) {
         const FrameHeader& stream = head_.stream;
         const double nominal = (stream.mpeg1 ? 144.0 : 72.0) * stream.bitRate / stream.sampleRate;
         byRate_ = !head_.variableBitRate && std::abs(averageFrameBytes_ - nominal) * double(frameCount_) <= nominal;
-        return true;
+        return {};
     }
     // Damage ends the frames that can be read: a cut before it can still be copied.
     walkPast(file_, std::numeric_limits<int64_t>::max() - 1);
     frameCount_ = walkedFrames_;
-    return true;
+    return {};
 }
 
 // Where the audio ends: before an ID3v1 tag and an APE tag at the end of the file.
@@ -275,7 +272,7 @@ bool Mp3FrameIndex::frame(int64_t* number, const uint8_t** bytes, FrameHeader* h
     return true;
 }
 
-std::optional<Mp3Index> Mp3FrameIndex::framesForPiece(int64_t begin, int64_t end, QString* whyNot) {
+Result<Mp3Index> Mp3FrameIndex::framesForPiece(int64_t begin, int64_t end) {
     const int64_t perFrame = head_.stream.samplesPerFrame();
     const int64_t skip = head_.decoderSkip();
     const int64_t first = std::max<int64_t>(0, (begin + skip) / perFrame - kLeadFrames - kReservoirFrames);
@@ -283,10 +280,7 @@ std::optional<Mp3Index> Mp3FrameIndex::framesForPiece(int64_t begin, int64_t end
     Mp3Index piece = head_;
     {
         const std::lock_guard lock(walkLock_);
-        if (last >= frameCount_ && walkDamaged_) {
-            *whyNot = damagedAt(walkOffset_);
-            return std::nullopt;
-        }
+        if (last >= frameCount_ && walkDamaged_) return copyNotPossible(damagedAt(walkOffset_));
         piece.variableBitRate = head_.variableBitRate || bitRateVaries_;
     }
     piece.firstFrame = first;
@@ -297,10 +291,8 @@ std::optional<Mp3Index> Mp3FrameIndex::framesForPiece(int64_t begin, int64_t end
         FrameHeader header;
         int64_t offset = 0;
         int64_t found = number;
-        if (!frame(&found, &bytes, &header, &offset) || found != number) {
-            *whyNot = damagedAt(nextOffset_);
-            return std::nullopt;
-        }
+        if (!frame(&found, &bytes, &header, &offset) || found != number)
+            return copyNotPossible(damagedAt(nextOffset_));
         piece.frames.push_back(Frame{offset, uint16_t(header.size), uint16_t(mainDataBegin(bytes, header)),
                                      uint8_t(header.bitRateIndex)});
     }

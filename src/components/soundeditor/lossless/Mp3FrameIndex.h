@@ -28,10 +28,10 @@ namespace clipwren::soundeditor::mp3 {
 
 class Mp3FrameIndex {
 public:
-    // nullptr, with the reason in *whyNot, for a file that does not start as one plain
-    // Layer III stream (indexMp3's reasons). Damage found later ends the frames that can
-    // be read, and leaves the length unknown.
-    static std::unique_ptr<Mp3FrameIndex> open(const QString& path, QString* whyNot);
+    // Fails with copyNotPossible(why) for a file that does not start as one plain Layer
+    // III stream (indexMp3's reasons). Damage found later ends the frames that can be
+    // read, and leaves the length unknown.
+    static Result<std::unique_ptr<Mp3FrameIndex>> open(const QString& path);
     struct PrivateKey {};  // only open() constructs
     Mp3FrameIndex(PrivateKey, const QString& path);
     ~Mp3FrameIndex();
@@ -60,10 +60,10 @@ public:
 
     // The frames a lossless cut of decoded samples [begin, end) plans from: those that
     // hold the piece, with the lead and the bit-reservoir frames before it.
-    std::optional<Mp3Index> framesForPiece(int64_t begin, int64_t end, QString* whyNot);
+    Result<Mp3Index> framesForPiece(int64_t begin, int64_t end);
 
 private:
-    bool readHead(const QString& path, QString* whyNot);
+    Failure readHead(const QString& path);
     int64_t audioEnd();
     bool headerCoversFile(int64_t end);
     bool locate(int64_t* number, int64_t* offset);

@@ -201,13 +201,9 @@ bool Mp3Index::constantBitRate() const {
                        [this](const Frame& f) { return f.bitRateIndex == frames.front().bitRateIndex; });
 }
 
-std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot) {
-    auto refuse = [whyNot](const QString& reason) {
-        *whyNot = reason;
-        return std::nullopt;
-    };
+Result<Mp3Index> indexMp3(const QString& path, int64_t untilSample) {
     FileWindow file(path);
-    if (!file.isOpen()) return refuse(QStringLiteral("the file cannot be read"));
+    if (!file.isOpen()) return copyNotPossible(QStringLiteral("the file cannot be read"));
     Mp3Index index;
     int64_t offset = 0;
     const uint8_t* bytes = nullptr;
@@ -216,19 +212,19 @@ std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QStri
     // Taggers may leave zeros between the tag and the first frame.
     while (file.view(offset, 1, &bytes) && bytes[0] == 0) ++offset;
 
-    if (!file.view(offset, 4, &bytes)) return refuse(QStringLiteral("no MPEG audio frame was found"));
+    if (!file.view(offset, 4, &bytes)) return copyNotPossible(QStringLiteral("no MPEG audio frame was found"));
     const std::optional<FrameHeader> first = parseFrameHeader(bytes);
     if (!first) {
-        return refuse(isFreeFormatHeader(bytes) ? QStringLiteral("the stream is free-format MPEG audio")
-                                 : QStringLiteral("the file does not start with a Layer III frame"));
+        return copyNotPossible(isFreeFormatHeader(bytes) ? QStringLiteral("the stream is free-format MPEG audio")
+                                                         : QStringLiteral("the file does not start with a Layer III frame"));
     }
-    if (!file.view(offset, first->size, &bytes)) return refuse(QStringLiteral("the first frame is cut short"));
+    if (!file.view(offset, first->size, &bytes)) return copyNotPossible(QStringLiteral("the first frame is cut short"));
     // FFmpeg looks for a Xing/Info header only right after the ID3v2 tags: behind zeros
     // it decodes that frame as sound (silence) and trims nothing, and a copy must hold
     // what a decode of the same range holds.
     const bool behindZeros = offset != index.id3v2Size;
     if (!behindZeros && !readHeaderFrame(bytes, *first, &index))
-        return refuse(QStringLiteral("its Xing header is incomplete"));
+        return copyNotPossible(QStringLiteral("its Xing header is incomplete"));
     bool unreadHeaderFrame = behindZeros && hasXingTag(bytes, *first);
     index.streamOffset = offset;
     if (index.hasHeaderFrame) offset += first->size;
@@ -245,14 +241,14 @@ std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QStri
             break;
         }
         if (at == FrameAt::Damaged)
-            return refuse(damagedAt(offset));
+            return copyNotPossible(damagedAt(offset));
         if (!file.view(offset, header.mainDataOffset(), &bytes))
-            return refuse(QStringLiteral("the file cannot be read"));
+            return copyNotPossible(QStringLiteral("the file cannot be read"));
         // FFmpeg starts the stream at the first frame whose successor agrees with it in
         // these header bits; anything before is junk to it. Of such junk only a header
         // frame it did not read as one (FFmpeg's own, whose header differs) is followed.
         if (index.frameCount == 1 && !sameMaskedHeader(index.stream, header)) {
-            if (!unreadHeaderFrame) return refuse(QStringLiteral("the stream's first two frames disagree"));
+            if (!unreadHeaderFrame) return copyNotPossible(QStringLiteral("the stream's first two frames disagree"));
             index.frames.clear();
             index.frameCount = 0;
             unreadHeaderFrame = false;
@@ -263,7 +259,7 @@ std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QStri
                                      uint8_t(header.bitRateIndex)});
         offset += header.size;
     }
-    if (index.frameCount == 0) return refuse(QStringLiteral("the stream holds no audio frame"));
+    if (index.frameCount == 0) return copyNotPossible(QStringLiteral("the stream holds no audio frame"));
     return index;
 }
 

@@ -4,6 +4,7 @@
 // frame where it lies, its size and how far back in the bit reservoir its main data starts
 // (main_data_begin). The lossless cut is planned from this index.
 #include "components/soundeditor/lossless/FileWindow.h"
+#include "components/soundeditor/lossless/StreamCopy.h"
 
 #include <QByteArray>
 #include <QString>
@@ -116,9 +117,9 @@ QString damagedAt(int64_t offset);
 // Reads the head of the file and indexes its audio frames up to the one that holds
 // decoded sample `untilSample` (counted as the decoded sound counts them, after the
 // encoder delay; -1 for all), or to the end of the stream when the file ends first.
-// Returns nullopt and says why in *whyNot when the file is not a plain Layer III stream
-// (free format, another layer, data between frames, parameters that change part-way,
-// no frame). Mp3FrameIndex finds the frames of a piece without walking those before it.
-std::optional<Mp3Index> indexMp3(const QString& path, int64_t untilSample, QString* whyNot);
+// Fails with copyNotPossible(why) when the file is not a plain Layer III stream (free
+// format, another layer, data between frames, parameters that change part-way, no
+// frame). Mp3FrameIndex finds the frames of a piece without walking those before it.
+Result<Mp3Index> indexMp3(const QString& path, int64_t untilSample);
 
 }  // namespace clipwren::soundeditor::mp3
