@@ -47,6 +47,7 @@ void CutJob::start(Plan plan) {
     running_ = true;
     cancelled_ = false;
     editor_.OutputFormat() = OutputFormatFor(plan_.formatPath, plan_.copy);
+    editor_.SetPieceShaping(plan_.shaping);
     emit progress(Phase::Loading, 0);
     // The file is always loaded anew: the crop of an earlier cut does not carry over.
     if (editor_.OpenFile(plan_.input) != err::Ok) fail(Phase::Loading, editor_.LastErrorCode());

@@ -52,6 +52,8 @@ public:
         // Asked when the export starts.
         std::function<QString()> output;
         CopyRule copy = CopyRule::WhereAlike;
+        // The fades and loudness of the saved piece.
+        processing::Shaping shaping = {};
     };
     // A plan whose range and output are known from the start.
     static Plan fixedPlan(const QString& input, CutRange range, const QString& output);

@@ -514,9 +514,9 @@ void frmMain::cmdCutAndSave_Click() {
     saveCancelled_ = false;
     // The encoding follows the output's name now; the marks are read when cropping
     // starts, so marks set while the file loads count, and the output when the export
-    // starts.
+    // starts. The piece gets the fades and loudness "Play marked" plays.
     cutJob_.start({player_.FileName(kPlayer), outputPath_, [this] { return cutMarks_ = readMarks(); },
-                   [this] { return savingTo_ = outputPath_; }});
+                   [this] { return savingTo_ = outputPath_; }, CopyRule::WhereAlike, pieceOptions_->shaping()});
     for (const bool* done : {&loadDone_, &cropDone_, &exportDone_}) waitFor(*done);
     // The job's report decides the message. It follows the last completion, and after a
     // close it still comes, once the editor has cleaned up.

@@ -1,5 +1,6 @@
-// Cuts that keep the source's encoding, and the tags and cover every cut carries: one
-// table, checked with the ffmpeg command line's gapless decoding and with ffprobe.
+// Cuts that keep the source's encoding, the tags and cover every cut carries, and the
+// fades and loudness that make a piece encoded anew: one table, checked with the ffmpeg
+// command line's gapless decoding, its ebur128 meter and ffprobe.
 #include "SoundEditorTestUtil.h"
 #include "components/decode/AudioDecoder.h"
 
@@ -82,6 +83,14 @@ QByteArray decodeFloat(const QString& path) {
     return ts::run("ffmpeg", {"-v", "error", "-i", path, "-f", "f32le", "-"}).out;
 }
 
+// The level of frames [from, to) of interleaved float samples, in dB.
+double rmsDb(const QByteArray& samples, int64_t from, int64_t to) {
+    const auto* values = reinterpret_cast<const float*>(samples.constData());
+    double sum = 0;
+    for (int64_t i = from * kChannels; i < to * kChannels; ++i) sum += double(values[i]) * values[i];
+    return 10.0 * std::log10(sum / double((to - from) * kChannels) + 1e-30);
+}
+
 // Tags by lower-case name from the file and its sound stream; "cover" when a stream is
 // a picture (whose own tags are left out).
 std::map<std::string, std::string> probeTags(const QString& path) {
@@ -143,6 +152,8 @@ struct CopyCase {
     int32_t result = err::Ok;
     // WAV's INFO chunk has no album artist; a fragmented MP4 keeps its cover only as a video track.
     enum Tags { AllTagsAndCover, NoAlbumArtist, NoCover } tags = AllTagsAndCover;
+    // Fades and loudness, as "Play marked" plays them: never copied.
+    clipwren::processing::Shaping shaping = {};
 };
 
 void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
@@ -157,6 +168,7 @@ TEST_P(KeepEncoding, CopiesExactlyWhereItCanAndCarriesTheTags) {
     ASSERT_EQ(crop(c.beginMs, c.endMs), err::Ok);
     clipwren::SetOutputFormatForPath(editor.OutputFormat(), output);
     if (c.settings == CopyCase::Kept) editor.OutputFormat().FormatCode = format_code::SourceEncoding;
+    editor.SetPieceShaping(c.shaping);
     const int rate = c.settings == CopyCase::Window48k ? 48000 : kRate;
     ASSERT_EQ(waitFor(&SoundEditor::ExportCompleted, editor.ExportFile(rate, kChannels, 0, 0, -1, output)), c.result);
     const clipwren::ExportReport& report = editor.LastExportReport();
@@ -196,6 +208,30 @@ TEST_P(KeepEncoding, CopiesExactlyWhereItCanAndCarriesTheTags) {
 
     if (c.copied) {
         EXPECT_GT(probeNumber(ts::ffprobe(output), "format_probe_score"), 25) << "FFmpeg's probe is not sure of it";
+    }
+    const clipwren::processing::Fades& fades = c.shaping.fades;
+    if (fades.inSeconds > 0 || fades.outSeconds > 0) {
+        // The ends of the piece against its steady middle: silent at its first and last
+        // 10 ms, and halfway through each fade 12 dB down, the square of half the amplitude.
+        const int64_t frames = framesAt(c.endMs) - framesAt(c.beginMs);
+        const int64_t window = framesAt(10);
+        const double middle = rmsDb(piece, frames / 2 - kRate / 2, frames / 2 + kRate / 2);
+        const int64_t fadeIn = int64_t(fades.inSeconds * kRate), fadeOut = int64_t(fades.outSeconds * kRate);
+        EXPECT_LT(rmsDb(piece, 0, window), middle - 30);
+        EXPECT_LT(rmsDb(piece, frames - window, frames), middle - 30);
+        EXPECT_NEAR(rmsDb(piece, fadeIn / 2 - window / 2, fadeIn / 2 + window / 2), middle - 12, 2);
+        EXPECT_NEAR(rmsDb(piece, frames - fadeOut / 2 - window / 2, frames - fadeOut / 2 + window / 2), middle - 12, 2);
+    }
+    if (const std::optional<double> target = c.shaping.normalizeToLufs) {
+        // White noise this loud peaks too high for some targets: then the gain is lowered.
+        const bool peakLimited = std::string(c.name).ends_with("_peak_limited");
+        EXPECT_EQ(report.loudness.contains("lowered"), peakLimited) << report.loudness.toStdString();
+        const ts::LoudnessReading heard = ts::ffmpegLoudness(output);
+        EXPECT_LE(heard.truePeakDbtp, -1.0);
+        if (peakLimited)
+            EXPECT_LT(heard.integratedLufs, *target - 0.5);
+        else
+            EXPECT_NEAR(heard.integratedLufs, *target, 0.5);
     }
     const auto tags = probeTags(output);
     for (const auto& [key, value] : kTags) {
@@ -241,7 +277,18 @@ INSTANTIATE_TEST_SUITE_P(
         CopyCase{"mp3_to_wma", "cbr128.mp3", 1000, 3000, ".wma", CopyCase::Window, false},
         CopyCase{"mp3_to_wav", "cbr128.mp3", 1000, 3000, ".wav", CopyCase::Window, false, err::Ok,
                  CopyCase::NoAlbumArtist},
-        CopyCase{"wav_kept", "noise.wav", 1000, 3000, ".mp3", CopyCase::Kept, false, err::NotAvailableForFormat}),
+        CopyCase{"wav_kept", "noise.wav", 1000, 3000, ".mp3", CopyCase::Kept, false, err::NotAvailableForFormat},
+        // Fades and loudness: encoded anew where the piece would otherwise be copied.
+        CopyCase{"cbr128_normalized", "cbr128.mp3", 1234, 5678, ".mp3", CopyCase::Window, false, err::Ok,
+                 CopyCase::AllTagsAndCover, {{}, -16.0}},
+        CopyCase{"aac_faded_and_normalized", "aac.m4a", 1000, 7000, ".m4a", CopyCase::Window, false, err::Ok,
+                 CopyCase::AllTagsAndCover, {{0.5, 1.0}, -14.0}},
+        CopyCase{"mp3_to_wav_faded", "cbr128.mp3", 1000, 4000, ".wav", CopyCase::Window, false, err::Ok,
+                 CopyCase::NoAlbumArtist, {{1.0, 0.3}, {}}},
+        CopyCase{"mp3_to_wav_peak_limited", "cbr128.mp3", 1000, 4000, ".wav", CopyCase::Window, false, err::Ok,
+                 CopyCase::NoAlbumArtist, {{}, -5.0}},
+        CopyCase{"cbr128_kept_faded", "cbr128.mp3", 1000, 3000, ".mp3", CopyCase::Kept, false,
+                 err::NotAvailableForFormat, CopyCase::AllTagsAndCover, {{1.0, 0.0}, {}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

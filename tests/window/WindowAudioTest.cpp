@@ -704,7 +704,7 @@ TEST_F(WindowAudioTest, UndoAndRedoStepThroughTheMarksHoweverTheyWereSet) {
 
 // The position slider's menu, reached from the keyboard, sets the fades and normalization:
 // kept in the settings, drawn over the slider, heard in "Play marked"; L loops it, as the
-// status line says, each pass with its fades.
+// status line says, each pass with its fades; "Save selection" saves what was heard.
 TEST_F(WindowAudioTest, SliderMenuSetsTheFadesHeardInALoopedPlayMarked) {
     openActiveWithTheSource();
     auto* slider = control<TimeFormatSlider>("sldPosition");
@@ -745,6 +745,16 @@ TEST_F(WindowAudioTest, SliderMenuSetsTheFadesHeardInALoopedPlayMarked) {
         for (int64_t i = 0; i < 200; ++i) middle = std::max(middle, std::fabs(sound.sample(pass * kPass + kPass / 2 + i, 0)));
         EXPECT_GT(middle, 0.1f) << pass;
     }
+    // Saved as it was heard: silent at both ends, at the loudness asked.
+    const QString output = work.filePath("faded.wav");
+    chooseOutput(output);
+    save();
+    expectOnlyMessage(kSuccess, MessageIcon::None);
+    const auto saved = testsupport::ffmpegDecode(output);
+    ASSERT_EQ(int64_t(saved.size()) / 2, kRate);
+    EXPECT_EQ(saved.front(), 0);
+    EXPECT_EQ(saved.back(), 0);
+    EXPECT_NEAR(testsupport::ffmpegLoudness(output).integratedLufs, -14.0, 0.5);
 
     // Kept for the next run.
     window.reset();

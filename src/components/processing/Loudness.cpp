@@ -62,7 +62,7 @@ Loudness LoudnessMeter::result() const {
 NormalizationGain normalizationGain(const Loudness& measured, double targetLufs, double ceilingDbtp) {
     if (!std::isfinite(measured.integratedLufs) || !std::isfinite(measured.truePeakDbtp)) return {};
     const double wanted = targetLufs - measured.integratedLufs;
-    const double allowed = ceilingDbtp - measured.truePeakDbtp;
+    const double allowed = ceilingDbtp - kTruePeakMarginDb - measured.truePeakDbtp;
     if (wanted <= allowed) return {wanted, false};
     return {allowed, true};
 }

@@ -14,6 +14,11 @@ constexpr double kLowestTargetLufs = -40.0;
 constexpr double kHighestTargetLufs = -5.0;
 // Headroom for the encoder and the phone's converter, as EBU R128 recommends for lossy formats.
 constexpr double kTruePeakCeilingDbtp = -1.0;
+// A peak-limited gain stays this far under the ceiling, so that the saved file keeps to it:
+// true-peak meters differ in their oversampling (FFmpeg's ebur128 filter read 0.1 dB more
+// than libebur128 on white noise), and a lossy encoder's output peaks higher than its
+// input (white noise at the ceiling: Vorbis q4 0.3 dB, MP3 128 kbit/s and AAC 0.1 dB).
+constexpr double kTruePeakMarginDb = 0.5;
 
 struct Loudness {
     double integratedLufs = 0;  // -inf for silence
@@ -39,12 +44,12 @@ private:
 
 struct NormalizationGain {
     double gainDb = 0;
-    // Lowered so that the true peak stays at the ceiling: the target is not reached.
+    // Lowered so that the true peak stays under the ceiling: the target is not reached.
     bool peakLimited = false;
 };
 
 // The gain that brings `measured` to `targetLufs`, lowered where the true peak would pass
-// `ceilingDbtp`. Silence gets none.
+// `ceilingDbtp` (by kTruePeakMarginDb). Silence gets none.
 NormalizationGain normalizationGain(const Loudness& measured, double targetLufs,
                                     double ceilingDbtp = kTruePeakCeilingDbtp);
 

@@ -21,7 +21,7 @@ QString ShapingPlan::summary() const {
                        .arg(measured->truePeakDbtp, 0, 'f', 1)
                        .arg(gain.gainDb, 0, 'f', 2);
     if (gain.peakLimited)
-        said += QStringLiteral(", lowered so that the true peak stays at %1 dBTP").arg(kTruePeakCeilingDbtp, 0, 'f', 1);
+        said += QStringLiteral(", lowered to keep the true peak under %1 dBTP").arg(kTruePeakCeilingDbtp, 0, 'f', 1);
     return said;
 }
 

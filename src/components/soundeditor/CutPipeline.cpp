@@ -225,8 +225,8 @@ std::optional<Failure> CutPipeline::copy(const ExportPlan& plan, PendingOutputFi
         return std::nullopt;
     }
     if (plan.finish.changesSound()) {
+        report->reason = QStringLiteral("fades or loudness normalization change the sound");
         if (encoding.keepSourceEncoding) return Failure{err::NotAvailableForFormat};
-        report->reason = QStringLiteral("the sound is changed before it is encoded");
         return std::nullopt;
     }
     const auto [begin, end] = selection_.frames(source_.sampleRate, source_.lengthFrames);

@@ -11,6 +11,7 @@
 // MP3 to an MP3 file; anything else it leaves untouched and says so.
 #include "components/decode/AudioDecoder.h"
 #include "components/errors/Failure.h"
+#include "components/processing/PieceShaping.h"
 #include "components/soundeditor/FormatTable.h"
 #include "components/soundeditor/PendingOutputFile.h"
 #include "components/soundeditor/Selection.h"
@@ -30,10 +31,11 @@ namespace mp3 {
 class Mp3FrameIndex;
 }
 
-// What is done to the decoded piece before it is encoded; nothing yet. A piece that
-// needs any of it is encoded anew rather than copied.
+// What is done to the decoded piece before it is encoded: the fades and the loudness
+// that "Play marked" plays. A piece that needs any of it is encoded anew rather than copied.
 struct Finish {
-    bool changesSound() const { return false; }
+    processing::Shaping shaping;
+    bool changesSound() const { return shaping.any(); }
 };
 
 struct CutRequest {

@@ -53,7 +53,7 @@ public:
         if (!source) return failure;
         const auto [beginFrame, endFrame] = selection.frames(sampleRate, source->lengthFrames());
         if (endFrame <= beginFrame) return {err::NoSelection};
-        return writeRange(*source, beginFrame, endFrame, plan.encoding, output, hooks, report);
+        return writeRange(*source, beginFrame, endFrame, plan, output, hooks, report);
     }
 
 private:
@@ -61,7 +61,7 @@ private:
         if (!tags_) tags_ = readSourceTags(path_);
         return *tags_;
     }
-    Failure writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame, const Encoding& encoding,
+    Failure writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame, const ExportPlan& plan,
                        PendingOutputFile& output, const CopyHooks& hooks, ExportReport* report);
 
     QString path_;
@@ -70,17 +70,26 @@ private:
 };
 
 Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame,
-                                 const Encoding& encoding, PendingOutputFile& output, const CopyHooks& hooks,
+                                 const ExportPlan& plan, PendingOutputFile& output, const CopyHooks& hooks,
                                  ExportReport* report) {
-    int32_t result = err::Ok;
+    // The same envelope as "Play marked": measured on this decode of the piece, before
+    // anything is written.
+    processing::ShapingPlan shaped;
+    int32_t result = processing::planShaping(source, beginFrame, endFrame, plan.finish.shaping, hooks.cancelled,
+                                             &shaped);
+    if (result != err::Ok) return {result};
+    report->loudness = shaped.summary();
+    const processing::PieceEnvelope& envelope = shaped.envelope;
     const int channels = source.outputChannels();
-    auto writer = EncodedFileWriter::open(output, encoding, source.outputRate(), channels, tags(), &result);
+    auto writer = EncodedFileWriter::open(output, plan.encoding, source.outputRate(), channels, tags(), &result);
     if (!writer) return {result};
     // What the output's decoder drops goes in ahead of the piece: the sound before it,
-    // and silence for what lies before the sound's start.
+    // and silence for what lies before the sound's start. A piece that fades in gets
+    // silence there too, so that the encoder does not spread the sound before it into
+    // the fade.
     const int64_t lead = writer->leadFrames();
     writer->announceLength(lead + endFrame - beginFrame);
-    const int64_t leadFrom = std::max<int64_t>(0, beginFrame - lead);
+    const int64_t leadFrom = envelope.fadeInFrames() > 0 ? beginFrame : std::max<int64_t>(0, beginFrame - lead);
     if ((result = source.seek(leadFrom)) != err::Ok) return {result};
     if ((result = writer->writeSilence(lead - (beginFrame - leadFrom))) != err::Ok) return {result};
 
@@ -89,6 +98,7 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
         const int64_t got = source.read(chunk.data(), std::min(kChunkFrames, left));
         if (got < 0) return {int32_t(got)};
         if (got == 0) break;  // nothing more to decode: the piece below finds none either
+        envelope.apply(chunk.data(), channels, -left, got);
         if ((result = writer->write(chunk.data(), got)) != err::Ok) return {result};
         left -= got;
     }
@@ -99,6 +109,7 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
         const int64_t got = source.read(chunk.data(), std::min(kChunkFrames, total - done));
         if (got < 0) return {int32_t(got)};
         if (got == 0) break;  // the sound ended early: the file holds what was decoded
+        envelope.apply(chunk.data(), channels, done, got);
         if ((result = writer->write(chunk.data(), got)) != err::Ok) return {result};
         done += got;
         if (hooks.progress) hooks.progress(done, total);

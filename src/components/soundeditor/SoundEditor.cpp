@@ -36,6 +36,7 @@ struct SoundEditor::Impl {
 
     SoundEditor* owner;
     OutputFormatSettings format;
+    soundeditor::Finish finish;
     Failure lastFailure;
     bool busy = false;  // owner's thread only; cleared when the completion is delivered
 
@@ -165,7 +166,7 @@ int32_t SoundEditor::ExportFile(int32_t sampleRate, int32_t channels, int32_t, i
     Impl& d = *impl_;
     if (d.busy) return d.refuse({err::EditorBusy});
     soundeditor::ExportPlan plan;
-    if (Failure refused = d.pipeline.planExport(d.format, sampleRate, channels, outputPath, {}, &plan,
+    if (Failure refused = d.pipeline.planExport(d.format, sampleRate, channels, outputPath, d.finish, &plan,
                                                        &d.report);
         refused.failed())
         return d.refuse(std::move(refused));
@@ -173,6 +174,8 @@ int32_t SoundEditor::ExportFile(int32_t sampleRate, int32_t channels, int32_t, i
             [](SoundEditor* editor, int32_t result) { emit editor->ExportCompleted(result); });
     return err::Ok;
 }
+
+void SoundEditor::SetPieceShaping(const processing::Shaping& shaping) { impl_->finish.shaping = shaping; }
 
 void SoundEditor::Cancel() { impl_->cancelRequested = true; }
 

@@ -3,6 +3,8 @@
 // the encoding its OutputFormat asks for. Long operations run on a worker thread;
 // their progress and completion events arrive through the event loop of the thread
 // that owns the editor, always after the call that started them has returned.
+#include "components/processing/PieceShaping.h"
+
 #include <QObject>
 #include <QStringList>
 #include <QString>
@@ -60,6 +62,9 @@ struct ExportReport {
     int64_t concealedMs = 0;
     // Packets that did not decode and were skipped.
     int64_t damagedPackets = 0;
+    // What loudness normalization measured and the gain it gave, one line; empty when it
+    // was not asked for.
+    QString loudness;
     // One sentence for each way the file falls short of the range (lower-case, ends with a
     // full stop); none for an intact export.
     QStringList shortfalls() const;
@@ -92,6 +97,9 @@ public:
     // write are refused before anything is written.
     int32_t ExportFile(int32_t sampleRate, int32_t channels, int32_t, int32_t, int32_t,
                        const QString& outputPath);
+    // The fades and loudness of the exports from now on: the piece "Play marked" plays.
+    // A piece given any is encoded anew, never copied.
+    void SetPieceShaping(const processing::Shaping& shaping);
     // Stops a running operation; its completion event still arrives, with a failure code
     // (err::UnknownError).
     void Cancel();
