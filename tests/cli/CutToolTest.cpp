@@ -91,7 +91,14 @@ TEST(CutCommandLine, ActionsAndUsageErrors) {
                                    QStringList{"clipwren-cut", "--list", "cuts.txt", "-j", "0"},
                                    QStringList{"clipwren-cut", "a.mp3", "-j", "2"},
                                    QStringList{"clipwren-cut", "--cue", "a.cue", "a.mp3"},
-                                   QStringList{"clipwren-cut", "--cue", "a.cue", "--list", "cuts.txt"}}) {
+                                   QStringList{"clipwren-cut", "--cue", "a.cue", "--list", "cuts.txt"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--fade-in", "10.5"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--fade-out", "-1"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--normalize=-4"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--normalize=loud"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--copy", "--fade-out", "1"},
+                                   QStringList{"clipwren-cut", "a.mp3", "--copy", "--normalize"},
+                                   QStringList{"clipwren-cut", "--cue", "a.cue", "--normalize"}}) {
         const CommandLine parsed = parseCommandLine(bad);
         EXPECT_EQ(parsed.action, CommandLine::Action::UsageError) << bad.join(' ').toStdString();
         EXPECT_FALSE(parsed.error.isEmpty());
@@ -115,12 +122,19 @@ TEST(CutCommandLine, ActionsAndUsageErrors) {
     EXPECT_TRUE(parseCommandLine({"clipwren-cut", "in.mp3", "--reencode"}).request.encodeAnew);
     EXPECT_EQ(parseCommandLine({"clipwren-cut", "in.mp3", "--copy", "--reencode"}).action,
               CommandLine::Action::UsageError);
+    const auto shapingOf = [](const QStringList& args) { return parseCommandLine(args).request.shaping; };
+    EXPECT_EQ(shapingOf({"clipwren-cut", "in.mp3"}), clipwren::processing::Shaping{});
+    EXPECT_EQ(shapingOf({"clipwren-cut", "in.mp3", "--fade-in", "0.5", "--fade-out=10", "--normalize"}),
+              (clipwren::processing::Shaping{{0.5, 10.0}, -14.0}));
+    EXPECT_EQ(shapingOf({"clipwren-cut", "--normalize=-23.5", "in.mp3"}), (clipwren::processing::Shaping{{}, -23.5}));
 
     const CommandLine batch = parseCommandLine({"clipwren-cut", "--list", "-", "-j", "3", "--copy"});
     ASSERT_EQ(batch.action, CommandLine::Action::Batch);
     EXPECT_EQ(batch.batch.list, "-");
     EXPECT_EQ(batch.batch.jobs, 3);
     EXPECT_TRUE(batch.batch.options.keepEncoding);
+    EXPECT_EQ(parseCommandLine({"clipwren-cut", "--list", "-", "--normalize=-16", "--fade-in", "1"}).batch.options.shaping,
+              (clipwren::processing::Shaping{{1.0, 0.0}, -16.0}));
 }
 
 TEST(CutCommandLine, DefaultOutputIsWhereTheWindowPutsIt) {
@@ -217,12 +231,14 @@ TEST_F(CutToolCut, ExtensionChoosesTheEncodingIgnoringCase) {
 }
 
 // The same cut made by the sound editor in-process, as the window makes it.
-void editorCut(const QString& input, clipwren::CutRange range, const QString& output, clipwren::CopyRule copy) {
+void editorCut(const QString& input, clipwren::CutRange range, const QString& output, clipwren::CopyRule copy,
+               const clipwren::processing::Shaping& shaping) {
     clipwren::SoundEditor editor;
     clipwren::CutJob job(editor);
     QSignalSpy finished(&job, &clipwren::CutJob::finished);
     clipwren::CutJob::Plan plan = clipwren::CutJob::fixedPlan(input, range, output);
     plan.copy = copy;
+    plan.shaping = shaping;
     job.start(std::move(plan));
     EXPECT_TRUE(finished.wait(60000));
 }
@@ -258,7 +274,8 @@ QByteArray throughPipe(const QString& path, const std::function<void()>& write) 
 
 // The window's road (the sound editor through CutJob) and the command line's write the same
 // bytes for the same cut, copied or encoded anew, into a file or a stream: standard output
-// where the program offers it (WAV), a pipe otherwise. ffmpeg checks the piece's length.
+// where the program offers it (WAV), a pipe otherwise; with fades and loudness too, whose
+// measure --verbose says. ffmpeg checks the piece's length.
 TEST_F(CutToolCut, WindowAndCommandLineWriteTheSameBytes) {
     const QString cbr = dir.filePath("cbr.mp3"), vbr = dir.filePath("vbr.mp3"), mp3At48k = dir.filePath("48k.mp3"),
                   aac = dir.filePath("aac.m4a");
@@ -278,6 +295,7 @@ TEST_F(CutToolCut, WindowAndCommandLineWriteTheSameBytes) {
         bool copied;
         int rate;            // of the piece written
         int64_t toleranceFrames;  // AAC is cut and padded by whole frames of 1024
+        clipwren::processing::Shaping shaping = {};
     };
     const clipwren::CutRange middle{2000, 5000}, tail{7000, INT32_MAX};
     const Case cases[] = {
@@ -295,6 +313,10 @@ TEST_F(CutToolCut, WindowAndCommandLineWriteTheSameBytes) {
         {"AAC encoded anew", aac, "m4a", CopyRule::Never, To::File, middle, false, kRate, 1024},
         {"WAV", input, "wav", CopyRule::WhereAlike, To::File, middle, false, kRate, 0},
         {"WAV to standard output", input, "wav", CopyRule::WhereAlike, To::Stream, tail, false, kRate, 0},
+        {"CBR faded and normalized", cbr, "mp3", CopyRule::WhereAlike, To::File, middle, false, kRate, 0,
+         {{0.5, 1.0}, -16.0}},
+        {"WAV faded to standard output", input, "wav", CopyRule::WhereAlike, To::Stream, tail, false, kRate, 0,
+         {{0.25, 2.0}, {}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -302,6 +324,9 @@ TEST_F(CutToolCut, WindowAndCommandLineWriteTheSameBytes) {
         if (c.range.endMs != INT32_MAX) args << "-e" << QString::number(c.range.endMs / 1000.0);
         if (c.copy == CopyRule::Always) args << "--copy";
         if (c.copy == CopyRule::Never) args << "--reencode";
+        if (c.shaping.fades.inSeconds > 0) args << "--fade-in" << QString::number(c.shaping.fades.inSeconds);
+        if (c.shaping.fades.outSeconds > 0) args << "--fade-out" << QString::number(c.shaping.fades.outSeconds);
+        if (c.shaping.normalizeToLufs) args << "--normalize=" + QString::number(*c.shaping.normalizeToLufs);
         const QString cliOutput = dir.filePath(QStringLiteral("cli.%1").arg(c.extension));
         const QString windowOutput = dir.filePath(QStringLiteral("window.%1").arg(c.extension));
         cuttooltest::CutRun run;
@@ -310,7 +335,7 @@ TEST_F(CutToolCut, WindowAndCommandLineWriteTheSameBytes) {
         if (c.to == To::File) {
             cliCut(cliOutput);
             fromCli = contentsOf(cliOutput);
-            editorCut(c.source, c.range, windowOutput, c.copy);
+            editorCut(c.source, c.range, windowOutput, c.copy, c.shaping);
             fromWindow = contentsOf(windowOutput);
         } else {
             if (QLatin1String(c.extension) == "wav") {
@@ -319,10 +344,13 @@ TEST_F(CutToolCut, WindowAndCommandLineWriteTheSameBytes) {
             } else {
                 fromCli = throughPipe(cliOutput, [&] { cliCut(cliOutput); });
             }
-            fromWindow = throughPipe(windowOutput, [&] { editorCut(c.source, c.range, windowOutput, c.copy); });
+            fromWindow =
+                throughPipe(windowOutput, [&] { editorCut(c.source, c.range, windowOutput, c.copy, c.shaping); });
         }
         ASSERT_TRUE(run.succeeded()) << run.err.toStdString();
         EXPECT_EQ(run.err.startsWith("clipwren-cut: copied without encoding again"), c.copied) << run.err.toStdString();
+        EXPECT_EQ(run.err.contains("\nclipwren-cut: loudness "), c.shaping.normalizeToLufs.has_value())
+            << run.err.toStdString();
         ASSERT_FALSE(fromCli.isEmpty());
         EXPECT_TRUE(fromCli == fromWindow) << fromCli.size() << " bytes against " << fromWindow.size();
 

@@ -64,6 +64,7 @@ std::vector<ListedCut> cutsOf(const BatchRequest& request, QString* error) {
         cut.request.keepEncoding = options.keepEncoding;
         cut.request.encodeAnew = options.encodeAnew;
         cut.request.verbose = options.verbose;
+        cut.request.shaping = options.shaping;
     }
     return cuts;
 }

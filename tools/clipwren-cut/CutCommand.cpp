@@ -22,6 +22,7 @@ std::optional<CutOutcome> makeCut(const CutRequest& request, soundeditor::CutPip
     cut.format = OutputFormatFor(request.output, request.keepEncoding ? CopyRule::Always
                                                  : request.encodeAnew ? CopyRule::Never
                                                                       : CopyRule::WhereAlike);
+    cut.finish.shaping = request.shaping;
     TerminalProgress progress(progressStream);
     soundeditor::CutHooks hooks;
     hooks.progress = [&progress](soundeditor::CutPhase phase, int percent) { progress.show(phase, percent); };
@@ -36,9 +37,11 @@ std::optional<CutOutcome> makeCut(const CutRequest& request, soundeditor::CutPip
     const ExportReport& exported = report.exported;
     CutOutcome outcome;
     if (report.succeeded()) {
-        if (request.verbose)
+        if (request.verbose) {
             outcome.messages << (exported.copied ? QStringLiteral("copied without encoding again")
                                                  : QStringLiteral("encoded anew: %1").arg(exported.reason));
+            if (!exported.loudness.isEmpty()) outcome.messages << exported.loudness;
+        }
         // An export that succeeded but not as asked (the sound ended early, or damaged
         // audio became silence) is said as warnings.
         for (const QString& shortfall : exported.shortfalls()) outcome.messages << QStringLiteral("warning: ") + shortfall;

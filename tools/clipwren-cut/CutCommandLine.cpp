@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "components/files/LocalFileName.h"
+#include "components/processing/Loudness.h"
 #include "core/OutputLocation.h"
 #include "core/modTimeText.h"
 
@@ -49,7 +50,20 @@ QString defaultOutputPath(const QString& input) {
     return OutputLocation::defaultOutputPath(folder, QFileInfo(input).absoluteFilePath());
 }
 
-CommandLine parseCommandLine(const QStringList& args) {
+namespace {
+const QString kNormalize = QStringLiteral("--normalize");
+}  // namespace
+
+CommandLine parseCommandLine(const QStringList& givenArgs) {
+    // --normalize takes its target only as --normalize=LUFS, which the parser cannot say.
+    QStringList args;
+    std::optional<QString> normalize;
+    for (const QString& arg : givenArgs) {
+        if (arg == kNormalize || arg.startsWith(kNormalize + QLatin1Char('=')))
+            normalize = arg.mid(kNormalize.size() + 1);
+        else
+            args << arg;
+    }
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption begin(QStringList{"b", "begin"}, QString(), QStringLiteral("TIME"));
@@ -58,12 +72,14 @@ CommandLine parseCommandLine(const QStringList& args) {
     const QCommandLineOption copy(QStringLiteral("copy"));
     const QCommandLineOption reencode(QStringLiteral("reencode"));
     const QCommandLineOption verbose(QStringLiteral("verbose"));
+    const QCommandLineOption fadeIn(QStringLiteral("fade-in"), QString(), QStringLiteral("SECONDS"));
+    const QCommandLineOption fadeOut(QStringLiteral("fade-out"), QString(), QStringLiteral("SECONDS"));
     const QCommandLineOption help(QStringList{"h", "help"});
     const QCommandLineOption version(QStringList{"v", "version"});
     const QCommandLineOption list(QStringLiteral("list"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption cue(QStringLiteral("cue"), QString(), QStringLiteral("SHEET"));
     const QCommandLineOption jobs(QStringList{"j", "jobs"}, QString(), QStringLiteral("N"));
-    parser.addOptions({begin, end, output, copy, reencode, verbose, list, cue, jobs, help, version});
+    parser.addOptions({begin, end, output, fadeIn, fadeOut, copy, reencode, verbose, list, cue, jobs, help, version});
 
     CommandLine result;
     auto usageError = [&result](const QString& message) {
@@ -87,6 +103,29 @@ CommandLine parseCommandLine(const QStringList& args) {
     request.keepEncoding = parser.isSet(copy);
     request.encodeAnew = parser.isSet(reencode);
     request.verbose = parser.isSet(verbose);
+    processing::Shaping& shaping = request.shaping;
+    for (const auto& [option, target] :
+         {std::pair{&fadeIn, &shaping.fades.inSeconds}, std::pair{&fadeOut, &shaping.fades.outSeconds}}) {
+        if (!parser.isSet(*option)) continue;
+        bool ok = false;
+        *target = parser.value(*option).toDouble(&ok);
+        if (!ok || !(*target >= 0 && *target <= processing::kMaxFadeSeconds))
+            return usageError(QStringLiteral("Not a fade length: \"%1\" (seconds from 0 to 10).")
+                                  .arg(parser.value(*option)));
+    }
+    if (normalize) {
+        bool ok = true;
+        const double target = normalize->isEmpty() ? processing::kDefaultTargetLufs : normalize->toDouble(&ok);
+        if (!ok || !(target >= processing::kLowestTargetLufs && target <= processing::kHighestTargetLufs))
+            return usageError(QStringLiteral("Not a loudness target: \"%1\" (LUFS from -40 to -5).").arg(*normalize));
+        shaping.normalizeToLufs = target;
+    }
+    if (parser.isSet(copy) && shaping.any())
+        return usageError(QStringLiteral("--copy keeps the source's encoding: fades and --normalize need the piece "
+                                         "encoded anew."));
+    // The tracks of a sheet join up without a gap: a fade or a gain of each would break that.
+    if (parser.isSet(cue) && shaping.any())
+        return usageError(QStringLiteral("--cue cuts tracks that join up: no fades or --normalize beside it."));
     if (parser.isSet(list) || parser.isSet(cue)) {
         if (parser.isSet(list) && parser.isSet(cue))
             return usageError(QStringLiteral("--list and --cue exclude each other."));
@@ -146,8 +185,10 @@ CommandLine parseCommandLine(const QStringList& args) {
 QString helpText() {
     return QStringLiteral(
         "Usage: clipwren-cut INPUT [--begin TIME] [--end TIME] [--output FILE]\n"
+        "                    [--fade-in SECONDS] [--fade-out SECONDS] [--normalize[=LUFS]]\n"
         "                    [--copy | --reencode] [--verbose]\n"
-        "       clipwren-cut --list FILE [-j N] [--copy | --reencode] [--verbose]\n"
+        "       clipwren-cut --list FILE [-j N] [--fade-in SECONDS] [--fade-out SECONDS]\n"
+        "                    [--normalize[=LUFS]] [--copy | --reencode] [--verbose]\n"
         "       clipwren-cut --cue SHEET [--output FOLDER] [-j N] [--copy | --reencode]\n"
         "                    [--verbose]\n"
         "\n"
@@ -161,11 +202,20 @@ QString helpText() {
         "                     (default: the output folder of Clipwren Pro, the input's\n"
         "                     name followed by \"-part.mp3\"); - is standard output,\n"
         "                     which gets WAV\n"
+        "      --fade-in SECONDS\n"
+        "                     fade the piece in over its first SECONDS (0 to 10)\n"
+        "      --fade-out SECONDS\n"
+        "                     fade it out over its last SECONDS; a fade longer than\n"
+        "                     half the piece is shortened to half\n"
+        "      --normalize[=LUFS]\n"
+        "                     bring the piece's loudness (EBU R128) to LUFS, -14 when\n"
+        "                     not given, its true peak kept at or under -1 dBTP\n"
         "      --copy         keep the source's encoding: an MP3 is cut to .mp3, AAC in\n"
         "                     an MP4, M4A or M4R file to .m4a, .m4r or .mp4, without\n"
         "                     encoding it again; anything else fails\n"
         "      --reencode     encode anew even where the cut could be copied\n"
-        "      --verbose      say whether the cut was copied or encoded anew, and show\n"
+        "      --verbose      say whether the cut was copied or encoded anew, the\n"
+        "                     loudness measured and the gain given, and show\n"
         "                     FFmpeg's own messages as they come (without it they are\n"
         "                     shown only when the cut fails)\n"
         "      --list FILE    make every cut listed in FILE (- reads standard input),\n"
@@ -190,7 +240,8 @@ QString helpText() {
         "\n"
         "Without --copy a cut is copied by itself where the output's settings are the\n"
         "source's (an MP3 of 128 kbit/s, 44.1 kHz stereo to .mp3; AAC in MP4 to .m4a).\n"
-        "A copied cut loses nothing and is exact to the sample.\n"
+        "A copied cut loses nothing and is exact to the sample. Fades and --normalize\n"
+        "need the piece encoded anew.\n"
         "\n"
         "Exit status: 0 when the file was written, 1 when the cut failed, 2 for a wrong\n"
         "command line (a begin at or after the end among it), 128 + the signal's number\n"

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "components/processing/PieceShaping.h"
 #include "components/soundeditor/Selection.h"
 
 namespace clipwren::cut {
@@ -22,6 +23,9 @@ struct CutRequest {
     bool encodeAnew = false;
     // Say whether the cut was copied or encoded anew (--verbose).
     bool verbose = false;
+    // Fades at the piece's ends and the loudness to bring it to (--fade-in, --fade-out,
+    // --normalize[=LUFS]), as the window's "Play marked" plays them.
+    processing::Shaping shaping;
 };
 
 // The cuts of a list (--list FILE) or the tracks of a cue sheet (--cue SHEET), several
@@ -31,7 +35,7 @@ struct BatchRequest {
     QString cueSheet;
     QString outputFolder;  // for the tracks; empty: the sheet's folder
     int jobs = 1;  // cuts running at once; by default one for each processor
-    // For every cut: --copy, --reencode, --verbose.
+    // For every cut: --copy, --reencode, --verbose; for a list's, the fades and --normalize.
     CutRequest options;
 };
 
