@@ -73,12 +73,12 @@ bool PrivateSoundServer::start() {
                 return false;
             }
     }
-    return setup_.kind == ServerKind::PulseAudio ? startPulseAudio() : startPipeWire();
+    return startBroker() && (setup_.kind == ServerKind::PulseAudio ? startPulseAudio() : startPipeWire());
 }
 
 bool PrivateSoundServer::asOtherUser() const { return setup_.unprivileged && geteuid() == 0; }
 
-bool PrivateSoundServer::launch(const QString& name, const QStringList& arguments) {
+bool PrivateSoundServer::launch(const QString& name, const QStringList& arguments, bool serverProgram) {
     const QString program = QStandardPaths::findExecutable(name);
     if (program.isEmpty()) {
         failure_ = QStringLiteral("%1 is not installed (make test installs it)").arg(name);
@@ -94,9 +94,10 @@ bool PrivateSoundServer::launch(const QString& name, const QStringList& argument
     environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), dir_.filePath(QStringLiteral("run")));
     environment.insert(QStringLiteral("PULSE_STATE_PATH"), dir_.filePath(QStringLiteral("state")));
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + busPath());
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemBus());
     auto process = std::make_unique<QProcess>();
     process->setProcessEnvironment(environment);
-    const bool otherUser = asOtherUser();
+    const bool otherUser = serverProgram && asOtherUser();
     const passwd* user = otherUser ? getpwnam(kUnprivilegedUser) : nullptr;
     const uid_t uid = user ? user->pw_uid : 0;
     const gid_t gid = user ? user->pw_gid : 0;
@@ -171,6 +172,34 @@ bool PrivateSoundServer::listening(const QString& path) {
     return true;
 }
 
+bool PrivateSoundServer::startBroker() {
+    // Anyone may connect, as to a system bus; the broker is the only service on it.
+    QFile config(dir_.filePath(QStringLiteral("system-bus.conf")));
+    if (!config.open(QIODevice::WriteOnly)) {
+        failure_ = QStringLiteral("cannot write %1").arg(config.fileName());
+        return false;
+    }
+    config.write(QStringLiteral("<busconfig><type>system</type><listen>%1</listen><auth>EXTERNAL</auth>\n"
+                                "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>\n"
+                                "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n")
+                     .arg(systemBus())
+                     .toUtf8());
+    config.close();
+    const QString systemBusSocket = systemBus().mid(int(strlen("unix:path=")));
+    if (!launch(QStringLiteral("dbus-daemon"),
+                {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                 QStringLiteral("--nopidfile")},
+                false) ||
+        !listening(systemBusSocket))
+        return false;
+    QStringList arguments{systemBus(), brokerLog()};
+    if (setup_.brokerRefuses) arguments << QStringLiteral("--refuse");
+    if (!launch(QStringLiteral(CLIPWREN_FAKE_BROKER), arguments, false)) return false;
+    // The servers ask the broker as they start: it says when it is on the bus.
+    if (processes_.back()->waitForReadyRead(kStartTimeoutMs)) return true;
+    return answers({});
+}
+
 bool PrivateSoundServer::startPulseAudio() {
     // No configuration script: a null sink that never suspends, its monitor, and a socket
     // any local client may use. As root (CI, containers) PulseAudio warns that it is meant
@@ -242,11 +271,31 @@ QString PrivateSoundServer::graphSocket() const { return dir_.filePath(QStringLi
 
 QString PrivateSoundServer::busPath() const { return dir_.filePath(QStringLiteral("bus")); }
 
+QString PrivateSoundServer::systemBus() const {
+    return QStringLiteral("unix:path=") + dir_.filePath(QStringLiteral("system-bus"));
+}
+
+QString PrivateSoundServer::brokerLog() const { return dir_.filePath(QStringLiteral("broker.log")); }
+
+std::vector<BrokerRequest> PrivateSoundServer::brokerRequests() const {
+    QFile log(brokerLog());
+    std::vector<BrokerRequest> requests;
+    if (!log.open(QIODevice::ReadOnly)) return requests;
+    for (const QByteArray& line : log.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 5) continue;
+        requests.push_back({QString::fromLatin1(fields[0]), fields[1].toLongLong(), fields[2].toLongLong(),
+                            fields[3].toInt(), fields[4] == "granted"});
+    }
+    return requests;
+}
+
 QProcessEnvironment PrivateSoundServer::clientEnvironment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("PULSE_SERVER"), address());
     // A client that finds no cookie writes one; here, not in the user's home.
     environment.insert(QStringLiteral("PULSE_COOKIE"), dir_.filePath(QStringLiteral("cookie")));
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemBus());
     environment.remove(QStringLiteral("PULSE_SINK"));
     environment.remove(QStringLiteral("PULSE_LATENCY_MSEC"));
     return environment;

@@ -23,6 +23,18 @@ struct ServerSetup {
     // (nobody), as on a desktop: no real-time priority, no negative nice.
     bool unprivileged = false;
     int quantum = 2048;  // PipeWire: the graph's period in frames (2048: what a desktop gives a player)
+    // The desktop's real-time broker on the servers' system bus grants what rtkit
+    // grants (false), or refuses every request (true).
+    bool brokerRefuses = false;
+};
+
+// A request the broker was asked, by the process and thread it was for.
+struct BrokerRequest {
+    QString method;  // "MakeThreadRealtime", "MakeThreadHighPriority", ...WithPID
+    qint64 pid = 0;
+    qint64 thread = 0;
+    int priority = 0;  // real-time priority, or nice level
+    bool granted = false;
 };
 
 class PrivateSoundServer {
@@ -45,6 +57,10 @@ public:
     QString address() const;
     // PipeWire's own socket, for its native clients.
     QString graphSocket() const;
+    // The system bus the servers and their clients find the real-time broker on.
+    QString systemBus() const;
+    // What the broker was asked so far.
+    std::vector<BrokerRequest> brokerRequests() const;
     QString sink() const { return QStringLiteral("check"); }
     // The environment for a client program started by a test: this server only, and
     // nothing written to the user's home.
@@ -54,7 +70,10 @@ private:
     bool startPulseAudio();
     bool startPipeWire();
     // Starts one of the server's programs; false, with the failure said, when it does not run.
-    bool launch(const QString& name, const QStringList& arguments);
+    // The system bus and the broker run as root does, the server's programs as the setup says.
+    bool launch(const QString& name, const QStringList& arguments, bool serverProgram = true);
+    // Starts the system bus and the real-time broker on it, as a desktop has them.
+    bool startBroker();
     // Waits for `pactl info` to answer with the line wanted (empty: any answer); on
     // failure, says what the server's programs wrote and ends them.
     bool answers(const QString& line);
@@ -62,6 +81,7 @@ private:
     bool listening(const QString& path);
     bool asOtherUser() const;
     QString busPath() const;
+    QString brokerLog() const;
 
     ServerSetup setup_;
     QTemporaryDir dir_;

@@ -44,9 +44,7 @@ std::optional<qlonglong> brokerProperty(const QDBusConnection& bus, const QStrin
 // (rtkit) grants it within its limits: a priority up to its maximum, and only to a
 // process that limits the processor time its real-time threads may take without
 // sleeping. False where there is no broker or it refuses; nothing is said either way.
-bool realtimeFromBroker(int priority) {
-    const QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected()) return false;
+bool realtimeFromBroker(const QDBusConnection& bus, int priority) {
     const auto maxPriority = brokerProperty(bus, QStringLiteral("MaxRealtimePriority"));
     const auto maxTimeUs = brokerProperty(bus, QStringLiteral("RTTimeUSecMax"));
     if (!maxPriority || !maxTimeUs || *maxPriority < 1 || *maxTimeUs <= 0) return false;
@@ -61,15 +59,34 @@ bool realtimeFromBroker(int priority) {
     ask << qulonglong(gettid()) << uint(std::min<qlonglong>(priority, *maxPriority));
     return bus.call(ask, QDBus::Block, kBrokerTimeoutMs).type() == QDBusMessage::ReplyMessage;
 }
+
+// The broker's other grant: a nice level down to its minimum.
+void niceFromBroker(const QDBusConnection& bus, int nice) {
+    const auto minNice = brokerProperty(bus, QStringLiteral("MinNiceLevel"));
+    if (!minNice || *minNice >= 0) return;
+    QDBusMessage ask = QDBusMessage::createMethodCall(kBrokerService, kBrokerPath, kBrokerService,
+                                                      QStringLiteral("MakeThreadHighPriority"));
+    ask << qulonglong(gettid()) << int(std::max<qlonglong>(nice, *minNice));
+    bus.call(ask, QDBus::Block, kBrokerTimeoutMs);
+}
 }  // namespace
 
 void raiseThreadPriority(ThreadRole role) {
-    const int priority = role == ThreadRole::Output ? kOutputRealtime : kDecodeRealtime;
+    const bool output = role == ThreadRole::Output;
     sched_param param{};
-    param.sched_priority = priority;
+    param.sched_priority = output ? kOutputRealtime : kDecodeRealtime;
     if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) return;
-    if (realtimeFromBroker(priority)) return;
-    setpriority(PRIO_PROCESS, id_t(gettid()), role == ThreadRole::Output ? kOutputNice : kDecodeNice);
+    const int nice = output ? kOutputNice : kDecodeNice;
+    const bool niced = setpriority(PRIO_PROCESS, id_t(gettid()), nice) == 0;
+    if (niced && !output) return;
+    const QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) return;
+    // Only the output from the broker: its real-time threads are killed (SIGXCPU) once
+    // they run its processor-time limit (200 ms by default) without sleeping, and the
+    // decoder may run that long at a stretch (a marked piece's loudness, a seek); the
+    // output only ever hands over a period and sleeps.
+    if (output && realtimeFromBroker(bus, kOutputRealtime)) return;
+    if (!niced) niceFromBroker(bus, nice);
 }
 
 }  // namespace clipwren::player
