@@ -189,3 +189,5 @@ printf '\n== bench/batch/run-batch-bench.sh ==\n'
 "$(dirname "$0")/batch/run-batch-bench.sh" "$build_dir"
 printf '\n== bench/cue/run-cue-bench.sh ==\n'
 "$(dirname "$0")/cue/run-cue-bench.sh" "$build_dir"
+printf '\n== bench/shaping/run-shaping-bench.sh ==\n'
+"$(dirname "$0")/shaping/run-shaping-bench.sh" "$build_dir"
