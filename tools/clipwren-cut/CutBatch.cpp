@@ -59,12 +59,13 @@ std::vector<ListedCut> cutsOf(const BatchRequest& request, QString* error) {
         return {};
     }
     std::vector<ListedCut> cuts = parseCutList(list.readAll());
+    // Every option of the command line goes to every cut; the list gives what to cut.
     for (ListedCut& cut : cuts) {
-        const CutRequest& options = request.options;
-        cut.request.keepEncoding = options.keepEncoding;
-        cut.request.encodeAnew = options.encodeAnew;
-        cut.request.verbose = options.verbose;
-        cut.request.shaping = options.shaping;
+        CutRequest listed = request.options;
+        listed.input = cut.request.input;
+        listed.range = cut.request.range;
+        listed.output = cut.request.output;
+        cut.request = std::move(listed);
     }
     return cuts;
 }

@@ -26,7 +26,8 @@ std::optional<CutOutcome> makeCut(const CutRequest& request, soundeditor::CutPip
     TerminalProgress progress(progressStream);
     soundeditor::CutHooks hooks;
     hooks.progress = [&progress](soundeditor::CutPhase phase, int percent) { progress.show(phase, percent); };
-    const bool onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    const QCoreApplication* app = QCoreApplication::instance();
+    const bool onMainThread = app && QThread::currentThread() == app->thread();
     hooks.cancelled = [&interruptSignal, onMainThread] {
         if (onMainThread) QCoreApplication::processEvents();
         return interruptSignal.load() != 0;
