@@ -551,6 +551,7 @@ TEST_F(CutToolCut, ProgressBarOnlyOnATerminal) {
     EXPECT_TRUE(QFile::exists(output));
 }
 
+// A single cut, and a list whose cuts run on threads of the one process.
 TEST(CutToolInterrupt, ATerminatedCutLeavesNoFileBehind) {
     QTemporaryDir dir;
     const QString input = dir.filePath("long.wav");
@@ -560,24 +561,32 @@ TEST(CutToolInterrupt, ATerminatedCutLeavesNoFileBehind) {
                   .exitCode,
               0);
     const QString outDir = dir.filePath("out");
-    QDir().mkpath(outDir);
-
-    QProcess cutter;
-    cutter.start(cuttooltest::cutToolPath(), {input, "--output", outDir + "/long.mp3"});
-    ASSERT_TRUE(cutter.waitForStarted());
-    // Wait for the export's temporary file, so the signal lands in the middle of the write.
-    for (int i = 0; i < 1200 && entriesOf(outDir).isEmpty() && cutter.state() == QProcess::Running; ++i)
-        cutter.waitForFinished(100);
-    const qint64 pid = cutter.processId();
-    if (cutter.state() == QProcess::Running && pid > 0) ::kill(pid_t(pid), SIGTERM);
-    ASSERT_TRUE(cutter.waitForFinished(120000));
-    ASSERT_EQ(cutter.exitStatus(), QProcess::NormalExit) << "died of the signal instead of cleaning up";
-    if (cutter.exitCode() == 0) {
-        // Finished before the signal: then the file must be whole.
-        EXPECT_NEAR(std::atof(ffprobe(outDir + "/long.mp3").at("duration").c_str()), 300.0, 0.1);
-    } else {
-        EXPECT_EQ(cutter.exitCode(), 128 + SIGTERM);
-        EXPECT_TRUE(cutter.readAllStandardError().contains("Cancelled."));
-        EXPECT_EQ(entriesOf(outDir), QStringList{});
+    QFile list(dir.filePath("cuts.txt"));
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write(QString("%1\t0\t300\t%2/a.mp3\n%1\t0\t300\t%2/b.mp3\n").arg(input, outDir).toUtf8());
+    list.close();
+    for (const QStringList& args : {QStringList{input, "--output", outDir + "/long.mp3"},
+                                    QStringList{"--list", list.fileName(), "-j", "2"}}) {
+        QDir(outDir).removeRecursively();
+        QDir().mkpath(outDir);
+        QProcess cutter;
+        cutter.start(cuttooltest::cutToolPath(), args);
+        ASSERT_TRUE(cutter.waitForStarted());
+        // Wait for an export's temporary file, so the signal lands in the middle of the write.
+        for (int i = 0; i < 1200 && entriesOf(outDir).isEmpty() && cutter.state() == QProcess::Running; ++i)
+            cutter.waitForFinished(100);
+        const qint64 pid = cutter.processId();
+        if (cutter.state() == QProcess::Running && pid > 0) ::kill(pid_t(pid), SIGTERM);
+        ASSERT_TRUE(cutter.waitForFinished(120000));
+        ASSERT_EQ(cutter.exitStatus(), QProcess::NormalExit) << "died of the signal instead of cleaning up";
+        if (cutter.exitCode() != 0) {
+            EXPECT_EQ(cutter.exitCode(), 128 + SIGTERM);
+            EXPECT_TRUE(cutter.readAllStandardError().contains("Cancelled."));
+        }
+        // What a cut finished before the signal wrote is whole; nothing else is left.
+        for (const QString& name : entriesOf(outDir)) {
+            ASSERT_TRUE(QStringList({"long.mp3", "a.mp3", "b.mp3"}).contains(name)) << name.toStdString();
+            EXPECT_NEAR(std::atof(ffprobe(outDir + "/" + name).at("duration").c_str()), 300.0, 0.1);
+        }
     }
 }
