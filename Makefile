@@ -24,6 +24,9 @@ PACKAGES += xvfb xauth openbox x11-utils
 # The sound-server tests run on PipeWire as well, with its own recorder and session bus.
 PACKAGES += pipewire pipewire-pulse wireplumber libpipewire-0.3-dev dbus
 
+# The player's load benchmark plays the same sound with mpv as well.
+PACKAGES += mpv
+
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build run test test-sanitize bench screenshot install package clean

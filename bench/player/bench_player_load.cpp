@@ -1,10 +1,12 @@
 // Playing under load, through a real sound server: 20 s of a tone with clicks every
 // 250 ms while three processes compile C++ and flush large writes to disk, played by
-// the player, by `ffplay -nodisp` and by `paplay` in turn in the same run. The sink of a
+// the player, by `ffplay -nodisp`, `paplay`, `mpv` and, on PipeWire, `pw-play` in turn in
+// the same run. The sink of a
 // private PulseAudio is recorded, and for each player the bench reports the gaps in what
 // was heard, the longest, the time from Play to sound and the error of the reported
-// position against what was heard at each click (ffplay's from its status line; paplay
-// reports none). Then how soon a tempo change made while the player plays is heard, on
+// position against what was heard at each click (ffplay's and mpv's from their status
+// lines; paplay and pw-play report none), and the processor time each player took per
+// second of sound. Then how soon a tempo change made while the player plays is heard, on
 // clicks every 20 ms. The recording asks the sink for a latency of a few milliseconds, so
 // that its timing of what is heard is exact; on a sound card the sink would hold more,
 // so every player here has less in hand against a stall than it would on a desktop.
@@ -34,6 +36,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <unistd.h>
 #include <vector>
@@ -134,7 +137,17 @@ struct Figures {
     std::vector<double> toSoundMs;  // from Play (or the program's start) to the first sound heard
     std::vector<double> positionErrorMs;
     int recordingHoles = 0;  // stretches the server could not give the recording, not the player's
+    double cpuMs = NAN;      // the player's processor time over the sound's play
+    double benchCpuMs = NAN;  // the bench's own meanwhile (recorder, polling), for a program played
 };
+
+// Processor time of this process (RUSAGE_SELF) or of its ended children (RUSAGE_CHILDREN).
+double cpuMs(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    const auto ms = [](const timeval& t) { return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
 
 double median(std::vector<double> v) {
     if (v.empty()) return NAN;
@@ -151,7 +164,9 @@ void judge(const MonitorRecorder& recorder, int64_t fromNs, const std::vector<st
     const MonitorRecorder::Timeline heardAt = recorder.timeline();
     const int64_t first = std::min<int64_t>(heardAt.frameAt(fromNs), int64_t(all.size() / 2));
     const std::vector<float> heardPart(all.begin() + first * 2, all.end());
-    const Heard heard = testsupport::listen(heardPart, kGapFrames);
+    std::vector<std::pair<int64_t, int64_t>> holes = recorder.holes();
+    for (auto& [holeFrom, holeTo] : holes) holeFrom -= first, holeTo -= first;
+    const Heard heard = testsupport::listen(heardPart, kGapFrames, holes);
     figures.gaps = heard.gaps;
     figures.recordingHoles = int(recorder.holes().size());
     figures.longestGapMs = double(heard.longestGap) * 1000.0 / kRate;
@@ -245,6 +260,7 @@ Figures playClipwren(const PrivateSoundServer& server, const QString& sound) {
     }
     spin(300);
     const int64_t from = steadyNowNs();
+    const double cpuBefore = cpuMs(RUSAGE_SELF);
     player.Play(0);
     std::vector<std::pair<int64_t, int32_t>> positions;
     waitFor(
@@ -253,6 +269,7 @@ Figures playClipwren(const PrivateSoundServer& server, const QString& sound) {
             return player.State(0) == clipwren::SoundPlayer::Stopped;
         },
         (kSeconds + 10) * 1000);
+    figures.cpuMs = cpuMs(RUSAGE_SELF) - cpuBefore;
     spin(300);
     // Judged only now: the recording's timing is best known from its later part.
     for (const int64_t clicked : clicks)
@@ -268,6 +285,7 @@ Figures playProgram(const PrivateSoundServer& server, const QString& program, co
     MonitorRecorder recorder(server);
     QProcessEnvironment environment = server.clientEnvironment();
     environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+    environment.insert(QStringLiteral("PIPEWIRE_REMOTE"), server.graphSocket());
     QProcess process;
     process.setProcessEnvironment(environment);
     std::vector<std::pair<int64_t, int32_t>> positions;
@@ -278,15 +296,21 @@ Figures playProgram(const PrivateSoundServer& server, const QString& program, co
         qsizetype end = 0;
         while ((end = pending.indexOf('\r')) >= 0) {
             bool ok = false;
-            const double seconds = pending.left(end).trimmed().split(' ').value(0).toDouble(&ok);
+            // mpv clears the line first (ESC [K).
+            const double seconds =
+                pending.left(end).replace("\x1b[K", "").trimmed().split(' ').value(0).toDouble(&ok);
             if (ok) positions.emplace_back(now, int32_t(std::lround(seconds * 1000.0)));
             pending.remove(0, end + 1);
         }
     });
     spin(300);
     const int64_t from = steadyNowNs();
+    const double childrenBefore = cpuMs(RUSAGE_CHILDREN);
+    const double ownBefore = cpuMs(RUSAGE_SELF);
     process.start(program, arguments);
     waitFor([&] { return process.state() == QProcess::NotRunning; }, (kSeconds + 30) * 1000);
+    figures.cpuMs = cpuMs(RUSAGE_CHILDREN) - childrenBefore;
+    figures.benchCpuMs = cpuMs(RUSAGE_SELF) - ownBefore;
     spin(300);
     const int64_t sound = firstSoundAt(recorder, from);
     if (sound >= 0) figures.toSoundMs.push_back(double(sound - from) / 1e6);
@@ -294,9 +318,10 @@ Figures playProgram(const PrivateSoundServer& server, const QString& program, co
     return figures;
 }
 
-void print(const char* name, const Figures& f, const char* toSoundNote) {
-    std::printf("  %-15s %5d %9.1f   %7.1f / %7.1f %-12s", name, f.gaps, f.longestGapMs, median(f.toSoundMs),
-                maximum(f.toSoundMs), toSoundNote);
+// cpuMs: the player's processor time over the play, ms per second of sound.
+void print(const char* name, const Figures& f, const char* toSoundNote, double cpuMs) {
+    std::printf("  %-15s %5d %9.1f   %7.1f / %7.1f %-12s %7.1f", name, f.gaps, f.longestGapMs, median(f.toSoundMs),
+                maximum(f.toSoundMs), toSoundNote, cpuMs / kSeconds);
     if (f.positionErrorMs.empty())
         std::printf("        n/a\n");
     else
@@ -359,19 +384,32 @@ int main(int argc, char** argv) {
     std::printf("Playing %d s under load: %d processes compiling C++ and flushing 128 MB writes, %d cores\n",
                 kSeconds, kLoadProcesses, QThread::idealThreadCount());
     std::printf("(gaps: silences of 1 ms or more inside the sound; to sound: from Play, or from the\n"
-                " program's start for ffplay and paplay; position error against what was heard at each click)\n");
+                " program's start for the others; position error against what was heard at each click;\n"
+                " CPU: processor time per second of sound)\n");
     Load load(work.path());
     spin(3000);  // the load builds up
     for (int round = 1; round <= rounds; ++round) {
         std::printf("\nRound %d (load average %.1f)\n", round, loadAverage());
-        std::printf("  %-15s %5s %9s   %17s %-12s  %15s\n", "player", "gaps", "longest", "to sound ms med/max",
-                    "", "pos. err med/max");
-        print("clipwren", playClipwren(server, sound), "(Play)");
-        print("ffplay -nodisp", playProgram(server, QStringLiteral("ffplay"),
-                                            {QStringLiteral("-nodisp"), QStringLiteral("-autoexit"),
-                                             QStringLiteral("-hide_banner"), sound}),
-              "(start)");
-        print("paplay", playProgram(server, QStringLiteral("paplay"), {sound}), "(start)");
+        std::printf("  %-15s %5s %9s   %17s %-12s %7s  %15s\n", "player", "gaps", "longest", "to sound ms med/max",
+                    "", "CPU ms/s", "pos. err med/max");
+        const Figures clipwren = playClipwren(server, sound);
+        const Figures ffplay = playProgram(server, QStringLiteral("ffplay"),
+                                           {QStringLiteral("-nodisp"), QStringLiteral("-autoexit"),
+                                            QStringLiteral("-hide_banner"), sound});
+        const Figures paplay = playProgram(server, QStringLiteral("paplay"), {sound});
+        const Figures mpv = playProgram(server, QStringLiteral("mpv"),
+                                        {QStringLiteral("--no-config"), QStringLiteral("--no-video"),
+                                         QStringLiteral("--term-status-msg=${=time-pos}"), sound});
+        // The player plays in the bench's own process: what the bench took meanwhile, less
+        // what it takes itself while paplay plays (the recorder, the polling).
+        print("clipwren", clipwren, "(Play)", clipwren.cpuMs - paplay.benchCpuMs);
+        print("ffplay -nodisp", ffplay, "(start)", ffplay.cpuMs);
+        print("paplay", paplay, "(start)", paplay.cpuMs);
+        print("mpv", mpv, "(start)", mpv.cpuMs);
+        if (pipeWire) {
+            const Figures pwPlay = playProgram(server, QStringLiteral("pw-play"), {sound});
+            print("pw-play", pwPlay, "(start)", pwPlay.cpuMs);
+        }
         const TempoFigures tempo = changeTempo(server, denseClicks);
         std::printf("  clipwren tempo change while playing, heard after (ms, med/max of %d): to %+.0f %% %.1f / %.1f "
                     "(up to a stretcher sequence late), back to normal %.1f / %.1f (up to a sequence early)\n",
