@@ -82,18 +82,18 @@ void benchOpenAndSeek(const char* label, const QString& path) {
     int32_t lengthMs = 0;
     for (int run = 0; run < 5; ++run) {
         const auto start = Clock::now();
-        int32_t error = 0;
-        auto decoder = AudioDecoder::open(path, 44100, 2, &error);
+        const auto decoder = AudioDecoder::open(path, 44100, 2);
         if (!decoder) {
-            std::printf("%-30s open failed: %d\n", label, error);
+            std::printf("%-30s open failed: %d\n", label, decoder.failure().code);
             return;
         }
-        lengthMs = decoder->lengthMs();
+        lengthMs = (*decoder)->lengthMs();
         opens.push_back(msSince(start));
     }
     const long before = residentKb();
-    int32_t error = 0;
-    auto decoder = AudioDecoder::open(path, 44100, 2, &error);
+    auto opened = AudioDecoder::open(path, 44100, 2);
+    if (!opened) return;
+    auto& decoder = *opened;
     decoder->expectSeeks();
     // The first seek comes as a listener would make it, a moment after opening.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -113,13 +113,13 @@ void benchOpenAndSeek(const char* label, const QString& path) {
 }
 
 void benchDecode(const char* label, const QString& path, int rate, int channels) {
-    int32_t error = 0;
     const auto start = Clock::now();
-    auto decoder = AudioDecoder::open(path, rate, channels, &error);
-    if (!decoder) {
-        std::printf("%-34s open failed: %d\n", label, error);
+    auto opened = AudioDecoder::open(path, rate, channels);
+    if (!opened) {
+        std::printf("%-34s open failed: %d\n", label, opened.failure().code);
         return;
     }
+    auto& decoder = *opened;
     std::vector<float> block(size_t(8192 * decoder->outputChannels()));
     int64_t frames = 0;
     for (int64_t n; (n = decoder->read(block.data(), 8192)) > 0;) frames += n;

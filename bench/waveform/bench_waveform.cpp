@@ -89,10 +89,9 @@ Timing follow(WaveformLoader& loader, const QString& path, int columns, int64_t 
 }
 
 void bench(const char* label, const QString& path) {
-    int32_t error = 0;
-    const auto decoder = clipwren::decode::AudioDecoder::open(path, 0, 0, &error);
+    const auto decoder = clipwren::decode::AudioDecoder::open(path, 0, 0);
     if (!decoder) return;
-    const int64_t ms = decoder->lengthMs();
+    const int64_t ms = (*decoder)->lengthMs();
     TimeFormatSlider slider(Qt::Horizontal);
     slider.setGeometry(0, 0, 454, 24);
     const int columns = slider.waveformColumns();
@@ -163,8 +162,7 @@ void showView(TimeFormatSlider& slider, const WaveformLoader& loader, clipwren::
 }
 
 void benchZoom(const char* label, const QString& path) {
-    int32_t error = 0;
-    const int64_t ms = clipwren::decode::AudioDecoder::open(path, 0, 0, &error)->lengthMs();
+    const int64_t ms = (*clipwren::decode::AudioDecoder::open(path, 0, 0))->lengthMs();
     QTemporaryDir cacheDir;
     WaveformLoader loader{PeakCache(cacheDir.path())};
     // The window's slider: 6810 twips wide.

@@ -20,9 +20,9 @@
 #include <cmath>
 #include <vector>
 
-#include "components/files/LocalFileName.h"
 #include "components/errors/FileFailure.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/files/LocalFileName.h"
 #include "components/player/LevelMeterSet.h"
 #include "core/OutputLocation.h"
 #include "core/modTimeText.h"

@@ -22,8 +22,8 @@
 #include <memory>
 
 #include "CutToolProcess.h"
-#include "components/files/LocalFileName.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/files/LocalFileName.h"
 #include "components/player/SoundPlayer.h"
 #include "core/OutputLocation.h"
 #include "support/SoundOutputFake.h"

@@ -65,13 +65,9 @@ QString joinedMp3(const QString& name, const QStringList& parts, bool byCopy) {
     return path;
 }
 std::unique_ptr<AudioDecoder> openOrFail(const QString& path, int rate = 0, int channels = 0) {
-    int32_t error = 1;
-    auto decoder = AudioDecoder::open(path, rate, channels, &error);
-    EXPECT_TRUE(decoder) << path.toStdString() << " error " << error;
-    if (decoder) {
-        EXPECT_EQ(error, err::Ok);
-    }
-    return decoder;
+    auto decoder = AudioDecoder::open(path, rate, channels);
+    EXPECT_TRUE(decoder) << path.toStdString() << " error " << decoder.failure().code;
+    return decoder ? std::move(*decoder) : nullptr;
 }
 
 std::vector<float> readAll(AudioDecoder& decoder) {
@@ -326,9 +322,9 @@ TEST(DecoderFailures, NotAudioIsInvalidSoundFile) {
     const QString directory = fixtures().path("folder.wav");
     QDir().mkpath(directory);
     for (const QString& path : {fixtures().path("missing.wav"), empty, noise, text, directory}) {
-        int32_t error = 0;
-        EXPECT_EQ(AudioDecoder::open(path, 44100, 2, &error), nullptr) << path.toStdString();
-        EXPECT_EQ(error, err::InvalidSoundFile) << path.toStdString();
+        const auto decoder = AudioDecoder::open(path, 44100, 2);
+        EXPECT_FALSE(decoder) << path.toStdString();
+        EXPECT_EQ(decoder.failure().code, err::InvalidSoundFile) << path.toStdString();
     }
 }
 
@@ -339,11 +335,10 @@ TEST(DecoderFailures, FileNamedLikeAProtocolIsAFile) {
     ASSERT_TRUE(QFile::copy(mp3, fixtures().path("pipe:0")));
     const QString previous = QDir::currentPath();
     QDir::setCurrent(fixtures().dir.path());
-    int32_t error = 0;
-    auto decoder = AudioDecoder::open("pipe:0", 0, 0, &error);
+    auto decoder = AudioDecoder::open("pipe:0", 0, 0);
     QDir::setCurrent(previous);
     ASSERT_TRUE(decoder);
-    EXPECT_EQ(decoder->lengthFrames(), int64_t(ts::ffmpegDecode(mp3).size()) / 2);
+    EXPECT_EQ((*decoder)->lengthFrames(), int64_t(ts::ffmpegDecode(mp3).size()) / 2);
 }
 
 QString truncatedCopy(const QString& from, const QString& name, double keep) {
@@ -375,11 +370,11 @@ TEST(DecoderDamage, TruncatedFilesReadToTheirEnd) {
         EXPECT_GT(readable, 44100) << path.toStdString();
     }
     // MP4 written with its index at the end loses it to truncation: nothing to decode.
-    int32_t error = 0;
     const QString headless =
         truncatedCopy(encoded(stereo44(), "a.m4a", {"-c:a", "aac", "-b:a", "128k"}), "headless.m4a", 0.6);
-    EXPECT_EQ(AudioDecoder::open(headless, 0, 0, &error), nullptr);
-    EXPECT_EQ(error, err::InvalidSoundFile);
+    const auto decoder = AudioDecoder::open(headless, 0, 0);
+    EXPECT_FALSE(decoder);
+    EXPECT_EQ(decoder.failure().code, err::InvalidSoundFile);
 }
 
 // Decoders share no state: two threads decoding the same file get the same samples.
@@ -389,9 +384,7 @@ TEST(DecoderThreads, IndependentDecodersRunInParallel) {
     std::thread workers[2];
     for (int i = 0; i < 2; ++i)
         workers[i] = std::thread([&, i] {
-            int32_t error = 0;
-            auto decoder = AudioDecoder::open(path, 48000, 2, &error);
-            if (decoder) results[i] = readAll(*decoder);
+            if (auto decoder = AudioDecoder::open(path, 48000, 2)) results[i] = readAll(**decoder);
         });
     for (auto& w : workers) w.join();
     ASSERT_FALSE(results[0].empty());

@@ -27,9 +27,9 @@ struct Piece {
 Piece shape(const QString& wav, const std::vector<float>& samples, int64_t begin, int64_t end,
             const processing::Shaping& shaping) {
     writeWav(wav, kRate, kChannels, samples);
-    int32_t error = 0;
-    auto decoder = decode::AudioDecoder::open(wav, kRate, kChannels, &error);
-    EXPECT_TRUE(decoder) << error;
+    auto opened = decode::AudioDecoder::open(wav, kRate, kChannels);
+    EXPECT_TRUE(opened) << opened.failure().code;
+    auto& decoder = *opened;
     Piece piece;
     EXPECT_EQ(processing::planShaping(*decoder, begin, end, shaping, {}, &piece.plan), 0);
     piece.source.resize(size_t((end - begin) * kChannels));

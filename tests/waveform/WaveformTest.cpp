@@ -240,9 +240,9 @@ TEST(SpotReader, PeaksNearAPlaceAreThoseOfTheSoundThere) {
     }());
     for (const QString& sound : {wav, [&] { ts::ffmpegConvert(wav, file, {"-c:a", "libvorbis"}); return file; }()}) {
         SCOPED_TRACE(sound.toStdString());
-        int32_t error = 1;
-        auto reader = clipwren::decode::SpotReader::open(sound, &error);
-        ASSERT_TRUE(reader);
+        auto opened = clipwren::decode::SpotReader::open(sound);
+        ASSERT_TRUE(opened);
+        auto& reader = *opened;
         EXPECT_NEAR(double(reader->durationFrames()), 441000.0, 2048.0);
         float low = 1, high = -1;
         ASSERT_TRUE(reader->peaksNear(44100 * 2, 4096, &low, &high));
@@ -251,7 +251,7 @@ TEST(SpotReader, PeaksNearAPlaceAreThoseOfTheSoundThere) {
         EXPECT_GT(high, 0.7f);
         EXPECT_LT(low, -0.7f);
     }
-    int32_t error = 0;
-    EXPECT_FALSE(clipwren::decode::SpotReader::open(dir.filePath("missing.mp3"), &error));
-    EXPECT_EQ(error, clipwren::err::InvalidSoundFile);
+    const auto missing = clipwren::decode::SpotReader::open(dir.filePath("missing.mp3"));
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.failure().code, clipwren::err::InvalidSoundFile);
 }

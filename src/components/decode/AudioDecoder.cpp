@@ -4,11 +4,11 @@
 #include "components/decode/EditListEnd.h"
 #include "components/decode/FrameReader.h"
 #include "components/decode/InputFile.h"
-#include "components/files/LocalFileName.h"
 #include "components/decode/PrerolledSeek.h"
 #include "components/decode/StreamProbe.h"
 #include "components/decode/StreamTimeline.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/files/LocalFileName.h"
 
 #include <algorithm>
 #include <cmath>
@@ -188,12 +188,9 @@ bool AudioDecoder::Impl::stop() {
 AudioDecoder::AudioDecoder(PrivateKey) : impl_(std::make_unique<Impl>()) {}
 AudioDecoder::~AudioDecoder() = default;
 
-std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString& path, int outputRate, int outputChannels,
-                                                 int32_t* error, QString* reason) {
-    auto fail = [&](int32_t code, const QString& why = QString()) -> std::unique_ptr<AudioDecoder> {
-        if (error) *error = code;
-        if (reason) *reason = why;
-        return nullptr;
+Result<std::unique_ptr<AudioDecoder>> AudioDecoder::open(const QString& path, int outputRate, int outputChannels) {
+    const auto fail = [&path](int32_t code, const QString& why = QString()) {
+        return Failure{code, files::FailedSoundFileText(path, why)};
     };
     if (outputRate < 0 || outputChannels < 0) return fail(err::ParameterOutOfRange);
     // Checked here so that a folder, a device or a pipe fails at once with the right code
@@ -206,8 +203,6 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString& path, int output
         const QString& failure = decoder->impl_->failure;
         return fail(rc, rc == err::InvalidSoundFile ? whatTheHeadSays(path).value_or(failure) : failure);
     }
-    if (error) *error = err::Ok;
-    if (reason) reason->clear();
     return decoder;
 }
 

@@ -46,6 +46,7 @@
 // holds. Should the decoder still end before lengthFrames() (a read error), read()
 // ends there too, with no made-up audio after it.
 #include "components/decode/FrameCount.h"
+#include "components/errors/Failure.h"
 
 #include <QString>
 #include <cstdint>
@@ -65,12 +66,11 @@ class AudioDecoder {
 public:
     // outputRate 0 keeps the source's rate; outputChannels 0 keeps the source's count,
     // except that more than two channels are mixed down to stereo. Mono to 2 gives two
-    // equal channels. Returns nullptr and sets *error (an err:: code, -6 for a file that
-    // is not decodable audio) on failure, and *reason, when given, to why, for the user
-    // ("it holds no audio"). Probing reads headers and, only where the container gives
-    // no reliable length, scans packets without decoding them.
-    static std::unique_ptr<AudioDecoder> open(const QString& path, int outputRate, int outputChannels,
-                                              int32_t* error, QString* reason = nullptr);
+    // equal channels. Fails with an err:: code (-6 for a file that is not decodable
+    // audio) and the file with why, for the user ("/music/a.mp3: it holds no audio").
+    // Probing reads headers and, only where the container gives no reliable length,
+    // scans packets without decoding them.
+    static Result<std::unique_ptr<AudioDecoder>> open(const QString& path, int outputRate, int outputChannels);
     struct PrivateKey {};  // only open() constructs
     explicit AudioDecoder(PrivateKey);
     ~AudioDecoder();

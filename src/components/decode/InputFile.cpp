@@ -1,9 +1,9 @@
 #include "components/decode/InputFile.h"
 
 #include "components/decode/FfmpegError.h"
-#include "components/files/LocalFileName.h"
 #include "components/decode/OggChains.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/files/LocalFileName.h"
 #include "components/soundeditor/lossless/FileWindow.h"
 #include "components/soundeditor/lossless/Mp3Frames.h"
 

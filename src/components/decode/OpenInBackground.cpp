@@ -7,21 +7,18 @@
 
 namespace clipwren::decode {
 
-std::unique_ptr<AudioDecoder> openInBackground(const QString& path, int outputRate, int outputChannels,
-                                               int32_t* error, QString* reason) {
+Result<std::unique_ptr<AudioDecoder>> openInBackground(const QString& path, int outputRate, int outputChannels) {
     // Outside a running event loop (the program's start-up, before its loop runs) events
     // are not handled anyway, and handling them there could close the window before
     // the program's loop has started, leaving it to run without one.
     if (!QCoreApplication::instance() || QThread::currentThread()->loopLevel() == 0)
-        return AudioDecoder::open(path, outputRate, outputChannels, error, reason);
-    std::unique_ptr<AudioDecoder> decoder;
-    int32_t code = 0;
-    QString why;
+        return AudioDecoder::open(path, outputRate, outputChannels);
+    Result<std::unique_ptr<AudioDecoder>> decoder{Failure()};
     QEventLoop loop;
     bool finished = false;  // this thread only
     // The end is queued to this thread: posted before exec() starts, it still ends it.
     std::thread worker([&] {
-        decoder = AudioDecoder::open(path, outputRate, outputChannels, &code, &why);
+        decoder = AudioDecoder::open(path, outputRate, outputChannels);
         QMetaObject::invokeMethod(
             &loop,
             [&] {
@@ -39,8 +36,6 @@ std::unique_ptr<AudioDecoder> openInBackground(const QString& path, int outputRa
     if (!finished)
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
-    if (error) *error = code;
-    if (reason) *reason = why;
     return decoder;
 }
 

@@ -11,7 +11,6 @@ namespace clipwren::decode {
 // until the open has finished, handling every event but user input, which waits until
 // the call has returned: nothing the user does can start in the middle of it.
 // Called outside a running event loop, it simply opens on the calling thread.
-std::unique_ptr<AudioDecoder> openInBackground(const QString& path, int outputRate, int outputChannels,
-                                               int32_t* error, QString* reason = nullptr);
+Result<std::unique_ptr<AudioDecoder>> openInBackground(const QString& path, int outputRate, int outputChannels);
 
 }  // namespace clipwren::decode

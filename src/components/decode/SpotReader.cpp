@@ -62,11 +62,8 @@ struct SpotReader::Impl {
 SpotReader::SpotReader(PrivateKey) : impl_(std::make_unique<Impl>()) {}
 SpotReader::~SpotReader() = default;
 
-std::unique_ptr<SpotReader> SpotReader::open(const QString& path, int32_t* error) {
-    auto fail = [&](int32_t code) -> std::unique_ptr<SpotReader> {
-        if (error) *error = code;
-        return nullptr;
-    };
+Result<std::unique_ptr<SpotReader>> SpotReader::open(const QString& path) {
+    const auto fail = [](int32_t code) { return Failure{code}; };
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable() || info.size() == 0) return fail(err::InvalidSoundFile);
     auto reader = std::make_unique<SpotReader>(PrivateKey{});
@@ -85,7 +82,6 @@ std::unique_ptr<SpotReader> SpotReader::open(const QString& path, int32_t* error
         d.durationFrames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d.sampleRate});
     else if (d.input.format()->duration > 0)
         d.durationFrames = av_rescale_q(d.input.format()->duration, AV_TIME_BASE_Q, AVRational{1, d.sampleRate});
-    if (error) *error = err::Ok;
     return reader;
 }
 

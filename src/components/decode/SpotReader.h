@@ -3,6 +3,8 @@
 // each reached by the container's own seeking. Unlike AudioDecoder it neither places
 // the audio exactly nor counts the exact length; it gives a picture of a long file in
 // a fraction of the time a whole decode takes. Not thread-safe: one thread per reader.
+#include "components/errors/Failure.h"
+
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -11,8 +13,8 @@ namespace clipwren::decode {
 
 class SpotReader {
 public:
-    // nullptr and *error set (an err:: code) when the file is not decodable audio.
-    static std::unique_ptr<SpotReader> open(const QString& path, int32_t* error);
+    // Fails (an err:: code) when the file is not decodable audio.
+    static Result<std::unique_ptr<SpotReader>> open(const QString& path);
     struct PrivateKey {};  // only open() constructs
     explicit SpotReader(PrivateKey);
     ~SpotReader();

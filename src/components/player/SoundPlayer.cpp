@@ -1,9 +1,9 @@
 #include "components/player/SoundPlayer.h"
 
 #include "components/decode/AudioDecoder.h"
-#include "components/files/LocalFileName.h"
 #include "components/decode/OpenInBackground.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/files/LocalFileName.h"
 #include "components/player/AudioOutput.h"
 #include "components/player/BlockRing.h"
 #include "components/player/DecodeWorker.h"
@@ -338,13 +338,12 @@ void SoundPlayer::Engine::unload() {
 
 int32_t SoundPlayer::Engine::load(const QString& path) {
     unload();
-    int32_t error = err::Ok;
-    QString whyNot;
-    auto decoder = decode::openInBackground(path, output->rate(), kOutputChannels, &error, &whyNot);
-    if (!decoder) {
-        loadFailure = files::FailedSoundFileText(path, whyNot);
-        return error < 0 ? error : err::InvalidSoundFile;
+    Result<std::unique_ptr<decode::AudioDecoder>> opened = decode::openInBackground(path, output->rate(), kOutputChannels);
+    if (!opened) {
+        loadFailure = opened.failure().detail;
+        return opened.failure().code < 0 ? opened.failure().code : err::InvalidSoundFile;
     }
+    std::unique_ptr<decode::AudioDecoder> decoder = std::move(*opened);
     if (decoder->lengthFrames() <= 0) return err::InvalidSoundFile;
     decoder->expectSeeks();
     rate = decoder->outputRate();

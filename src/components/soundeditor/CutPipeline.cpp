@@ -1,7 +1,7 @@
 #include "components/soundeditor/CutPipeline.h"
 
-#include "components/files/LocalFileName.h"
 #include "components/errors/FileFailure.h"
+#include "components/files/LocalFileName.h"
 #include "components/soundeditor/lossless/Mp3Cut.h"
 #include "components/soundeditor/lossless/Mp3FrameIndex.h"
 

@@ -130,13 +130,10 @@ struct EncodedFileWriter::Impl {
 EncodedFileWriter::EncodedFileWriter(PrivateKey) : impl_(std::make_unique<Impl>()) {}
 EncodedFileWriter::~EncodedFileWriter() = default;
 
-std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(PendingOutputFile& output, const Encoding& encoding,
-                                                           int sampleRate, int channels, const SourceTags& tags,
-                                                           int32_t* error) {
-    auto fail = [error](int32_t code) {
-        *error = code;
-        return std::unique_ptr<EncodedFileWriter>();
-    };
+Result<std::unique_ptr<EncodedFileWriter>> EncodedFileWriter::open(PendingOutputFile& output,
+                                                                   const Encoding& encoding, int sampleRate,
+                                                                   int channels, const SourceTags& tags) {
+    const auto fail = [](int32_t code) { return Failure{code}; };
     const AVCodec* codec = avcodec_find_encoder_by_name(encoding.codec);
     if (!codec) return fail(err::EncoderNotAvailable);
 
@@ -207,7 +204,6 @@ std::unique_ptr<EncodedFileWriter> EncodedFileWriter::open(PendingOutputFile& ou
         av_frame_get_buffer(d.frame.get(), 0) < 0)
         return fail(err::NotEnoughMemory);
     d.scratch.resize(size_t(d.frameSize) * size_t(channels));
-    *error = err::Ok;
     return writer;
 }
 

@@ -2,6 +2,7 @@
 // Encodes interleaved float audio and writes it into a container in an output file:
 // the encoder is fed whole frames of its own size with timestamps in samples, so the
 // muxers can record encoder delay and padding (LAME header in MP3, edit list in MP4).
+#include "components/errors/Failure.h"
 #include "components/soundeditor/FormatTable.h"
 #include "components/soundeditor/PendingOutputFile.h"
 #include "components/soundeditor/SourceTags.h"
@@ -14,13 +15,12 @@ namespace clipwren::soundeditor {
 class EncodedFileWriter {
 public:
     // Starts the container in output (opened, and outliving the writer), with the tags
-    // and cover where the container holds them. Returns nullptr and sets *error:
+    // and cover where the container holds them. Fails with
     // err::EncoderNotAvailable when the encoder is missing or refuses the settings,
     // err::EncoderFailedToStart when the container cannot be started,
     // err::FileCreationFailed when the output refuses the bytes.
-    static std::unique_ptr<EncodedFileWriter> open(PendingOutputFile& output, const Encoding& encoding,
-                                                   int sampleRate, int channels, const SourceTags& tags,
-                                                   int32_t* error);
+    static Result<std::unique_ptr<EncodedFileWriter>> open(PendingOutputFile& output, const Encoding& encoding,
+                                                           int sampleRate, int channels, const SourceTags& tags);
     struct PrivateKey {};  // only open() constructs
     explicit EncodedFileWriter(PrivateKey);
     ~EncodedFileWriter();

@@ -18,13 +18,6 @@ namespace {
 
 constexpr int64_t kChunkFrames = 8192;
 
-std::unique_ptr<decode::AudioDecoder> openDecoder(const QString& path, int rate, int channels, Failure* failure) {
-    QString whyNot;
-    auto decoder = decode::AudioDecoder::open(path, rate, channels, &failure->code, &whyNot);
-    if (!decoder) failure->detail = files::FailedSoundFileText(path, whyNot);
-    return decoder;
-}
-
 class FfmpegSource : public DecodedSource {
 public:
     FfmpegSource(QString path, std::unique_ptr<decode::AudioDecoder> decoder)
@@ -43,14 +36,14 @@ public:
                    const CopyHooks& hooks, ExportReport* report) override {
         const int sampleRate = plan.sampleRate;
         const int channels = plan.channels;
-        Failure failure;
         std::unique_ptr<decode::AudioDecoder> otherFormat;
         decode::AudioDecoder* source = decoder_.get();
         if (decoder_->outputRate() != sampleRate || decoder_->outputChannels() != channels) {
-            otherFormat = openDecoder(path_, sampleRate, channels, &failure);
+            Result<std::unique_ptr<decode::AudioDecoder>> opened = decode::AudioDecoder::open(path_, sampleRate, channels);
+            if (!opened) return opened.failure();
+            otherFormat = std::move(*opened);
             source = otherFormat.get();
         }
-        if (!source) return failure;
         const auto [beginFrame, endFrame] = selection.frames(sampleRate, source->lengthFrames());
         if (endFrame <= beginFrame) return {err::NoSelection};
         return writeRange(*source, beginFrame, endFrame, plan, output, hooks, report);
@@ -81,8 +74,10 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
     report->loudness = shaped.summary();
     const processing::PieceEnvelope& envelope = shaped.envelope;
     const int channels = source.outputChannels();
-    auto writer = EncodedFileWriter::open(output, plan.encoding, source.outputRate(), channels, tags(), &result);
-    if (!writer) return {result};
+    Result<std::unique_ptr<EncodedFileWriter>> opened =
+        EncodedFileWriter::open(output, plan.encoding, source.outputRate(), channels, tags());
+    if (!opened) return opened.failure();
+    const std::unique_ptr<EncodedFileWriter> writer = std::move(*opened);
     // What the output's decoder drops goes in ahead of the piece: the sound before it,
     // and silence for what lies before the sound's start. A piece that fades in gets
     // silence there too, so that the encoder does not spread the sound before it into
@@ -126,13 +121,17 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
 }  // namespace
 
 std::unique_ptr<DecodedSource> FfmpegCodecs::open(const QString& path, Failure* failure) const {
-    std::unique_ptr<decode::AudioDecoder> decoder = openDecoder(path, kWorkingRate, kWorkingChannels, failure);
-    if (decoder && decoder->lengthFrames() <= 0) {
+    Result<std::unique_ptr<decode::AudioDecoder>> decoder =
+        decode::AudioDecoder::open(path, kWorkingRate, kWorkingChannels);
+    if (!decoder) {
+        *failure = decoder.failure();
+        return nullptr;
+    }
+    if ((*decoder)->lengthFrames() <= 0) {
         *failure = {err::InvalidSoundFile, files::FailedSoundFileText(path, QString())};
         return nullptr;
     }
-    if (!decoder) return nullptr;
-    return std::make_unique<FfmpegSource>(path, std::move(decoder));
+    return std::make_unique<FfmpegSource>(path, std::move(*decoder));
 }
 
 bool FfmpegCodecs::hasEncoder(const char* name) const { return avcodec_find_encoder_by_name(name) != nullptr; }

@@ -1,8 +1,8 @@
 #include "components/soundeditor/PendingOutputFile.h"
 
-#include "components/files/LocalFileName.h"
 #include "components/errors/FileFailure.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/files/LocalFileName.h"
 
 #include <QDir>
 #include <QFile>

@@ -65,9 +65,10 @@ void SampleReader::run() {
         if (file != openFile) {
             decoder.reset();
             openFile = file;
-            int32_t error = 0;
             // The source's own rate and channels: the samples the cut will take.
-            if (!path.isEmpty()) decoder = decode::AudioDecoder::open(path, 0, 0, &error);
+            if (!path.isEmpty()) {
+                if (auto opened = decode::AudioDecoder::open(path, 0, 0)) decoder = std::move(*opened);
+            }
             if (decoder) decoder->expectSeeks();
         }
         if (!decoder) continue;

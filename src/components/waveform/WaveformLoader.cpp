@@ -178,9 +178,9 @@ void WaveformLoader::run(const std::shared_ptr<Job>& job) {
 }
 
 bool WaveformLoader::coarsePass(Job& job) {
-    int32_t error = 0;
-    const auto reader = decode::SpotReader::open(job.path, &error);
-    if (!reader) return false;
+    const auto opened = decode::SpotReader::open(job.path);
+    if (!opened) return false;
+    decode::SpotReader* reader = opened->get();
     const int64_t frames = reader->durationFrames();
     if (frames < kCoarseMinSeconds * reader->sampleRate()) return false;
     {
@@ -205,9 +205,9 @@ bool WaveformLoader::coarsePass(Job& job) {
 }
 
 bool WaveformLoader::exactPass(Job& job) {
-    int32_t error = 0;
-    auto decoder = decode::AudioDecoder::open(job.path, 0, 0, &error);
-    if (!decoder) return false;
+    auto opened = decode::AudioDecoder::open(job.path, 0, 0);
+    if (!opened) return false;
+    decode::AudioDecoder* decoder = opened->get();
     const int64_t frames = decoder->lengthFrames();
     const int rate = decoder->outputRate();
     {
@@ -248,9 +248,8 @@ bool WaveformLoader::exactPass(Job& job) {
     std::vector<std::thread> helpers;
     for (int part = 1; part < parts; ++part)
         helpers.emplace_back([&, part] {
-            int32_t code = 0;
-            if (auto own = decode::AudioDecoder::open(job.path, 0, 0, &code))
-                decodePart(*own, part);
+            if (auto own = decode::AudioDecoder::open(job.path, 0, 0))
+                decodePart(**own, part);
             else
                 job.partMissing = true;
         });

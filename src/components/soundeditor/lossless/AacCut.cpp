@@ -2,8 +2,8 @@
 
 #include "components/decode/FfmpegError.h"
 #include "components/decode/FfmpegHandles.h"
-#include "components/files/LocalFileName.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/files/LocalFileName.h"
 #include "components/soundeditor/OutputContainer.h"
 
 #include <QFile>

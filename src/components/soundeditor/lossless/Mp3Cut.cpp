@@ -1,7 +1,7 @@
 #include "components/soundeditor/lossless/Mp3Cut.h"
 
-#include "components/files/LocalFileName.h"
 #include "components/errors/modSoundErrDesc.h"
+#include "components/files/LocalFileName.h"
 #include "components/soundeditor/lossless/Mp3InfoFrame.h"
 
 #include <QFile>
