@@ -26,7 +26,8 @@ QString ShapingPlan::summary() const {
 }
 
 int32_t planShaping(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame, const Shaping& shaping,
-                    const std::function<bool()>& cancelled, ShapingPlan* plan) {
+                    const std::function<bool()>& cancelled, ShapingPlan* plan,
+                    const std::function<void(int64_t done, int64_t total)>& measured) {
     const int64_t pieceFrames = std::max<int64_t>(endFrame - beginFrame, 0);
     const int rate = source.outputRate();
     *plan = {};
@@ -45,6 +46,7 @@ int32_t planShaping(decode::AudioDecoder& source, int64_t beginFrame, int64_t en
         plan->envelope.apply(chunk.data(), channels, done, got);
         meter.add(chunk.data(), got);
         done += got;
+        if (measured) measured(done, pieceFrames);
     }
     plan->measured = meter.result();
     plan->gain = normalizationGain(*plan->measured, *shaping.normalizeToLufs);

@@ -34,8 +34,9 @@ struct ShapingPlan {
 // The envelope of frames [beginFrame, endFrame) of `source`. When normalizing, the faded
 // piece is read and measured first (the source is left somewhere in the piece; seek before
 // reading it again). Returns 0, or the decoder's error code; err::UnknownError when
-// `cancelled` said so part-way.
+// `cancelled` said so part-way. `measured` (may be empty) hears of the frames measured so far.
 int32_t planShaping(decode::AudioDecoder& source, int64_t beginFrame, int64_t endFrame, const Shaping& shaping,
-                    const std::function<bool()>& cancelled, ShapingPlan* plan);
+                    const std::function<bool()>& cancelled, ShapingPlan* plan,
+                    const std::function<void(int64_t done, int64_t total)>& measured = {});
 
 }  // namespace clipwren::processing

@@ -66,10 +66,16 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
                                  const ExportPlan& plan, PendingOutputFile& output, const CopyHooks& hooks,
                                  ExportReport* report) {
     // The same envelope as "Play marked": measured on this decode of the piece, before
-    // anything is written.
+    // anything is written. A piece that is measured is read twice, so the measuring is
+    // the first half of the progress.
+    const int64_t total = endFrame - beginFrame;
+    const int64_t measuredPart = plan.finish.shaping.normalizeToLufs ? total : 0;
+    const auto progress = [&hooks, measuredPart, total](int64_t done) {
+        if (hooks.progress) hooks.progress(done, measuredPart + total);
+    };
     processing::ShapingPlan shaped;
     int32_t result = processing::planShaping(source, beginFrame, endFrame, plan.finish.shaping, hooks.cancelled,
-                                             &shaped);
+                                             &shaped, [&progress](int64_t done, int64_t) { progress(done); });
     if (result != err::Ok) return {result};
     report->loudness = shaped.summary();
     const processing::PieceEnvelope& envelope = shaped.envelope;
@@ -97,7 +103,6 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
         if ((result = writer->write(chunk.data(), got)) != err::Ok) return {result};
         left -= got;
     }
-    const int64_t total = endFrame - beginFrame;
     int64_t done = 0;
     while (done < total) {
         if (hooks.cancelled && hooks.cancelled()) return {err::UnknownError};
@@ -107,7 +112,7 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
         envelope.apply(chunk.data(), channels, done, got);
         if ((result = writer->write(chunk.data(), got)) != err::Ok) return {result};
         done += got;
-        if (hooks.progress) hooks.progress(done, total);
+        progress(measuredPart + done);
     }
     if (done == 0) return {err::InvalidSoundFile, path_ + QStringLiteral(": nothing in the range could be decoded")};
     const int rate = source.outputRate();
