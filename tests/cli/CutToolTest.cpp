@@ -495,7 +495,7 @@ TEST_F(CutToolCut, ListMakesEveryCutItCanAndTellsEachFailureByItsLine) {
 // encode) keeps its encoding; a FLAC file may carry the sheet in its tags.
 TEST_F(CutToolCut, CueSheetTracksJoinUpToTheWholeImage) {
     const QString mp3 = dir.filePath("source.mp3"), flac = dir.filePath("source.flac");
-    testsupport::ffmpegConvert(input, mp3, {"-c:a", "libmp3lame", "-q:a", "2"});
+    testsupport::ffmpegConvert(input, mp3, {"-c:a", "libmp3lame", "-q:a", "2", "-metadata", "title=Whole"});
     const QString sheetText = QStringLiteral(
         "PERFORMER \"Band\"\nTITLE \"Album\"\nFILE \"%1\" WAVE\n"
         "  TRACK 01 AUDIO\n    TITLE \"AC/DC: Live?\"\n    INDEX 01 00:00:00\n"
@@ -525,6 +525,19 @@ TEST_F(CutToolCut, CueSheetTracksJoinUpToTheWholeImage) {
         }
         EXPECT_EQ(ffmpegDecode(QDir(tracks).filePath(names[1])).size() / 2, size_t(4 * 75 + 73) * 588);
         EXPECT_TRUE(joined == ffmpegDecode(image)) << image.toStdString();
+        // Tagged from the sheet, none of the image's own title left.
+        for (const auto& [track, expected] :
+             {std::pair{1, QStringList{"TAG:album=Album", "TAG:artist=Guest", "TAG:title=Zwei", "TAG:track=2/3"}},
+              {2, {"TAG:album=Album", "TAG:artist=Band", "TAG:title=Track 3", "TAG:track=3/3"}}}) {
+            QStringList tags = QString::fromUtf8(testsupport::run("ffprobe", {"-v", "error", "-show_entries",
+                                                                              "format_tags=title,artist,album,track",
+                                                                              "-of", "default=nw=1",
+                                                                              QDir(tracks).filePath(names[track])})
+                                                     .out)
+                                   .split('\n', Qt::SkipEmptyParts);
+            tags.sort();
+            EXPECT_EQ(tags, expected) << image.toStdString();
+        }
     }
     // A hundredth track would land in the 99th's place: the sheet is refused instead.
     QString tooMany = sheetText.arg("source.wav");

@@ -138,6 +138,7 @@ std::vector<ListedCut> cutsOfCueSheet(const BatchRequest& request, QString* erro
     const QDir sheetFolder = QFileInfo(request.cueSheet).absoluteDir();
     const QDir outputFolder(request.outputFolder.isEmpty() ? sheetFolder.path() : request.outputFolder);
     const QString albumPerformer = cdText(cd_get_cdtext(cd.get()), PTI_PERFORMER);
+    const QString album = cdText(cd_get_cdtext(cd.get()), PTI_TITLE);
 
     std::vector<ListedCut> cuts;
     for (int i = 1; i <= tracks; ++i) {
@@ -161,7 +162,14 @@ std::vector<ListedCut> cutsOfCueSheet(const BatchRequest& request, QString* erro
             cut.error = QStringLiteral("its INDEX 01 is missing or not after the track before's");
         Cdtext* text = track_get_cdtext(track);
         const QString performer = cdText(text, PTI_PERFORMER);
-        const QString name = trackFileName(i, performer.isEmpty() ? albumPerformer : performer, cdText(text, PTI_TITLE));
+        const QString title = cdText(text, PTI_TITLE);
+        const QString name = trackFileName(i, performer.isEmpty() ? albumPerformer : performer, title);
+        // Every field the sheet gives, and a title in any case, so that none of the
+        // image's (its title) is left to name the track.
+        for (const auto& [field, value] : {std::pair{"title", title.isEmpty() ? QStringLiteral("Track %1").arg(i) : title}, {"artist", performer.isEmpty() ? albumPerformer : performer},
+                                           {"album", album}, {"album_artist", albumPerformer},
+                                           {"track", QStringLiteral("%1/%2").arg(i).arg(tracks)}})
+            if (!value.isEmpty()) cutRequest.tags.emplace_back(field, value.toUtf8());
         cutRequest.output = outputFolder.filePath(name + QLatin1Char('.') + extensionFor(image, &cutRequest));
         cuts.push_back(std::move(cut));
     }

@@ -23,6 +23,7 @@ std::optional<CutOutcome> makeCut(const CutRequest& request, soundeditor::CutPip
                                                  : request.encodeAnew ? CopyRule::Never
                                                                       : CopyRule::WhereAlike);
     cut.finish.shaping = request.shaping;
+    cut.tags = request.tags;
     TerminalProgress progress(progressStream);
     soundeditor::CutHooks hooks;
     hooks.progress = [&progress](soundeditor::CutPhase phase, int percent) { progress.show(phase, percent); };

@@ -7,6 +7,7 @@
 
 #include "components/processing/PieceShaping.h"
 #include "components/soundeditor/Selection.h"
+#include "components/soundeditor/lossless/StreamCopy.h"
 
 namespace clipwren::cut {
 
@@ -26,6 +27,8 @@ struct CutRequest {
     // Fades at the piece's ends and the loudness to bring it to (--fade-in, --fade-out,
     // --normalize[=LUFS]), as the window's "Play marked" plays them.
     processing::Shaping shaping;
+    // A cue sheet's track: its title, performer, album and number, in place of the input's.
+    soundeditor::TagFields tags;
 };
 
 // The cuts of a list (--list FILE) or the tracks of a cue sheet (--cue SHEET), several

@@ -179,7 +179,7 @@ Failure CutPipeline::planExport(const OutputFormatSettings& format, int sampleRa
     OutputPlan output;
     if (Failure refused = planOutput(outputPath, path_, needsSeekableOutput(encoding), &output); refused.failed())
         return refused;
-    *plan = {encoding, output, sampleRate, channels, finish};
+    *plan = {encoding, output, sampleRate, channels, finish, {}};
     return {};
 }
 
@@ -271,12 +271,12 @@ Failure CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t en
                 differ.failed())
                 return differ;
         }
-        return mp3::copyMp3(path_, *piece, begin, end, output, hooks);
+        return mp3::copyMp3(path_, *piece, begin, end, plan.tags, output, hooks);
     }
     if (!encoding.keepSourceEncoding &&
         (plan.sampleRate != source_.sampleRate || plan.channels != source_.channels))
         return copyNotPossible(QStringLiteral("the output's sample rate or channels are not the source's"));
-    return decoded_->copyAac(begin, end, encoding, output, hooks);
+    return decoded_->copyAac(begin, end, encoding, plan.tags, output, hooks);
 }
 
 CutReport runCut(const CutRequest& request, const Codecs* codecs, const CutHooks& hooks) {
@@ -304,6 +304,7 @@ CutReport runCut(CutPipeline& pipeline, const CutRequest& request, const CutHook
                                               request.finish, &plan, &report.exported);
         failure.failed())
         return failed(CutPhase::Exporting, failure);
+    plan.tags = request.tags;
     // A stream could not take back what a copy failing part-way had put into it.
     if (!codecs && plan.output.kind != OutputPlan::Kind::ReplacedFile)
         return failed(CutPhase::Exporting, {err::EncoderNotAvailable});

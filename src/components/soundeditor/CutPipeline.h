@@ -46,6 +46,8 @@ struct CutRequest {
     int sampleRate = kWorkingRate;
     int channels = kWorkingChannels;
     Finish finish;
+    // Written in place of the source's fields of the same names (a cue sheet's track).
+    TagFields tags;
 };
 
 enum class CutPhase { Loading, Cropping, Exporting };
@@ -78,6 +80,7 @@ struct ExportPlan {
     int sampleRate = 0;
     int channels = 0;
     Finish finish;
+    TagFields tags;  // in place of the source's fields of the same names
 };
 
 // An input opened for decoding at the working rate and channels.
@@ -89,8 +92,8 @@ public:
     virtual int64_t lengthFrames() const = 0;
     virtual Failure seek(int64_t frame) = 0;
     // Copies decoded samples [begin, end) (at the source's rate) of AAC in MP4 into output.
-    virtual Failure copyAac(int64_t begin, int64_t end, const Encoding& encoding, PendingOutputFile& output,
-                            const CopyHooks& hooks) = 0;
+    virtual Failure copyAac(int64_t begin, int64_t end, const Encoding& encoding, const TagFields& tags,
+                            PendingOutputFile& output, const CopyHooks& hooks) = 0;
     // Decodes the selection at the output's rate and channels, finishes it and encodes it
     // into output; *report gets the piece's shortfalls.
     virtual Failure encode(const Selection& selection, const ExportPlan& plan, PendingOutputFile& output,

@@ -27,9 +27,9 @@ public:
     int64_t lengthFrames() const override { return decoder_->lengthFrames(); }
     Failure seek(int64_t frame) override { return {decoder_->seek(frame)}; }
 
-    Failure copyAac(int64_t begin, int64_t end, const Encoding& encoding, PendingOutputFile& output,
-                    const CopyHooks& hooks) override {
-        return aac::writeAacCut(path_, begin, end, encoding.muxer, tags(), output, hooks);
+    Failure copyAac(int64_t begin, int64_t end, const Encoding& encoding, const TagFields& replaced,
+                    PendingOutputFile& output, const CopyHooks& hooks) override {
+        return aac::writeAacCut(path_, begin, end, encoding.muxer, withFields(tags(), replaced), output, hooks);
     }
 
     Failure encode(const Selection& selection, const ExportPlan& plan, PendingOutputFile& output,
@@ -81,7 +81,7 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
     const processing::PieceEnvelope& envelope = shaped.envelope;
     const int channels = source.outputChannels();
     Result<std::unique_ptr<EncodedFileWriter>> opened =
-        EncodedFileWriter::open(output, plan.encoding, source.outputRate(), channels, tags());
+        EncodedFileWriter::open(output, plan.encoding, source.outputRate(), channels, withFields(tags(), plan.tags));
     if (!opened) return opened.failure();
     const std::unique_ptr<EncodedFileWriter> writer = std::move(*opened);
     // What the output's decoder drops goes in ahead of the piece: the sound before it,

@@ -136,6 +136,14 @@ SourceTags readSourceTags(const QString& path) {
     return tagsOf(source.get());
 }
 
+SourceTags withFields(SourceTags tags, const std::vector<std::pair<QByteArray, QByteArray>>& replaced) {
+    for (const auto& [name, value] : replaced) {
+        std::erase_if(tags.fields, [&name](const auto& field) { return field.first == name; });
+        tags.fields.emplace_back(name, value);
+    }
+    return tags;
+}
+
 int addTags(AVFormatContext* output, const SourceTags& tags) {
     for (const auto& [name, value] : tags.fields)
         av_dict_set(&output->metadata, name.constData(), value.constData(), 0);

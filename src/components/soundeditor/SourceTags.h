@@ -39,6 +39,8 @@ struct SourceTags {
 
 // What the file carries; nothing when it cannot be read.
 SourceTags readSourceTags(const QString& path);
+// The tags with `replaced` in place of their fields of the same names.
+SourceTags withFields(SourceTags tags, const std::vector<std::pair<QByteArray, QByteArray>>& replaced);
 
 // For an output being set up, before its header is written: puts the tags where its
 // container keeps them and, where the container keeps the cover as a picture stream,

@@ -122,7 +122,7 @@ Result<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end)
     return plan;
 }
 
-Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
+Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan, const TagFields& pieceTags,
                     PendingOutputFile& output, const CopyHooks& hooks) {
     QFile in;
     if (!files::openLocalFile(in, source, QIODevice::ReadOnly))
@@ -181,8 +181,9 @@ Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPl
     fields.musicCrc = crc16(silenceAfter.constData(), silenceAfter.size(), musicCrc);
 
     const QByteArray tail = readAt(in, in.size() - kId3v1Size, kId3v1Size);
-    const bool id3v1 = in.size() >= kId3v1Size && tail.startsWith("TAG");
-    const QByteArray tags = id3v2WithoutLength(readAt(in, 0, index.id3v2Size));
+    const bool id3v1 = pieceTags.empty() && in.size() >= kId3v1Size && tail.startsWith("TAG");
+    const QByteArray head = readAt(in, 0, index.id3v2Size);
+    const QByteArray tags = pieceTags.empty() ? id3v2WithoutLength(head) : id3v2Replacing(head, pieceTags);
     const auto put = [&output](const QByteArray& bytes) { return output.write(bytes.constData(), bytes.size()); };
     int64_t done = 0;
     const auto copyFrames = [&](const QByteArray& chunk) {
@@ -191,7 +192,7 @@ Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPl
         if (hooks.progress) hooks.progress(done, copiedBytes);
         return true;
     };
-    const bool written = tags.size() == index.id3v2Size && put(tags) && put(buildInfoFrame(infoHeader, fields)) &&
+    const bool written = head.size() == index.id3v2Size && put(tags) && put(buildInfoFrame(infoHeader, fields)) &&
                          put(silenceBefore) && put(*lead) &&
                          readRange(in, first.offset, copiedBytes, hooks, &cancelled, copyFrames) &&
                          put(silenceAfter) && (!id3v1 || put(tail));
@@ -199,11 +200,11 @@ Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPl
     return written ? Failure{} : Failure{err::FileCreationFailed};
 }
 
-Failure copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end,
+Failure copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end, const TagFields& tags,
                 PendingOutputFile& output, const CopyHooks& hooks) {
     const Result<Mp3CutPlan> plan = planMp3Cut(index, begin, end);
     if (!plan) return plan.failure();
-    return writeMp3Cut(source, index, *plan, output, hooks);
+    return writeMp3Cut(source, index, *plan, tags, output, hooks);
 }
 
 Failure settingsDiffer(const Mp3Index& index, int sampleRate, int channels, int64_t bitRate) {

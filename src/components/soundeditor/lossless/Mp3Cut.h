@@ -34,13 +34,15 @@ struct Mp3CutPlan {
 Result<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end);
 
 // Writes the planned cut of `source` to `output`, with the source's ID3v2 tags in front
-// (less the whole sound's length) and its ID3v1 tag at the end. Ends as StreamCopy.h says.
-Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan,
+// (less the whole sound's length) and its ID3v1 tag at the end; with `tags`, one ID3v2
+// tag with them in place of the source's fields of the same names, and no ID3v1 tag
+// (which would name the whole). Ends as StreamCopy.h says.
+Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan, const TagFields& tags,
                     PendingOutputFile& output, const CopyHooks& hooks);
 
 // Plans and writes the cut of decoded samples [begin, end); copyNotPossible with the
 // reason where the cut cannot be exact.
-Failure copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end,
+Failure copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end, const TagFields& tags,
                 PendingOutputFile& output, const CopyHooks& hooks);
 
 // copyNotPossible(why) where the source's encoding is not the one output settings ask

@@ -177,6 +177,63 @@ QByteArray id3v2WithoutLength(QByteArray tags) {
     return tags;
 }
 
+QByteArray id3v2Replacing(const QByteArray& tags, const TagFields& fields) {
+    constexpr uint8_t kUnsynchronised = 0x80, kExtendedHeader = 0x40, kFooter = 0x10;
+    constexpr int kHeader = 10;  // of the tag and of each frame
+    static const std::pair<QByteArray, QByteArray> kFrameIds[] = {
+        {"title", "TIT2"}, {"artist", "TPE1"}, {"album", "TALB"}, {"album_artist", "TPE2"}, {"track", "TRCK"}};
+    const auto frameIdOf = [](const QByteArray& name) {
+        for (const auto& [field, id] : kFrameIds)
+            if (field == name) return id;
+        return QByteArray();
+    };
+    const auto sevenBitBytes = [](qsizetype size) {
+        const char bytes[] = {char((size >> 21) & 0x7F), char((size >> 14) & 0x7F), char((size >> 7) & 0x7F),
+                              char(size & 0x7F)};
+        return QByteArray(bytes, 4);
+    };
+    QByteArray replacedIds = "TLEN";
+    for (const auto& [name, value] : fields) replacedIds += frameIdOf(name);
+
+    int version = 4;
+    QByteArray frames;
+    const auto* head = reinterpret_cast<const uint8_t*>(tags.constData());
+    const qsizetype length = tags.size() >= kHeader ? qsizetype(id3v2Length(head)) : 0;
+    if (length > 0 && length <= tags.size() && (head[3] == 3 || head[3] == 4) &&
+        !(head[5] & (kUnsynchronised | kExtendedHeader | kFooter))) {
+        version = head[3];
+        for (qsizetype at = kHeader; at + kHeader <= length && tags[at] != '\0';) {
+            const auto* frame = head + at;
+            // Version 4 sizes are four 7-bit bytes, version 3 sizes plain.
+            const qsizetype size = version == 4 ? (frame[4] << 21) | (frame[5] << 14) | (frame[6] << 7) | frame[7]
+                                                : qsizetype(bigEndian32(frame + 4));
+            if (size < 0 || at + kHeader + size > length) break;
+            const QByteArray id = tags.mid(at, 4);
+            bool replaced = false;
+            for (qsizetype i = 0; i + 4 <= replacedIds.size(); i += 4) replaced |= replacedIds.mid(i, 4) == id;
+            if (!replaced) frames += tags.mid(at, kHeader + size);
+            at += kHeader + size;
+        }
+    }
+    for (const auto& [name, value] : fields) {
+        const QByteArray id = frameIdOf(name);
+        if (id.isEmpty()) continue;
+        // UTF-8 is version 4's; version 3 takes UTF-16 with its byte order mark.
+        QByteArray text;
+        if (version == 4) {
+            text = '\x03' + value;
+        } else {
+            const QString unicode = QString::fromUtf8(value);
+            text = QByteArray("\x01\xFF\xFE", 3) +
+                   QByteArray(reinterpret_cast<const char*>(unicode.utf16()), unicode.size() * 2);
+        }
+        QByteArray size = sevenBitBytes(text.size());
+        if (version == 3) qToBigEndian<quint32>(quint32(text.size()), size.data());
+        frames += id + size + QByteArray(2, '\0') + text;
+    }
+    return QByteArray("ID3") + char(version) + QByteArray(2, '\0') + sevenBitBytes(frames.size()) + frames;
+}
+
 FrameAt frameAt(FileWindow& file, int64_t offset, const FrameHeader& first, FrameHeader* header) {
     const int64_t fileSize = file.size();
     const uint8_t* bytes = nullptr;

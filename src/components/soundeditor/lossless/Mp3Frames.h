@@ -103,6 +103,11 @@ struct Mp3Index {
 // dropped, each tag keeping its size with padding in its place. A tag that cannot be
 // walked safely (unsynchronised, with an extended header or a footer) stays as it is.
 QByteArray id3v2WithoutLength(QByteArray tags);
+// One ID3v2 tag for a piece that carries tag fields of its own (a cue sheet's track):
+// the frames of the head's first tag (version 3 or 4, walkable as above) less TLEN and
+// the frames `fields` replace, then those fields as text frames; a new version 4 tag
+// where the head has none that can be walked. Fields without an ID3v2 frame are left out.
+QByteArray id3v2Replacing(const QByteArray& tags, const TagFields& fields);
 
 // What lies at `offset` of a stream whose first audio frame has the header `first`.
 enum class FrameAt {

@@ -5,9 +5,12 @@
 // encoded anew; kCancelled; or the code of what went wrong.
 #include "components/errors/Failure.h"
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace clipwren::soundeditor {
 
@@ -16,6 +19,10 @@ inline constexpr int32_t kCancelled = err::UnknownError;
 
 inline Failure copyNotPossible(const QString& why) { return {err::NotAvailableForFormat, why}; }
 inline bool isCopyNotPossible(const Failure& failure) { return failure.code == err::NotAvailableForFormat; }
+
+// Tag fields by FFmpeg's generic names ("title", "artist", "album", "album_artist",
+// "track"), their values in UTF-8.
+using TagFields = std::vector<std::pair<QByteArray, QByteArray>>;
 
 struct CopyHooks {
     std::function<void(int64_t done, int64_t total)> progress;
