@@ -63,8 +63,9 @@ protected:
     void loadAndWaitForPicture(const QString& path) {
         bool final = false;
         QObject context;
-        QObject::connect(control<clipwren::waveform::WaveformLoader>("Waveform"),
-                         &clipwren::waveform::WaveformLoader::changed, &context, [&](bool finished) { final = finished; });
+        using clipwren::waveform::WaveformLoader;
+        QObject::connect(control<WaveformLoader>("Waveform"), &WaveformLoader::changed, &context,
+                         [&](bool finished) { final = finished; });
         load(path);
         QTRY_VERIFY_WITH_TIMEOUT(final, 20000);
     }

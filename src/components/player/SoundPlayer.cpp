@@ -338,7 +338,8 @@ void SoundPlayer::Engine::unload() {
 
 int32_t SoundPlayer::Engine::load(const QString& path) {
     unload();
-    Result<std::unique_ptr<decode::AudioDecoder>> opened = decode::openInBackground(path, output->rate(), kOutputChannels);
+    Result<std::unique_ptr<decode::AudioDecoder>> opened =
+        decode::openInBackground(path, output->rate(), kOutputChannels);
     if (!opened) {
         loadFailure = opened.failure().detail;
         return opened.failure().code < 0 ? opened.failure().code : err::InvalidSoundFile;

@@ -117,13 +117,12 @@ Failure CutPipeline::load(const QString& path, const CutHooks& hooks) {
     if (Failure refused = checkInput(path); refused.failed()) return refused;
     progress(hooks, CutPhase::Loading, 0);
     if (codecs_) {
-        Failure failure;
-        std::unique_ptr<DecodedSource> opened = codecs_->open(path, &failure);
+        Result<std::unique_ptr<DecodedSource>> opened = codecs_->open(path);
         if (cancelled(hooks)) return {kCancelled};
-        if (!opened) return failure;
-        source_ = opened->info();
-        workingLength_ = opened->lengthFrames();
-        decoded_ = std::move(opened);
+        if (!opened) return opened.failure();
+        decoded_ = std::move(*opened);
+        source_ = decoded_->info();
+        workingLength_ = decoded_->lengthFrames();
     } else {
         // Only an MP3 can be cut without the codecs; its frame index gives the length,
         // and then the frames of the piece.

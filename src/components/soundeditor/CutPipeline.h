@@ -104,7 +104,7 @@ public:
 class Codecs {
 public:
     virtual ~Codecs() = default;
-    virtual std::unique_ptr<DecodedSource> open(const QString& path, Failure* failure) const = 0;
+    virtual Result<std::unique_ptr<DecodedSource>> open(const QString& path) const = 0;
     virtual bool hasEncoder(const char* name) const = 0;
 };
 

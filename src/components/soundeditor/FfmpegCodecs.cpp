@@ -39,7 +39,8 @@ public:
         std::unique_ptr<decode::AudioDecoder> otherFormat;
         decode::AudioDecoder* source = decoder_.get();
         if (decoder_->outputRate() != sampleRate || decoder_->outputChannels() != channels) {
-            Result<std::unique_ptr<decode::AudioDecoder>> opened = decode::AudioDecoder::open(path_, sampleRate, channels);
+            Result<std::unique_ptr<decode::AudioDecoder>> opened =
+                decode::AudioDecoder::open(path_, sampleRate, channels);
             if (!opened) return opened.failure();
             otherFormat = std::move(*opened);
             source = otherFormat.get();
@@ -125,18 +126,13 @@ Failure FfmpegSource::writeRange(decode::AudioDecoder& source, int64_t beginFram
 
 }  // namespace
 
-std::unique_ptr<DecodedSource> FfmpegCodecs::open(const QString& path, Failure* failure) const {
+Result<std::unique_ptr<DecodedSource>> FfmpegCodecs::open(const QString& path) const {
     Result<std::unique_ptr<decode::AudioDecoder>> decoder =
         decode::AudioDecoder::open(path, kWorkingRate, kWorkingChannels);
-    if (!decoder) {
-        *failure = decoder.failure();
-        return nullptr;
-    }
-    if ((*decoder)->lengthFrames() <= 0) {
-        *failure = {err::InvalidSoundFile, files::FailedSoundFileText(path, QString())};
-        return nullptr;
-    }
-    return std::make_unique<FfmpegSource>(path, std::move(*decoder));
+    if (!decoder) return decoder.failure();
+    if ((*decoder)->lengthFrames() <= 0)
+        return Failure{err::InvalidSoundFile, files::FailedSoundFileText(path, QString())};
+    return std::unique_ptr<DecodedSource>(std::make_unique<FfmpegSource>(path, std::move(*decoder)));
 }
 
 bool FfmpegCodecs::hasEncoder(const char* name) const { return avcodec_find_encoder_by_name(name) != nullptr; }

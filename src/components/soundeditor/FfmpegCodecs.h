@@ -8,7 +8,7 @@ namespace clipwren::soundeditor {
 
 class FfmpegCodecs : public Codecs {
 public:
-    std::unique_ptr<DecodedSource> open(const QString& path, Failure* failure) const override;
+    Result<std::unique_ptr<DecodedSource>> open(const QString& path) const override;
     bool hasEncoder(const char* name) const override;
 };
 

@@ -272,8 +272,9 @@ Result<Mp3Index> indexMp3(const QString& path, int64_t untilSample) {
     if (!file.view(offset, 4, &bytes)) return copyNotPossible(QStringLiteral("no MPEG audio frame was found"));
     const std::optional<FrameHeader> first = parseFrameHeader(bytes);
     if (!first) {
-        return copyNotPossible(isFreeFormatHeader(bytes) ? QStringLiteral("the stream is free-format MPEG audio")
-                                                         : QStringLiteral("the file does not start with a Layer III frame"));
+        return copyNotPossible(isFreeFormatHeader(bytes)
+                                   ? QStringLiteral("the stream is free-format MPEG audio")
+                                   : QStringLiteral("the file does not start with a Layer III frame"));
     }
     if (!file.view(offset, first->size, &bytes)) return copyNotPossible(QStringLiteral("the first frame is cut short"));
     // FFmpeg looks for a Xing/Info header only right after the ID3v2 tags: behind zeros
