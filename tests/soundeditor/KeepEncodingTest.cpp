@@ -1,6 +1,7 @@
 // Cuts that keep the source's encoding, the tags and cover every cut carries, and the
-// fades and loudness that make a piece encoded anew: one table, checked with the ffmpeg
-// command line's gapless decoding, its ebur128 meter and ffprobe.
+// fades and loudness that make a piece encoded anew (an MP3 only normalized is copied
+// with its frames' global gain): one table, checked with the ffmpeg command line's
+// gapless decoding (checking frame CRCs), its ebur128 meter and ffprobe.
 #include "SoundEditorTestUtil.h"
 #include "components/decode/AudioDecoder.h"
 
@@ -58,11 +59,18 @@ QString source(const QString& name) {
         to.write(bytes.insert(tagEnd, QByteArray(1000, '\0')));
         return path;
     }
+    QString from = wav;
+    if (name == "crc22.mp3") {
+        // MPEG-2 (22.05 kHz) frames with CRCs; FFmpeg's encoder writes none.
+        from = dir.filePath("crc22-lame.mp3");
+        ts::run("lame", {"--quiet", "-p", "--resample", "22.05", "-b", "64", wav, from});
+    }
     const std::map<QString, QStringList> encodings = {
         {"cbr128.mp3", {"-ar", "44100", "-c:a", "libmp3lame", "-b:a", "128k"}},
         {"cbr320.mp3", {"-ar", "44100", "-c:a", "libmp3lame", "-b:a", "320k", "-id3v2_version", "3"}},
         {"vbr44.mp3", {"-ar", "44100", "-c:a", "libmp3lame", "-q:a", "2"}},
         {"cbr48.mp3", {"-ar", "48000", "-c:a", "libmp3lame", "-b:a", "128k"}},
+        {"crc22.mp3", {"-c:a", "copy"}},
         {"vbr48.mp3", {"-ar", "48000", "-c:a", "libmp3lame", "-q:a", "4"}},
         // Noise substitution draws random noise, different in every decode.
         {"aac.m4a", {"-ar", "44100", "-c:a", "aac", "-b:a", "160k", "-aac_pns", "0"}},
@@ -74,13 +82,15 @@ QString source(const QString& name) {
     for (const auto& [key, value] : kTags)
         args << "-metadata" << QStringLiteral("%1=%2").arg(key, QString::fromUtf8(value));
     args << "-metadata" << "TLEN=8000" << encodings.at(name);  // the whole sound's length (ID3v2)
-    ts::ffmpegConvert(wav, path, args);
+    ts::ffmpegConvert(from, path, args);
     if (name.endsWith(".m4a")) putUserDataFirst(path);
     return path;
 }
 
 QByteArray decodeFloat(const QString& path) {
-    return ts::run("ffmpeg", {"-v", "error", "-i", path, "-f", "f32le", "-"}).out;
+    const auto r = ts::run("ffmpeg", {"-v", "error", "-err_detect", "crccheck+explode", "-i", path, "-f", "f32le", "-"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    return r.out;
 }
 
 // The level of frames [from, to) of interleaved float samples, in dB.
@@ -115,8 +125,9 @@ std::map<std::string, std::string> probeTags(const QString& path) {
 
 // The copied frames are the source's bytes: everything after the header frame, the lead
 // frame (the first packet ffprobe lists that codes more than silence) and before the
-// silent frames at the end lies in the source as it is.
-bool framesAreTheSources(const QString& output, const QString& input) {
+// silent frames at the end lies in the source as it is; with a gain, but for each frame's
+// side info and CRC (at most 34 bytes after its header).
+bool framesAreTheSources(const QString& output, const QString& input, bool gained) {
     const auto r = ts::run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries", "packet=size,pos",
                                        "-of", "csv=p=0", output});
     std::vector<std::pair<qint64, qint64>> packets;  // pos, size
@@ -137,7 +148,19 @@ bool framesAreTheSources(const QString& output, const QString& input) {
     if (packets.size() < 2) return false;
     const qint64 end = packets.back().first + packets.back().second;
     const QByteArray copied = all.mid(packets[1].first, end - packets[1].first);
-    return in.readAll().indexOf(copied) > 0;
+    const QByteArray source = in.readAll();
+    if (!gained) return source.indexOf(copied) > 0;
+    constexpr qint64 kHeader = 4, kUntouched = kHeader + 2 + 32;
+    // The first copied frame's main data places the copy in the source.
+    const qint64 at = source.indexOf(copied.mid(kUntouched, packets[1].second - kUntouched)) - kUntouched;
+    if (at <= 0 || at + copied.size() > source.size()) return false;
+    for (size_t k = 1; k < packets.size(); ++k) {
+        const qint64 frame = packets[k].first - packets[1].first, size = packets[k].second;
+        if (source.mid(at + frame, kHeader) != copied.mid(frame, kHeader) ||
+            source.mid(at + frame + kUntouched, size - kUntouched) != copied.mid(frame + kUntouched, size - kUntouched))
+            return false;
+    }
+    return true;
 }
 
 struct CopyCase {
@@ -152,7 +175,7 @@ struct CopyCase {
     int32_t result = err::Ok;
     // WAV's INFO chunk has no album artist; a fragmented MP4 keeps its cover only as a video track.
     enum Tags { AllTagsAndCover, NoAlbumArtist, NoCover } tags = AllTagsAndCover;
-    // Fades and loudness, as "Play marked" plays them: never copied.
+    // Fades and loudness, as "Play marked" plays them: never copied, but an MP3 only normalized.
     clipwren::processing::Shaping shaping = {};
 };
 
@@ -187,10 +210,25 @@ TEST_P(KeepEncoding, CopiesExactlyWhereItCanAndCarriesTheTags) {
     const int64_t end = std::min<int64_t>(framesAt(c.endMs, sourceRate), whole.size() / frameBytes);
     const QByteArray expected = whole.mid(begin * frameBytes, (end - begin) * frameBytes);
     const QByteArray piece = decodeFloat(output);
-    if (c.copied && QString(c.output) == ".mp3") {
+    if (c.copied && QString(c.output) == ".mp3" && c.shaping.normalizeToLufs) {
+        // The source's decode times 2^(steps/4), steps read off the levels and said by --verbose.
+        ASSERT_EQ(piece.size(), expected.size());
+        const int64_t frames = end - begin;
+        const int steps = int(std::lround((rmsDb(piece, 0, frames) - rmsDb(expected, 0, frames)) / 1.50515));
+        EXPECT_NE(steps, 0);
+        EXPECT_TRUE(report.loudness.contains(QStringLiteral("the copy got %1 steps").arg(steps)))
+            << report.loudness.toStdString();
+        const auto* got = reinterpret_cast<const float*>(piece.constData());
+        const auto* source = reinterpret_cast<const float*>(expected.constData());
+        const double gain = std::pow(2.0, steps / 4.0);
+        double worst = 0;
+        for (int64_t i = 0; i < frames * kChannels; ++i) worst = std::max(worst, std::abs(got[i] - source[i] * gain));
+        EXPECT_LT(worst, 1e-5) << "not the source's decode times the gain";
+        EXPECT_TRUE(framesAreTheSources(output, input, true));
+    } else if (c.copied && QString(c.output) == ".mp3") {
         EXPECT_EQ(piece.size() / frameBytes, end - begin);
         EXPECT_TRUE(piece == expected) << "the decoded piece differs from the source's decode";
-        EXPECT_TRUE(framesAreTheSources(output, input));
+        EXPECT_TRUE(framesAreTheSources(output, input, false));
     } else if (QString(c.output) != ".mp3" && QString(c.source).endsWith(".m4a")) {
         // AAC: the edit list holds exactly the piece; FFmpeg honours only its start, our decoder both ends.
         EXPECT_EQ(declaredFrames(output), end - begin);
@@ -229,8 +267,8 @@ TEST_P(KeepEncoding, CopiesExactlyWhereItCanAndCarriesTheTags) {
         EXPECT_LE(heard.truePeakDbtp, -1.0);
         if (peakLimited)
             EXPECT_LT(heard.integratedLufs, *target - 0.5);
-        else
-            EXPECT_NEAR(heard.integratedLufs, *target, 0.5);
+        else  // a copy's gain moves in steps of 1.5 dB: the nearest is within half of one
+            EXPECT_NEAR(heard.integratedLufs, *target, c.copied ? 0.8 : 0.5);
     }
     const auto tags = probeTags(output);
     for (const auto& [key, value] : kTags) {
@@ -277,9 +315,14 @@ INSTANTIATE_TEST_SUITE_P(
         CopyCase{"mp3_to_wav", "cbr128.mp3", 1000, 3000, ".wav", CopyCase::Window, false, err::Ok,
                  CopyCase::NoAlbumArtist},
         CopyCase{"wav_kept", "noise.wav", 1000, 3000, ".mp3", CopyCase::Kept, false, err::NotAvailableForFormat},
-        // Fades and loudness: encoded anew where the piece would otherwise be copied.
-        CopyCase{"cbr128_normalized", "cbr128.mp3", 1234, 5678, ".mp3", CopyCase::Window, false, err::Ok,
+        // Loudness alone: an MP3 copied with its frames' global gain lowered (MPEG-1), or
+        // raised as far as the true peak allows (MPEG-2 with CRCs); fades: encoded anew.
+        CopyCase{"cbr128_normalized", "cbr128.mp3", 1234, 5678, ".mp3", CopyCase::Window, true, err::Ok,
                  CopyCase::AllTagsAndCover, {{}, -16.0}},
+        CopyCase{"crc22_kept_normalized_peak_limited", "crc22.mp3", 1000, 7000, ".mp3", CopyCase::Kept, true, err::Ok,
+                 CopyCase::AllTagsAndCover, {{}, -5.0}},
+        CopyCase{"cbr128_faded_and_normalized", "cbr128.mp3", 1234, 5678, ".mp3", CopyCase::Window, false, err::Ok,
+                 CopyCase::AllTagsAndCover, {{0.5, 0.5}, -16.0}},
         CopyCase{"aac_faded_and_normalized", "aac.m4a", 1000, 7000, ".m4a", CopyCase::Window, false, err::Ok,
                  CopyCase::AllTagsAndCover, {{0.5, 1.0}, -14.0}},
         CopyCase{"mp3_to_wav_faded", "cbr128.mp3", 1000, 4000, ".wav", CopyCase::Window, false, err::Ok,

@@ -223,14 +223,26 @@ std::optional<Failure> CutPipeline::copy(const ExportPlan& plan, PendingOutputFi
         report->reason = QStringLiteral("encoding anew was asked for");
         return std::nullopt;
     }
+    int gainSteps = 0;
+    CopyHooks copyHooks = hooks;
     if (plan.finish.changesSound()) {
-        report->reason = QStringLiteral("fades or loudness normalization change the sound");
-        if (encoding.keepSourceEncoding) return Failure{err::NotAvailableForFormat};
-        return std::nullopt;
+        const bool mp3ToMp3 = sourceKind(source_) == Kind::Mp3 && outputKind(encoding) == Kind::Mp3;
+        if (!plan.finish.onlyGain() || !mp3ToMp3) {
+            report->reason = QStringLiteral("fades or loudness normalization change the sound");
+            if (encoding.keepSourceEncoding) return Failure{err::NotAvailableForFormat};
+            return std::nullopt;
+        }
+        if (std::optional<Failure> measured = planCopiedGain(plan, hooks, &gainSteps, report); !measured)
+            return std::nullopt;
+        else if (measured->failed())
+            return measured;
+        // The measuring was the first half of the progress.
+        if (hooks.progress)
+            copyHooks.progress = [&hooks](int64_t done, int64_t total) { hooks.progress(total + done, 2 * total); };
     }
     const auto [begin, end] = selection_.frames(source_.sampleRate, source_.lengthFrames);
     if (end <= begin) return Failure{err::NoSelection};
-    const Failure copied = copyPiece(plan, begin, end, output, hooks);
+    const Failure copied = copyPiece(plan, begin, end, gainSteps, output, copyHooks);
     if (!isCopyNotPossible(copied)) {
         report->copied = !copied.failed();
         return copied;
@@ -242,12 +254,30 @@ std::optional<Failure> CutPipeline::copy(const ExportPlan& plan, PendingOutputFi
     return std::nullopt;
 }
 
+std::optional<Failure> CutPipeline::planCopiedGain(const ExportPlan& plan, const CopyHooks& hooks, int* gainSteps,
+                                                   ExportReport* report) {
+    // Without the codecs clipwren-cut cannot measure; the pipeline with them copies.
+    if (!decoded_) {
+        report->reason = QStringLiteral("measuring the loudness needs the decoder");
+        return std::nullopt;
+    }
+    const CopyHooks measuring{[&hooks](int64_t done, int64_t total) {
+                                  if (hooks.progress) hooks.progress(done, 2 * total);
+                              },
+                              hooks.cancelled};
+    if (Failure failed = decoded_->planGlobalGain(selection_, source_.sampleRate, source_.channels,
+                                                  plan.finish.shaping, measuring, gainSteps, &report->loudness);
+        failed.failed())
+        return failed;
+    return Failure{};
+}
+
 // The source's own encoded frames of [begin, end) (at its rate) copied into output, where
 // the output keeps their encoding: an MP3 cut to MP3, or AAC in MP4 to an MP4/M4A/M4R,
 // whose settings match the source's (rate, channels, and for a constant-rate MP3 the bit
 // rate), or whatever the settings when the source's encoding is to be kept.
-Failure CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, PendingOutputFile& output,
-                               const CopyHooks& hooks) {
+Failure CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, int gainSteps,
+                               PendingOutputFile& output, const CopyHooks& hooks) {
     const Encoding& encoding = plan.encoding;
     const Kind kind = sourceKind(source_);
     if (kind == Kind::Other)
@@ -270,7 +300,7 @@ Failure CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t en
                 differ.failed())
                 return differ;
         }
-        return mp3::copyMp3(path_, *piece, begin, end, plan.tags, output, hooks);
+        return mp3::copyMp3(path_, *piece, begin, end, plan.tags, gainSteps, output, hooks);
     }
     if (!encoding.keepSourceEncoding &&
         (plan.sampleRate != source_.sampleRate || plan.channels != source_.channels))

@@ -32,10 +32,13 @@ class Mp3FrameIndex;
 }
 
 // What is done to the decoded piece before it is encoded: the fades and the loudness
-// that "Play marked" plays. A piece that needs any of it is encoded anew rather than copied.
+// that "Play marked" plays. A piece that needs any of it is encoded anew rather than
+// copied, but for an MP3 copied to MP3 that is only normalized: its frames' global gain
+// takes the gain, in whole steps of 1.5 dB.
 struct Finish {
     processing::Shaping shaping;
     bool changesSound() const { return shaping.any(); }
+    bool onlyGain() const { return shaping.normalizeToLufs && shaping.fades == processing::Fades{}; }
 };
 
 struct CutRequest {
@@ -94,6 +97,12 @@ public:
     // Copies decoded samples [begin, end) (at the source's rate) of AAC in MP4 into output.
     virtual Failure copyAac(int64_t begin, int64_t end, const Encoding& encoding, const TagFields& tags,
                             PendingOutputFile& output, const CopyHooks& hooks) = 0;
+    // Measures the selection's loudness, decoded at the rate and channels given, and gives
+    // the whole steps of an MP3's global gain that bring it nearest the target the true
+    // peak allows; *summary says what was measured and the steps.
+    virtual Failure planGlobalGain(const Selection& selection, int sampleRate, int channels,
+                                   const processing::Shaping& shaping, const CopyHooks& hooks, int* steps,
+                                   QString* summary) = 0;
     // Decodes the selection at the output's rate and channels, finishes it and encodes it
     // into output; *report gets the piece's shortfalls.
     virtual Failure encode(const Selection& selection, const ExportPlan& plan, PendingOutputFile& output,
@@ -140,7 +149,10 @@ private:
     // nullopt: the piece is to be encoded instead (report->reason says why).
     std::optional<Failure> copy(const ExportPlan& plan, PendingOutputFile& output, const CopyHooks& hooks,
                                 ExportReport* report);
-    Failure copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, PendingOutputFile& output,
+    // The global-gain steps for a copy that is only normalized; nullopt: encode instead.
+    std::optional<Failure> planCopiedGain(const ExportPlan& plan, const CopyHooks& hooks, int* gainSteps,
+                                          ExportReport* report);
+    Failure copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, int gainSteps, PendingOutputFile& output,
                       const CopyHooks& hooks);
     Failure write(const ExportPlan& plan, PendingOutputFile& output, const CutHooks& hooks, ExportReport* report);
 

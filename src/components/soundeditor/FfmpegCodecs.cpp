@@ -4,8 +4,10 @@
 #include "components/soundeditor/EncodedFileWriter.h"
 #include "components/soundeditor/SourceTags.h"
 #include "components/soundeditor/lossless/AacCut.h"
+#include "components/soundeditor/lossless/Mp3GlobalGain.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 extern "C" {
@@ -32,25 +34,53 @@ public:
         return aac::writeAacCut(path_, begin, end, encoding.muxer, withFields(tags(), replaced), output, hooks);
     }
 
+    Failure planGlobalGain(const Selection& selection, int sampleRate, int channels,
+                           const processing::Shaping& shaping, const CopyHooks& hooks, int* steps,
+                           QString* summary) override {
+        std::unique_ptr<decode::AudioDecoder> otherFormat;
+        const Result<decode::AudioDecoder*> source = decoderAt(sampleRate, channels, &otherFormat);
+        if (!source) return source.failure();
+        const auto [beginFrame, endFrame] = selection.frames(sampleRate, (*source)->lengthFrames());
+        if (endFrame <= beginFrame) return {err::NoSelection};
+        processing::ShapingPlan shaped;
+        if (const int32_t result = processing::planShaping(**source, beginFrame, endFrame, shaping, hooks.cancelled,
+                                                           &shaped, hooks.progress);
+            result != err::Ok)
+            return {result};
+        // The copy decodes to the source's decode times the gain: no encoder makes it peak
+        // higher, so the steps may go up to the gain that the true peak allows.
+        const double allowed =
+            shaped.measured
+                ? processing::normalizationGain(*shaped.measured, std::numeric_limits<double>::infinity()).gainDb
+                : 0.0;
+        *steps = mp3::globalGainSteps(shaped.gain.gainDb, allowed);
+        *summary = shaped.summary() + QStringLiteral("; the copy got %1 steps of 1.5 dB (%2 dB)")
+                                          .arg(*steps)
+                                          .arg(*steps * mp3::kGlobalGainStepDb, 0, 'f', 2);
+        return {};
+    }
+
     Failure encode(const Selection& selection, const ExportPlan& plan, PendingOutputFile& output,
                    const CopyHooks& hooks, ExportReport* report) override {
-        const int sampleRate = plan.sampleRate;
-        const int channels = plan.channels;
         std::unique_ptr<decode::AudioDecoder> otherFormat;
-        decode::AudioDecoder* source = decoder_.get();
-        if (decoder_->outputRate() != sampleRate || decoder_->outputChannels() != channels) {
-            Result<std::unique_ptr<decode::AudioDecoder>> opened =
-                decode::AudioDecoder::open(path_, sampleRate, channels);
-            if (!opened) return opened.failure();
-            otherFormat = std::move(*opened);
-            source = otherFormat.get();
-        }
-        const auto [beginFrame, endFrame] = selection.frames(sampleRate, source->lengthFrames());
+        const Result<decode::AudioDecoder*> source = decoderAt(plan.sampleRate, plan.channels, &otherFormat);
+        if (!source) return source.failure();
+        const auto [beginFrame, endFrame] = selection.frames(plan.sampleRate, (*source)->lengthFrames());
         if (endFrame <= beginFrame) return {err::NoSelection};
-        return writeRange(*source, beginFrame, endFrame, plan, output, hooks, report);
+        return writeRange(**source, beginFrame, endFrame, plan, output, hooks, report);
     }
 
 private:
+    // The decoder at the rate and channels: the one held, or one opened into *otherFormat.
+    Result<decode::AudioDecoder*> decoderAt(int sampleRate, int channels,
+                                            std::unique_ptr<decode::AudioDecoder>* otherFormat) {
+        if (decoder_->outputRate() == sampleRate && decoder_->outputChannels() == channels) return decoder_.get();
+        Result<std::unique_ptr<decode::AudioDecoder>> opened = decode::AudioDecoder::open(path_, sampleRate, channels);
+        if (!opened) return opened.failure();
+        *otherFormat = std::move(*opened);
+        return otherFormat->get();
+    }
+
     const SourceTags& tags() {
         if (!tags_) tags_ = readSourceTags(path_);
         return *tags_;

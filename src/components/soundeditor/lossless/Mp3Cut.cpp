@@ -2,6 +2,7 @@
 
 #include "components/errors/modSoundErrDesc.h"
 #include "components/files/LocalFileName.h"
+#include "components/soundeditor/lossless/Mp3GlobalGain.h"
 #include "components/soundeditor/lossless/Mp3InfoFrame.h"
 
 #include <QFile>
@@ -40,6 +41,41 @@ bool readRange(QFile& in, int64_t offset, int64_t length, const CopyHooks& hooks
         chunk = in.read(std::min(length, kCopyChunk));
         if (chunk.isEmpty() || !take(chunk)) return false;
         length -= chunk.size();
+    }
+    return true;
+}
+
+// Reads the planned copied frames in chunks of whole frames, each frame with the plan's
+// gain, and hands each chunk to `take`. False as readRange, or when a frame's gain
+// cannot move that far (*outOfRange).
+bool readCopiedFrames(QFile& in, const Mp3Index& index, const Mp3CutPlan& plan, const CopyHooks& hooks,
+                      bool* cancelled, bool* outOfRange, const std::function<bool(const QByteArray&)>& take) {
+    for (size_t from = plan.firstFrame; from <= plan.lastFrame;) {
+        size_t to = from + 1;  // frames [from, to) make the chunk
+        while (to <= plan.lastFrame && index.frames[to].offset + index.frames[to].size - index.frames[from].offset <=
+                                           kCopyChunk)
+            ++to;
+        const int64_t begin = index.frames[from].offset;
+        const int64_t length = index.frames[to - 1].offset + index.frames[to - 1].size - begin;
+        QByteArray chunk;
+        if (!readRange(in, begin, length, hooks, cancelled, [&chunk](const QByteArray& read) {
+                chunk += read;
+                return true;
+            }))
+            return false;
+        if (plan.gainSteps != 0) {
+            auto* bytes = reinterpret_cast<uint8_t*>(chunk.data());
+            for (size_t k = from; k < to; ++k) {
+                uint8_t* frame = bytes + (index.frames[k].offset - begin);
+                const std::optional<FrameHeader> header = parseFrameHeader(frame);
+                if (!header || !addGlobalGain(frame, index.frames[k].size, *header, plan.gainSteps)) {
+                    *outOfRange = true;
+                    return false;
+                }
+            }
+        }
+        if (!take(chunk)) return false;
+        from = to;
     }
     return true;
 }
@@ -169,14 +205,16 @@ Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPl
     // The Info frame stands before the music its checksum covers, and a pipe cannot be
     // gone back over: the checksum is taken in a pass of its own, before writing.
     bool cancelled = false;
+    bool outOfRange = false;
     uint16_t musicCrc = crc16(silenceBefore.constData(), silenceBefore.size());
     musicCrc = crc16(lead->constData(), lead->size(), musicCrc);
     const auto addToCrc = [&musicCrc](const QByteArray& chunk) {
         musicCrc = crc16(chunk.constData(), chunk.size(), musicCrc);
         return true;
     };
-    const bool summed = readRange(in, first.offset, copiedBytes, hooks, &cancelled, addToCrc);
+    const bool summed = readCopiedFrames(in, index, plan, hooks, &cancelled, &outOfRange, addToCrc);
     if (cancelled) return Failure{kCancelled};
+    if (outOfRange) return copyNotPossible(QStringLiteral("a frame's global gain cannot move that far"));
     if (!summed) return copyNotPossible(QStringLiteral("the file cannot be read"));
     fields.musicCrc = crc16(silenceAfter.constData(), silenceAfter.size(), musicCrc);
 
@@ -194,16 +232,17 @@ Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPl
     };
     const bool written = head.size() == index.id3v2Size && put(tags) && put(buildInfoFrame(infoHeader, fields)) &&
                          put(silenceBefore) && put(*lead) &&
-                         readRange(in, first.offset, copiedBytes, hooks, &cancelled, copyFrames) &&
+                         readCopiedFrames(in, index, plan, hooks, &cancelled, &outOfRange, copyFrames) &&
                          put(silenceAfter) && (!id3v1 || put(tail));
     if (cancelled) return Failure{kCancelled};
     return written ? Failure{} : Failure{err::FileCreationFailed};
 }
 
 Failure copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end, const TagFields& tags,
-                PendingOutputFile& output, const CopyHooks& hooks) {
-    const Result<Mp3CutPlan> plan = planMp3Cut(index, begin, end);
+                int gainSteps, PendingOutputFile& output, const CopyHooks& hooks) {
+    Result<Mp3CutPlan> plan = planMp3Cut(index, begin, end);
     if (!plan) return plan.failure();
+    plan->gainSteps = gainSteps;
     return writeMp3Cut(source, index, *plan, tags, output, hooks);
 }
 

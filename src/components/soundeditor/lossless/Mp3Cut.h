@@ -26,6 +26,8 @@ struct Mp3CutPlan {
     // even a short piece makes a file FFmpeg's probe recognises as MP3.
     int silentBefore = 0;
     int silentAfter = 0;
+    // Added to the copied frames' global gain: steps of kGlobalGainStepDb.
+    int gainSteps = 0;
 };
 
 // Plans the cut of decoded samples [begin, end). copyNotPossible(why) where the cut
@@ -40,10 +42,11 @@ Result<Mp3CutPlan> planMp3Cut(const Mp3Index& index, int64_t begin, int64_t end)
 Failure writeMp3Cut(const QString& source, const Mp3Index& index, const Mp3CutPlan& plan, const TagFields& tags,
                     PendingOutputFile& output, const CopyHooks& hooks);
 
-// Plans and writes the cut of decoded samples [begin, end); copyNotPossible with the
-// reason where the cut cannot be exact.
+// Plans and writes the cut of decoded samples [begin, end), with `tags` as writeMp3Cut
+// says and its frames' global gain raised by gainSteps; copyNotPossible with the reason
+// where the cut cannot be exact or a frame's gain cannot move that far.
 Failure copyMp3(const QString& source, const Mp3Index& index, int64_t begin, int64_t end, const TagFields& tags,
-                PendingOutputFile& output, const CopyHooks& hooks);
+                int gainSteps, PendingOutputFile& output, const CopyHooks& hooks);
 
 // copyNotPossible(why) where the source's encoding is not the one output settings ask
 // for: another sample rate or channel count, or for a constant-rate source another bit
