@@ -5,8 +5,11 @@
 # WAV (where the encoder costs little and the measuring shows most). Beside it sox and
 # ffmpeg doing the same plain and with their own fades and normalization: sox's `norm`
 # (a peak normalization, which also reads the piece twice) and ffmpeg's afade with a
-# one-pass loudnorm. Runs interleaved, medians of wall and processor time, the machine's
-# load at the start and the end.
+# one-pass loudnorm. Then the normalized MP3 copy: clipwren-cut copying the piece plainly
+# and with --normalize (the piece is decoded once to measure it, then its frames are
+# copied with their global gain moved), beside the normalization encoded anew and
+# ffmpeg's plain stream copy. Runs interleaved, medians of wall and processor time, the
+# machine's load at the start and the end.
 #
 #   bench/shaping/run-shaping-bench.sh [BUILD_DIR]
 #
@@ -64,7 +67,30 @@ for ext in mp3 wav; do
                                             e, t, p / 1000, s / 1000, s / p, pc / 1000, sc / 1000, sc / pc }'
   done
 done
-echo "load $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 echo "(ratio: shaped / plain, medians of $runs runs each, interleaved; cpu: user + system, 10 ms steps;"
 echo " shaped: clipwren-cut --fade-in 2 --fade-out 3 --normalize; sox fade q 2 30 3 norm -1;"
 echo " ffmpeg afade in 2 s, out 3 s, loudnorm I=-14 TP=-1 in its one-pass mode)"
+
+out=$work/out.mp3
+copy_cases=(copy gain-copy gain-encoded ffmpeg-copy)
+run_copy_case() {
+  case $1 in
+    copy) measure "$cut_tool" "$work/song.mp3" -b $begin -e $end -o "$out" ;;
+    gain-copy) measure "$cut_tool" "$work/song.mp3" -b $begin -e $end -o "$out" --normalize ;;
+    gain-encoded) measure "$cut_tool" "$work/song.mp3" -b $begin -e $end -o "$out" --normalize --reencode ;;
+    ffmpeg-copy) measure ffmpeg -nostdin -v error -y -ss $begin -to $end -i "$work/song.mp3" -c copy "$out" ;;
+  esac
+}
+for name in "${copy_cases[@]}"; do : >"$work/$name.txt"; done
+for ((run = 0; run < runs; run++)); do
+  for name in "${copy_cases[@]}"; do run_copy_case "$name" >>"$work/$name.txt"; done
+done
+echo
+"$cut_tool" "$work/song.mp3" -b $begin -e $end -o "$out" --normalize --verbose 2>&1 | grep "steps" || true
+printf '%-13s %8s %8s %10s\n' mp3-to-mp3 wall-ms cpu-ms wall/copy
+copy_wall=$(cut -d' ' -f1 "$work/copy.txt" | median)
+for name in "${copy_cases[@]}"; do
+  awk -v n="$name" -v w="$(cut -d' ' -f1 "$work/$name.txt" | median)" -v c="$(cut -d' ' -f2 "$work/$name.txt" | median)" \
+      -v base="$copy_wall" 'BEGIN { printf "%-13s %8d %8d %10.2f\n", n, w / 1000, c / 1000, w / base }'
+done
+echo "load $(cut -d' ' -f1-3 /proc/loadavg) at the end"
