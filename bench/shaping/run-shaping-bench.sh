@@ -90,7 +90,7 @@ echo
 printf '%-13s %8s %8s %10s\n' mp3-to-mp3 wall-ms cpu-ms wall/copy
 copy_wall=$(cut -d' ' -f1 "$work/copy.txt" | median)
 for name in "${copy_cases[@]}"; do
-  awk -v n="$name" -v w="$(cut -d' ' -f1 "$work/$name.txt" | median)" -v c="$(cut -d' ' -f2 "$work/$name.txt" | median)" \
-      -v base="$copy_wall" 'BEGIN { printf "%-13s %8d %8d %10.2f\n", n, w / 1000, c / 1000, w / base }'
+  awk -v n="$name" -v w="$(cut -d' ' -f1 "$work/$name.txt" | median)" \
+      -v c="$(cut -d' ' -f2 "$work/$name.txt" | median)" -v base="$copy_wall" 'BEGIN { printf "%-13s %8d %8d %10.2f\n", n, w / 1000, c / 1000, w / base }'
 done
 echo "load $(cut -d' ' -f1-3 /proc/loadavg) at the end"

@@ -88,7 +88,8 @@ QString source(const QString& name) {
 }
 
 QByteArray decodeFloat(const QString& path) {
-    const auto r = ts::run("ffmpeg", {"-v", "error", "-err_detect", "crccheck+explode", "-i", path, "-f", "f32le", "-"});
+    const auto r =
+        ts::run("ffmpeg", {"-v", "error", "-err_detect", "crccheck+explode", "-i", path, "-f", "f32le", "-"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     return r.out;
 }
