@@ -279,8 +279,28 @@ TEST_P(PlayingOnServer, PlaysWithoutGapsAndThePositionIsWhatIsHeard) {
     } else if (how.looped) {
         ASSERT_GE(heard.clicks.size(), size_t(3 * kLoopClicks));
         for (size_t i = 0; i < heard.clicks.size(); ++i) normalClicks.emplace_back(i, heard.clicks[i]);
+    } else if (!soundTellsOfPlayer) {
+        // Where the server fell short itself it held the sound back, and the end of it may
+        // never be played: only the clicks up to its first shortfall tell of the player.
+        size_t kept = 1;
+        while (kept < normalClicks.size() && normalClicks[kept].second - normalClicks[kept - 1].second == kClickSpacing)
+            ++kept;
+        normalClicks.resize(std::min(kept, normalClicks.size()));
     } else {
-        ASSERT_EQ(heard.clicks.size(), size_t(kClicks));
+        // A click that fell in a cycle the recorder missed was not recorded: each click is
+        // known by where it falls, and one missing must lie in such a hole.
+        normalClicks.clear();
+        std::vector<bool> recorded(kClicks, false);
+        for (const int64_t frame : heard.clicks) {
+            const int64_t index = std::llround(double(frame - heard.firstSound - kFirstClick) / kClickSpacing);
+            ASSERT_TRUE(index >= 0 && index < int64_t(kClicks)) << "a click at frame " << frame;
+            recorded[size_t(index)] = true;
+            normalClicks.emplace_back(size_t(index), frame);
+        }
+        for (size_t i = 0; i < recorded.size(); ++i) {
+            const int64_t at = heard.firstSound + kFirstClick + int64_t(i) * kClickSpacing;
+            EXPECT_TRUE(recorded[i] || nearHole(at - kClickSpacing / 2, at + kClickSpacing / 2)) << "click " << i;
+        }
     }
     for (size_t i = 1; i < normalClicks.size(); ++i) {
         if (soundTellsOfPlayer && normalClicks[i].first == normalClicks[i - 1].first + 1 &&
