@@ -120,9 +120,8 @@ CommandLine parseCommandLine(const QStringList& givenArgs) {
             return usageError(QStringLiteral("Not a loudness target: \"%1\" (LUFS from -40 to -5).").arg(*normalize));
         shaping.normalizeToLufs = target;
     }
-    if (parser.isSet(copy) && shaping.any())
-        return usageError(QStringLiteral("--copy keeps the source's encoding: fades and --normalize need the piece "
-                                         "encoded anew."));
+    if (parser.isSet(copy) && !(shaping.fades == processing::Fades{}))
+        return usageError(QStringLiteral("--copy keeps the source's encoding: fades need the piece encoded anew."));
     // The tracks of a sheet join up without a gap: a fade or a gain of each would break that.
     if (parser.isSet(cue) && shaping.any())
         return usageError(QStringLiteral("--cue cuts tracks that join up: no fades or --normalize beside it."));
@@ -209,7 +208,8 @@ QString helpText() {
         "                     half the piece is shortened to half\n"
         "      --normalize[=LUFS]\n"
         "                     bring the piece's loudness (EBU R128) to LUFS, -14 when\n"
-        "                     not given, its true peak kept at or under -1 dBTP\n"
+        "                     not given, its true peak kept at or under -1 dBTP; a\n"
+        "                     copied MP3 gets the gain in whole steps of 1.5 dB\n"
         "      --copy         keep the source's encoding: an MP3 is cut to .mp3, AAC in\n"
         "                     an MP4, M4A or M4R file to .m4a, .m4r or .mp4, without\n"
         "                     encoding it again; anything else fails\n"
@@ -240,8 +240,9 @@ QString helpText() {
         "\n"
         "Without --copy a cut is copied by itself where the output's settings are the\n"
         "source's (an MP3 of 128 kbit/s, 44.1 kHz stereo to .mp3; AAC in MP4 to .m4a).\n"
-        "A copied cut loses nothing and is exact to the sample. Fades and --normalize\n"
-        "need the piece encoded anew.\n"
+        "A copied cut loses nothing and is exact to the sample. Fades need the piece\n"
+        "encoded anew; --normalize alone keeps an MP3 copied, moving its frames' gain\n"
+        "in steps of 1.5 dB.\n"
         "\n"
         "Exit status: 0 when the file was written, 1 when the cut failed, 2 for a wrong\n"
         "command line (a begin at or after the end among it), 128 + the signal's number\n"

@@ -223,26 +223,15 @@ std::optional<Failure> CutPipeline::copy(const ExportPlan& plan, PendingOutputFi
         report->reason = QStringLiteral("encoding anew was asked for");
         return std::nullopt;
     }
-    int gainSteps = 0;
-    CopyHooks copyHooks = hooks;
-    if (plan.finish.changesSound()) {
-        const bool mp3ToMp3 = sourceKind(source_) == Kind::Mp3 && outputKind(encoding) == Kind::Mp3;
-        if (!plan.finish.onlyGain() || !mp3ToMp3) {
-            report->reason = QStringLiteral("fades or loudness normalization change the sound");
-            if (encoding.keepSourceEncoding) return Failure{err::NotAvailableForFormat};
-            return std::nullopt;
-        }
-        if (std::optional<Failure> measured = planCopiedGain(plan, hooks, &gainSteps, report); !measured)
-            return std::nullopt;
-        else if (measured->failed())
-            return measured;
-        // The measuring was the first half of the progress.
-        if (hooks.progress)
-            copyHooks.progress = [&hooks](int64_t done, int64_t total) { hooks.progress(total + done, 2 * total); };
+    const bool mp3ToMp3 = sourceKind(source_) == Kind::Mp3 && outputKind(encoding) == Kind::Mp3;
+    if (plan.finish.changesSound() && !(plan.finish.onlyGain() && mp3ToMp3)) {
+        report->reason = QStringLiteral("fades or loudness normalization change the sound");
+        if (encoding.keepSourceEncoding) return Failure{err::NotAvailableForFormat};
+        return std::nullopt;
     }
     const auto [begin, end] = selection_.frames(source_.sampleRate, source_.lengthFrames);
     if (end <= begin) return Failure{err::NoSelection};
-    const Failure copied = copyPiece(plan, begin, end, gainSteps, output, copyHooks);
+    const Failure copied = copyPiece(plan, begin, end, output, hooks, &report->loudness);
     if (!isCopyNotPossible(copied)) {
         report->copied = !copied.failed();
         return copied;
@@ -254,30 +243,12 @@ std::optional<Failure> CutPipeline::copy(const ExportPlan& plan, PendingOutputFi
     return std::nullopt;
 }
 
-std::optional<Failure> CutPipeline::planCopiedGain(const ExportPlan& plan, const CopyHooks& hooks, int* gainSteps,
-                                                   ExportReport* report) {
-    // Without the codecs clipwren-cut cannot measure; the pipeline with them copies.
-    if (!decoded_) {
-        report->reason = QStringLiteral("measuring the loudness needs the decoder");
-        return std::nullopt;
-    }
-    const CopyHooks measuring{[&hooks](int64_t done, int64_t total) {
-                                  if (hooks.progress) hooks.progress(done, 2 * total);
-                              },
-                              hooks.cancelled};
-    if (Failure failed = decoded_->planGlobalGain(selection_, source_.sampleRate, source_.channels,
-                                                  plan.finish.shaping, measuring, gainSteps, &report->loudness);
-        failed.failed())
-        return failed;
-    return Failure{};
-}
-
 // The source's own encoded frames of [begin, end) (at its rate) copied into output, where
 // the output keeps their encoding: an MP3 cut to MP3, or AAC in MP4 to an MP4/M4A/M4R,
 // whose settings match the source's (rate, channels, and for a constant-rate MP3 the bit
 // rate), or whatever the settings when the source's encoding is to be kept.
-Failure CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, int gainSteps,
-                               PendingOutputFile& output, const CopyHooks& hooks) {
+Failure CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, PendingOutputFile& output,
+                               const CopyHooks& hooks, QString* loudness) {
     const Encoding& encoding = plan.encoding;
     const Kind kind = sourceKind(source_);
     if (kind == Kind::Other)
@@ -300,7 +271,25 @@ Failure CutPipeline::copyPiece(const ExportPlan& plan, int64_t begin, int64_t en
                 differ.failed())
                 return differ;
         }
-        return mp3::copyMp3(path_, *piece, begin, end, plan.tags, gainSteps, output, hooks);
+        // Normalized: the frames' global gain takes the gain, once the copy is otherwise
+        // possible, as it needs the piece decoded and measured first (the first half of
+        // the progress).
+        int gainSteps = 0;
+        CopyHooks copyHooks = hooks;
+        if (plan.finish.changesSound()) {
+            if (!decoded_) return copyNotPossible(QStringLiteral("measuring the loudness needs the decoder"));
+            const CopyHooks measuring{[&hooks](int64_t done, int64_t total) {
+                                          if (hooks.progress) hooks.progress(done, 2 * total);
+                                      },
+                                      hooks.cancelled};
+            if (Failure failed = decoded_->planGlobalGain(selection_, source_.sampleRate, source_.channels,
+                                                          plan.finish.shaping, measuring, &gainSteps, loudness);
+                failed.failed())
+                return failed;
+            if (hooks.progress)
+                copyHooks.progress = [&hooks](int64_t done, int64_t total) { hooks.progress(total + done, 2 * total); };
+        }
+        return mp3::copyMp3(path_, *piece, begin, end, plan.tags, gainSteps, output, copyHooks);
     }
     if (!encoding.keepSourceEncoding &&
         (plan.sampleRate != source_.sampleRate || plan.channels != source_.channels))

@@ -149,11 +149,9 @@ private:
     // nullopt: the piece is to be encoded instead (report->reason says why).
     std::optional<Failure> copy(const ExportPlan& plan, PendingOutputFile& output, const CopyHooks& hooks,
                                 ExportReport* report);
-    // The global-gain steps for a copy that is only normalized; nullopt: encode instead.
-    std::optional<Failure> planCopiedGain(const ExportPlan& plan, const CopyHooks& hooks, int* gainSteps,
-                                          ExportReport* report);
-    Failure copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, int gainSteps, PendingOutputFile& output,
-                      const CopyHooks& hooks);
+    // *loudness: what normalizing a copied MP3 measured and the steps of gain it got.
+    Failure copyPiece(const ExportPlan& plan, int64_t begin, int64_t end, PendingOutputFile& output,
+                      const CopyHooks& hooks, QString* loudness);
     Failure write(const ExportPlan& plan, PendingOutputFile& output, const CutHooks& hooks, ExportReport* report);
 
     const Codecs* codecs_;
